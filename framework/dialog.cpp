@@ -1,0 +1,188 @@
+#include "framework/dialog.h"
+
+#include "framework/app.h"
+
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+
+CDialog::~CDialog() {
+    // A modeless dialog still open is detached first: it must not call back into this object.
+    if (m_hWnd != nullptr) {
+        ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
+        ::DestroyWindow(m_hWnd);
+        m_hWnd = nullptr;
+    }
+}
+
+BEGIN_MESSAGE_MAP(CDialog, CWnd)
+ON_COMMAND(IDOK, &CDialog::OnOK)
+ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
+END_MESSAGE_MAP()
+
+HWND CDialog::GetOwnerForModal() const {
+    // Without a parent the application's main window owns the dialog, as long as it exists.
+    HWND hOwner = m_pParentWnd != nullptr ? m_pParentWnd->m_hWnd : nullptr;
+    CWnd* pMainWnd = AfxGetMainWnd();
+    if (hOwner == nullptr && pMainWnd != nullptr && pMainWnd != this) {
+        hOwner = pMainWnd->m_hWnd;
+    }
+    return hOwner != nullptr ? ::GetAncestor(hOwner, GA_ROOT) : nullptr;
+}
+
+INT_PTR CDialog::DoModal() {
+    HINSTANCE hInstance = AfxGetResourceHandle();
+    if (::FindResourceW(hInstance, MAKEINTRESOURCEW(m_nIDTemplate), RT_DIALOG) == nullptr) {
+        return -1;
+    }
+    m_nModalResult =
+        ::DialogBoxParamW(hInstance, MAKEINTRESOURCEW(m_nIDTemplate), GetOwnerForModal(),
+                          DialogProc, reinterpret_cast<LPARAM>(this));
+    return m_nModalResult;
+}
+
+bool CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) {
+    m_nIDTemplate = nIDTemplate;
+    m_pParentWnd = pParentWnd;
+    HWND hWnd = ::CreateDialogParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(nIDTemplate),
+                                     pParentWnd != nullptr ? pParentWnd->m_hWnd : nullptr,
+                                     DialogProc, reinterpret_cast<LPARAM>(this));
+    return hWnd != nullptr;
+}
+
+void CDialog::EndDialog(int nResult) {
+    m_nModalResult = nResult;
+    ::EndDialog(m_hWnd, nResult);
+}
+
+BOOL CDialog::UpdateData(BOOL bSaveAndValidate) {
+    CDataExchange dx{bSaveAndValidate, this};
+    DoDataExchange(&dx);
+    return TRUE;
+}
+
+void CDialog::DoDataExchange(CDataExchange*) {}
+
+BOOL CDialog::OnInitDialog() {
+    UpdateData(FALSE);
+    return TRUE;
+}
+
+void CDialog::OnOK() {
+    if (UpdateData(TRUE)) {
+        EndDialog(IDOK);
+    }
+}
+
+void CDialog::OnCancel() {
+    EndDialog(IDCANCEL);
+}
+
+bool CDialog::OnUnhandledCommand(WPARAM wParam, LPARAM lParam) {
+    CWinApp* pApp = AfxGetApp();
+    const CMessageMapEntry* pEntry =
+        pApp != nullptr ? pApp->FindMessageEntry(WM_COMMAND, wParam, lParam) : nullptr;
+    if (pEntry == nullptr) {
+        return false;
+    }
+    pEntry->pfnHandler(pApp, wParam, lParam);
+    return true;
+}
+
+void CDialog::CenterWindow() {
+    RECT rcDlg;
+    ::GetWindowRect(m_hWnd, &rcDlg);
+    HWND hOwner = ::GetWindow(m_hWnd, GW_OWNER);
+    if (hOwner != nullptr && (!::IsWindowVisible(hOwner) || ::IsIconic(hOwner))) {
+        hOwner = nullptr;
+    }
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    ::GetMonitorInfoW(
+        ::MonitorFromWindow(hOwner != nullptr ? hOwner : m_hWnd, MONITOR_DEFAULTTOPRIMARY), &mi);
+    RECT rcArea = mi.rcWork;
+    RECT rcCenter = rcArea;
+    if (hOwner != nullptr) {
+        ::GetWindowRect(hOwner, &rcCenter);
+    }
+    int cx = rcDlg.right - rcDlg.left;
+    int cy = rcDlg.bottom - rcDlg.top;
+    int x = (rcCenter.left + rcCenter.right) / 2 - cx / 2;
+    int y = (rcCenter.top + rcCenter.bottom) / 2 - cy / 2;
+    // Keep the whole dialog inside the work area.
+    if (x + cx > rcArea.right) {
+        x = rcArea.right - cx;
+    }
+    if (x < rcArea.left) {
+        x = rcArea.left;
+    }
+    if (y + cy > rcArea.bottom) {
+        y = rcArea.bottom - cy;
+    }
+    if (y < rcArea.top) {
+        y = rcArea.top;
+    }
+    ::SetWindowPos(m_hWnd, nullptr, x, y, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+INT_PTR CDialog::HandleInitDialog(HWND hWnd) {
+    m_hWnd = hWnd;
+    ::SetWindowLongPtrW(hWnd, DWLP_USER, reinterpret_cast<LONG_PTR>(this));
+    RECT rcBefore;
+    ::GetWindowRect(hWnd, &rcBefore);
+    BOOL bResult = TRUE;
+    try {
+        bResult = OnInitDialog();
+    } catch (...) {
+        // A dialog whose initialisation failed half-way is not shown.
+        EndDialog(-1);
+        return FALSE;
+    }
+    // Centred unless the initialisation placed the dialog itself.
+    RECT rcAfter;
+    ::GetWindowRect(hWnd, &rcAfter);
+    if (rcAfter.left == rcBefore.left && rcAfter.top == rcBefore.top) {
+        CenterWindow();
+    }
+    return bResult;
+}
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        return reinterpret_cast<CDialog*>(lParam)->HandleInitDialog(hWnd);
+    }
+    auto* pDlg = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hWnd, DWLP_USER));
+    if (pDlg == nullptr) {
+        return FALSE; // messages before WM_INITDIALOG
+    }
+    if (message == WM_NCDESTROY) {
+        ::SetWindowLongPtrW(hWnd, DWLP_USER, 0);
+        pDlg->m_hWnd = nullptr;
+        CWinApp* pApp = AfxGetApp();
+        if (pApp != nullptr && pApp->m_pMainWnd == pDlg) {
+            pApp->m_pMainWnd = nullptr;
+        }
+        return FALSE;
+    }
+    LRESULT lResult = 0;
+    if (!pDlg->OnWndMsg(message, wParam, lParam, &lResult)) {
+        return FALSE;
+    }
+    switch (message) {
+    // These few answer through the dialog procedure's own result.
+    case WM_QUERYDRAGICON:
+    case WM_CTLCOLORMSGBOX:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSCROLLBAR:
+    case WM_CTLCOLORSTATIC:
+    case WM_COMPAREITEM:
+    case WM_VKEYTOITEM:
+    case WM_CHARTOITEM:
+        return static_cast<INT_PTR>(lResult);
+    default:
+        ::SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, lResult);
+        return TRUE;
+    }
+}

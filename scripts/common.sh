@@ -1,0 +1,67 @@
+# Shared by the project's scripts: paths, one-line failures, the Wine prefix and the display.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${LOOKWELL_BUILD:-$root/build}
+export WINEPREFIX=${LOOKWELL_WINEPREFIX:-$build/wineprefix}
+export WINEDEBUG=${LOOKWELL_WINEDEBUG:--all}
+# No Mono or Gecko: their install prompts would block a headless run.
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+log=${TMPDIR:-/tmp}/lookwell-$(id -u).log
+
+fail() {
+    echo "$(basename "$0"): $*" >&2
+    exit 1
+}
+
+# Runs a step quietly; on failure says what failed in one line and where the details are.
+quietly() {
+    local what=$1
+    shift
+    "$@" >>"$log" 2>&1 || fail "$what failed (details in $log)"
+}
+
+ensure_build() {
+    "$root/scripts/setup" || exit 1
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        quietly "configuring the build" cmake -S "$root" -B "$build" \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
+    fi
+    cmake --build "$build" -j "$(nproc)" >>"$log" 2>&1 ||
+        { tail -n 40 "$log" >&2; fail "the build failed (details in $log)"; }
+}
+
+# The first start of a new prefix takes seconds: pay it once, under a lock so parallel
+# starts do not race.
+ensure_prefix() {
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    (
+        flock 9
+        if [ ! -f "$WINEPREFIX/system.reg" ]; then
+            { wineboot -i && wineserver -w; } >>"$log" 2>&1 || exit 1
+        fi
+    ) 9>"$WINEPREFIX.lock" || fail "creating the Wine prefix $WINEPREFIX failed (details in $log)"
+}
+
+# Starts a virtual X display when none is set; sets DISPLAY and xvfb_pid.
+xvfb_pid=""
+ensure_display() {
+    [ -n "${DISPLAY:-}" ] && return 0
+    local n
+    for n in $(seq 90 130); do
+        [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >>"$log" 2>&1 &
+        xvfb_pid=$!
+        for _ in $(seq 50); do
+            [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
+            kill -0 "$xvfb_pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill "$xvfb_pid" 2>/dev/null
+        xvfb_pid=""
+    done
+    fail "no X server could be started (details in $log)"
+}
+
+stop_display() {
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    xvfb_pid=""
+}

@@ -1,0 +1,10 @@
+#include "app/lookwell_app.h"
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    // The tests' own executable stands in for Lookwell.exe as the resource module.
+    theApp.SetCurrentHandles(::GetModuleHandleW(nullptr));
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
