@@ -7,10 +7,9 @@ CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
 
 CDialog::~CDialog() {
     // A modeless dialog still open is detached first: it must not call back into this object.
-    if (m_hWnd != nullptr) {
-        ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
-        ::DestroyWindow(m_hWnd);
-        m_hWnd = nullptr;
+    if (HWND hWnd = m_hWnd; hWnd != nullptr) {
+        Detach();
+        ::DestroyWindow(hWnd);
     }
 }
 
@@ -88,6 +87,16 @@ bool CDialog::OnUnhandledCommand(WPARAM wParam, LPARAM lParam) {
     return true;
 }
 
+void CDialog::Detach() {
+    ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
+    m_hWnd = nullptr;
+    // The application must not keep pointing at a window that is gone.
+    CWinApp* pApp = AfxGetApp();
+    if (pApp != nullptr && pApp->m_pMainWnd == this) {
+        pApp->m_pMainWnd = nullptr;
+    }
+}
+
 void CDialog::CenterWindow() {
     RECT rcDlg;
     ::GetWindowRect(m_hWnd, &rcDlg);
@@ -155,12 +164,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
         return FALSE; // messages before WM_INITDIALOG
     }
     if (message == WM_NCDESTROY) {
-        ::SetWindowLongPtrW(hWnd, DWLP_USER, 0);
-        pDlg->m_hWnd = nullptr;
-        CWinApp* pApp = AfxGetApp();
-        if (pApp != nullptr && pApp->m_pMainWnd == pDlg) {
-            pApp->m_pMainWnd = nullptr;
-        }
+        pDlg->Detach();
         return FALSE;
     }
     LRESULT lResult = 0;

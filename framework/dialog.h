@@ -42,5 +42,6 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleInitDialog(HWND hWnd);
     void CenterWindow();
+    void Detach();
     HWND GetOwnerForModal() const;
 };

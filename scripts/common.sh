@@ -41,23 +41,27 @@ ensure_prefix() {
     ) 9>"$WINEPREFIX.lock" || fail "creating the Wine prefix $WINEPREFIX failed (details in $log)"
 }
 
-# Starts a virtual X display when none is set; sets DISPLAY and xvfb_pid.
+# Starts a virtual X display when none is set; sets DISPLAY and xvfb_pid. Xvfb picks a free
+# display number itself (-displayfd), so parallel starts never share one.
 xvfb_pid=""
 ensure_display() {
     [ -n "${DISPLAY:-}" ] && return 0
-    local n
-    for n in $(seq 90 130); do
-        [ -e "/tmp/.X$n-lock" ] && continue
-        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >>"$log" 2>&1 &
-        xvfb_pid=$!
-        for _ in $(seq 50); do
-            [ -e "/tmp/.X11-unix/X$n" ] && { export DISPLAY=":$n"; return 0; }
-            kill -0 "$xvfb_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill "$xvfb_pid" 2>/dev/null
-        xvfb_pid=""
+    local numfile
+    numfile=$(mktemp)
+    Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp >"$numfile" 2>>"$log" &
+    xvfb_pid=$!
+    for _ in $(seq 100); do
+        if [ -s "$numfile" ]; then
+            export DISPLAY=":$(head -n 1 "$numfile")"
+            rm -f "$numfile"
+            return 0
+        fi
+        kill -0 "$xvfb_pid" 2>/dev/null || break
+        sleep 0.05
     done
+    rm -f "$numfile"
+    kill "$xvfb_pid" 2>/dev/null
+    xvfb_pid=""
     fail "no X server could be started (details in $log)"
 }
 
