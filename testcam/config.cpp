@@ -1,0 +1,269 @@
+#include "testcam/config.h"
+
+#include <cmath>
+#include <cwchar>
+#include <cwctype>
+
+namespace testcam {
+
+namespace {
+
+std::wstring Trim(const std::wstring& s) {
+    size_t b = 0;
+    size_t e = s.size();
+    while (b < e && iswspace(s[b]))
+        ++b;
+    while (e > b && iswspace(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+std::vector<std::wstring> Split(const std::wstring& s, wchar_t sep) {
+    std::vector<std::wstring> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t pos = s.find(sep, start);
+        parts.push_back(Trim(s.substr(start, pos == std::wstring::npos ? pos : pos - start)));
+        if (pos == std::wstring::npos)
+            return parts;
+        start = pos + 1;
+    }
+}
+
+bool EqualNoCase(const std::wstring& a, const wchar_t* b) {
+    return _wcsicmp(a.c_str(), b) == 0;
+}
+
+// A whole decimal number in [1, max], nothing else.
+bool ParseCount(const std::wstring& s, long max, long& out) {
+    if (s.empty() || s.size() > 9)
+        return false;
+    long value = 0;
+    for (wchar_t c : s) {
+        if (c < L'0' || c > L'9')
+            return false;
+        value = value * 10 + (c - L'0');
+    }
+    if (value < 1 || value > max)
+        return false;
+    out = value;
+    return true;
+}
+
+// Frames per second, with optional decimals, into a frame time in 100 ns units.
+bool ParseRate(const std::wstring& s, LONGLONG& frameTime) {
+    if (s.empty() || s.size() > 12)
+        return false;
+    double rate = 0;
+    double scale = 0;
+    for (wchar_t c : s) {
+        if (c == L'.' && scale == 0) {
+            scale = 1;
+        } else if (c >= L'0' && c <= L'9') {
+            if (scale == 0) {
+                rate = rate * 10 + (c - L'0');
+            } else {
+                scale /= 10;
+                rate += scale * (c - L'0');
+            }
+        } else {
+            return false;
+        }
+    }
+    if (rate == 0) {
+        frameTime = 0;
+        return true;
+    }
+    if (rate > 1000 || rate < 0.1)
+        return false;
+    frameTime = static_cast<LONGLONG>(10000000.0 / rate + 0.5);
+    return true;
+}
+
+bool ParseFormat(const std::wstring& entry, Format& f) {
+    std::vector<std::wstring> fields = Split(entry, L':');
+    if (fields.size() < 2 || fields.size() > 3)
+        return false;
+    if (EqualNoCase(fields[0], L"YUY2"))
+        f.subtype = Subtype::YUY2;
+    else if (EqualNoCase(fields[0], L"RGB24"))
+        f.subtype = Subtype::RGB24;
+    else if (EqualNoCase(fields[0], L"RGB32"))
+        f.subtype = Subtype::RGB32;
+    else
+        return false;
+    if (fields.size() == 3) {
+        if (!EqualNoCase(fields[2], L"vih2"))
+            return false;
+        f.videoInfo2 = true;
+    }
+    const std::wstring& geometry = fields[1];
+    size_t x = geometry.find(L'x');
+    size_t at = geometry.find(L'@');
+    if (x == std::wstring::npos || at == std::wstring::npos || at < x)
+        return false;
+    long w = 0;
+    long h = 0;
+    if (!ParseCount(geometry.substr(0, x), 4096, w) ||
+        !ParseCount(geometry.substr(x + 1, at - x - 1), 4096, h))
+        return false;
+    // YUY2 packs two pixels into one macropixel.
+    if (f.subtype == Subtype::YUY2 && w % 2 != 0)
+        return false;
+    f.width = w;
+    f.height = h;
+    return ParseRate(geometry.substr(at + 1), f.frameTime);
+}
+
+const wchar_t* SubtypeName(Subtype s) {
+    switch (s) {
+    case Subtype::YUY2:
+        return L"YUY2";
+    case Subtype::RGB24:
+        return L"RGB24";
+    case Subtype::RGB32:
+        return L"RGB32";
+    }
+    return L"?";
+}
+
+} // namespace
+
+bool operator==(const Format& a, const Format& b) {
+    return a.subtype == b.subtype && a.width == b.width && a.height == b.height &&
+           a.frameTime == b.frameTime && a.videoInfo2 == b.videoInfo2;
+}
+
+WORD BitCount(Subtype subtype) {
+    switch (subtype) {
+    case Subtype::YUY2:
+        return 16;
+    case Subtype::RGB24:
+        return 24;
+    case Subtype::RGB32:
+        return 32;
+    }
+    return 0;
+}
+
+DWORD Stride(const Format& format) {
+    // DIB rows are padded to whole DWORDs.
+    DWORD bytes = static_cast<DWORD>(format.width) * BitCount(format.subtype) / 8;
+    return (bytes + 3) & ~3u;
+}
+
+DWORD ImageSize(const Format& format) {
+    return Stride(format) * static_cast<DWORD>(format.height);
+}
+
+DWORD BitRate(const Format& format) {
+    if (format.frameTime <= 0)
+        return 0;
+    double bits = static_cast<double>(format.width) * format.height * BitCount(format.subtype);
+    // The frame time is rounded to 100 ns; the nominal rate is what it was rounded from.
+    double fps = std::round(10000000.0 / static_cast<double>(format.frameTime) * 1000.0) / 1000.0;
+    double rate = bits * fps;
+    if (rate >= 4294967295.0)
+        return 0xFFFFFFFFu;
+    return static_cast<DWORD>(rate + 0.5);
+}
+
+LONGLONG DeliveryInterval(const Format& format) {
+    return format.frameTime > 0 ? format.frameTime : 333333;
+}
+
+Config DefaultConfig() {
+    Config config;
+    // The first two differ only in subtype; the sizes and rates cover what webcams offer.
+    ParseFormats(L"RGB24:640x480@30,YUY2:640x480@30,RGB32:640x480@30,"
+                 L"RGB24:160x120@30,RGB24:320x240@30,RGB24:640x480@15,RGB24:1280x720@30,"
+                 L"RGB24:1920x1080@30,YUY2:160x120@30,YUY2:320x240@60,YUY2:640x480@15,"
+                 L"YUY2:1280x720@30,YUY2:1920x1080@30,RGB32:320x240@30,RGB32:1920x1080@15",
+                 config.formats);
+    return config;
+}
+
+bool ParseFormats(const std::wstring& text, std::vector<Format>& out) {
+    std::vector<Format> formats;
+    for (const std::wstring& entry : Split(text, L',')) {
+        Format f;
+        if (!ParseFormat(entry, f))
+            return false;
+        formats.push_back(f);
+    }
+    out = std::move(formats);
+    return true;
+}
+
+std::wstring FormatsToString(const std::vector<Format>& formats) {
+    std::wstring text;
+    for (const Format& f : formats) {
+        wchar_t entry[64];
+        double rate = f.frameTime > 0 ? 10000000.0 / static_cast<double>(f.frameTime) : 0.0;
+        swprintf(entry, 64, L"%ls%ls:%ldx%ld@%g%ls", text.empty() ? L"" : L",",
+                 SubtypeName(f.subtype), f.width, f.height, rate, f.videoInfo2 ? L":vih2" : L"");
+        text += entry;
+    }
+    return text;
+}
+
+bool ParseOptions(const std::wstring& text, Config& config) {
+    Config result = config;
+    for (const std::wstring& option : Split(text, L',')) {
+        if (option.empty())
+            continue;
+        if (EqualNoCase(option, L"nostreamconfig")) {
+            result.streamConfig = false;
+        } else if (EqualNoCase(option, L"previewpin")) {
+            result.previewPin = true;
+        } else if (_wcsnicmp(option.c_str(), L"capssize=", 9) == 0) {
+            long size = 0;
+            if (!ParseCount(option.substr(9), 4096, size))
+                return false;
+            result.capsSize = static_cast<int>(size);
+        } else {
+            return false;
+        }
+    }
+    config = std::move(result);
+    return true;
+}
+
+bool ParseInstallRequest(const std::wstring& text, InstallRequest& out) {
+    InstallRequest request;
+    std::wstring trimmed = Trim(text);
+    if (trimmed.find(L'=') == std::wstring::npos) {
+        request.name = trimmed;
+    } else {
+        for (const std::wstring& field : Split(trimmed, L';')) {
+            size_t eq = field.find(L'=');
+            if (eq == std::wstring::npos)
+                return false;
+            std::wstring key = Trim(field.substr(0, eq));
+            std::wstring value = Trim(field.substr(eq + 1));
+            if (EqualNoCase(key, L"name"))
+                request.name = value;
+            else if (EqualNoCase(key, L"formats"))
+                request.formats = value;
+            else if (EqualNoCase(key, L"options"))
+                request.options = value;
+            else
+                return false;
+        }
+    }
+    if (request.name.empty())
+        request.name = Config().friendlyName;
+    // The name is also a registry key name.
+    if (request.name.find(L'\\') != std::wstring::npos || request.name.size() > 200)
+        return false;
+    std::vector<Format> formats;
+    Config options;
+    if (!request.formats.empty() && !ParseFormats(request.formats, formats))
+        return false;
+    if (!ParseOptions(request.options, options))
+        return false;
+    out = std::move(request);
+    return true;
+}
+
+} // namespace testcam

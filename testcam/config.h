@@ -1,0 +1,62 @@
+// What one test camera instance offers: its name, its formats and its quirks. Stored as text
+// in the instance's registry entry, parsed when the device enumerator binds the instance.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace testcam {
+
+enum class Subtype { YUY2, RGB24, RGB32 };
+
+struct Format {
+    Subtype subtype = Subtype::RGB24;
+    LONG width = 0;
+    LONG height = 0;
+    LONGLONG frameTime = 0;  // 100 ns units; 0 is allowed and means "not stated"
+    bool videoInfo2 = false; // FORMAT_VideoInfo2 instead of FORMAT_VideoInfo
+};
+
+bool operator==(const Format& a, const Format& b);
+
+WORD BitCount(Subtype subtype);
+DWORD Stride(const Format& format);
+DWORD ImageSize(const Format& format);
+// Bits per second of the uncompressed stream, saturated at the largest DWORD.
+DWORD BitRate(const Format& format);
+// The interval the streaming thread keeps: a format with no frame time still streams.
+LONGLONG DeliveryInterval(const Format& format);
+
+// The size VIDEO_STREAM_CONFIG_CAPS has on every platform.
+constexpr int kCapsSize = 128;
+
+struct Config {
+    std::wstring friendlyName = L"Lookwell Test Camera";
+    std::vector<Format> formats;
+    bool streamConfig = true; // the capture pin offers IAMStreamConfig
+    int capsSize = kCapsSize; // what GetNumberOfCapabilities reports
+    bool previewPin = false;  // a preview pin next to the capture pin
+};
+
+Config DefaultConfig();
+
+// "YUY2:640x480@30,RGB24:320x240@15:vih2". Frame rates may have decimals; "@0" gives a
+// frame time of 0. False (and `out` untouched) on the first malformed entry.
+bool ParseFormats(const std::wstring& text, std::vector<Format>& out);
+std::wstring FormatsToString(const std::vector<Format>& formats);
+
+// "nostreamconfig,capssize=64,previewpin". False on an unknown or malformed option.
+bool ParseOptions(const std::wstring& text, Config& config);
+
+// The text regsvr32 /i: hands over: either a bare friendly name or
+// "name=...;formats=...;options=...". Empty text gives the default camera.
+struct InstallRequest {
+    std::wstring name;
+    std::wstring formats; // raw text, empty for the default list
+    std::wstring options;
+};
+bool ParseInstallRequest(const std::wstring& text, InstallRequest& out);
+
+} // namespace testcam

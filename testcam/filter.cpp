@@ -1,0 +1,355 @@
+#include "testcam/filter.h"
+
+#include <uuids.h>
+
+#include <new>
+
+namespace testcam {
+
+namespace {
+
+class PinEnumerator final : public IEnumPins {
+public:
+    PinEnumerator(Filter* filter, ULONG position) : filter_(filter), position_(position) {
+        filter_->AddRef();
+        ObjectCreated();
+    }
+    PinEnumerator(const PinEnumerator&) = delete;
+    PinEnumerator& operator=(const PinEnumerator&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IEnumPins) {
+            *out = static_cast<IEnumPins*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override {
+        return static_cast<ULONG>(InterlockedIncrement(&refs_));
+    }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG refs = InterlockedDecrement(&refs_);
+        if (refs == 0)
+            delete this;
+        return static_cast<ULONG>(refs);
+    }
+
+    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
+        if (!pins || (!fetched && count != 1))
+            return E_POINTER;
+        ULONG n = 0;
+        while (n < count && position_ < static_cast<ULONG>(filter_->PinCount())) {
+            pins[n] = filter_->PinAt(static_cast<int>(position_++));
+            pins[n]->AddRef();
+            ++n;
+        }
+        if (fetched)
+            *fetched = n;
+        return n == count ? S_OK : S_FALSE;
+    }
+    STDMETHODIMP Skip(ULONG count) override {
+        ULONG total = static_cast<ULONG>(filter_->PinCount());
+        if (count > total - position_) {
+            position_ = total;
+            return S_FALSE;
+        }
+        position_ += count;
+        return S_OK;
+    }
+    STDMETHODIMP Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    STDMETHODIMP Clone(IEnumPins** out) override {
+        if (!out)
+            return E_POINTER;
+        *out = new (std::nothrow) PinEnumerator(filter_, position_);
+        return *out ? S_OK : E_OUTOFMEMORY;
+    }
+
+private:
+    ~PinEnumerator() {
+        filter_->Release();
+        ObjectDestroyed();
+    }
+
+    LONG refs_ = 1;
+    Filter* filter_;
+    ULONG position_;
+};
+
+} // namespace
+
+Filter::Filter() : config_(DefaultConfig()), capture_(this, PIN_CATEGORY_CAPTURE, L"Capture") {
+    ObjectCreated();
+}
+
+Filter::~Filter() {
+    StopPins();
+    delete preview_;
+    if (clock_)
+        clock_->Release();
+    ObjectDestroyed();
+}
+
+HRESULT Filter::Create(REFIID iid, void** out) {
+    Filter* filter = nullptr;
+    try {
+        filter = new Filter();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    HRESULT hr = filter->QueryInterface(iid, out);
+    filter->Release();
+    return hr;
+}
+
+STDMETHODIMP Filter::QueryInterface(REFIID iid, void** out) {
+    if (!out)
+        return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter ||
+        iid == IID_IBaseFilter)
+        *out = static_cast<IBaseFilter*>(this);
+    else if (iid == IID_IPersistPropertyBag)
+        *out = static_cast<IPersistPropertyBag*>(this);
+    else if (iid == IID_IAMFilterMiscFlags)
+        *out = static_cast<IAMFilterMiscFlags*>(this);
+    else {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP_(ULONG) Filter::AddRef() {
+    return static_cast<ULONG>(InterlockedIncrement(&refs_));
+}
+
+STDMETHODIMP_(ULONG) Filter::Release() {
+    LONG refs = InterlockedDecrement(&refs_);
+    if (refs == 0)
+        delete this;
+    return static_cast<ULONG>(refs);
+}
+
+STDMETHODIMP Filter::GetClassID(CLSID* clsid) {
+    if (!clsid)
+        return E_POINTER;
+    *clsid = CLSID_LookwellTestCamera;
+    return S_OK;
+}
+
+HRESULT Filter::StartPins() {
+    HRESULT hr = S_OK;
+    {
+        AutoLock lock(lock_);
+        for (int i = 0; i < PinCount() && SUCCEEDED(hr); ++i)
+            hr = PinAt(i)->StartStreaming();
+    }
+    if (FAILED(hr))
+        StopPins();
+    return hr;
+}
+
+void Filter::StopPins() {
+    // Without the lock: the streaming threads take it while they finish.
+    for (int i = 0; i < PinCount(); ++i)
+        PinAt(i)->StopStreaming();
+}
+
+STDMETHODIMP Filter::Stop() {
+    AutoLock serial(stateLock_);
+    {
+        AutoLock lock(lock_);
+        state_ = State_Stopped;
+    }
+    StopPins();
+    return S_OK;
+}
+
+STDMETHODIMP Filter::Pause() {
+    AutoLock serial(stateLock_);
+    if (state_ == State_Stopped) {
+        HRESULT hr = StartPins();
+        if (FAILED(hr))
+            return hr;
+    }
+    AutoLock lock(lock_);
+    state_ = State_Paused;
+    for (int i = 0; i < PinCount(); ++i)
+        PinAt(i)->Wake();
+    return S_OK;
+}
+
+STDMETHODIMP Filter::Run(REFERENCE_TIME start) {
+    AutoLock serial(stateLock_);
+    if (state_ == State_Stopped) {
+        HRESULT hr = StartPins();
+        if (FAILED(hr))
+            return hr;
+    }
+    AutoLock lock(lock_);
+    start_ = start;
+    state_ = State_Running;
+    ++runs_;
+    for (int i = 0; i < PinCount(); ++i)
+        PinAt(i)->Wake();
+    return S_OK;
+}
+
+STDMETHODIMP Filter::GetState(DWORD, FILTER_STATE* state) {
+    if (!state)
+        return E_POINTER;
+    AutoLock lock(lock_);
+    *state = state_;
+    // A live source has nothing to show while paused.
+    return state_ == State_Paused ? VFW_S_CANT_CUE : S_OK;
+}
+
+STDMETHODIMP Filter::SetSyncSource(IReferenceClock* clock) {
+    AutoLock lock(lock_);
+    if (clock)
+        clock->AddRef();
+    if (clock_)
+        clock_->Release();
+    clock_ = clock;
+    return S_OK;
+}
+
+STDMETHODIMP Filter::GetSyncSource(IReferenceClock** clock) {
+    if (!clock)
+        return E_POINTER;
+    AutoLock lock(lock_);
+    *clock = clock_;
+    if (clock_)
+        clock_->AddRef();
+    return S_OK;
+}
+
+FILTER_STATE Filter::Snapshot(REFERENCE_TIME* start, IReferenceClock** clock, LONG* run) {
+    AutoLock lock(lock_);
+    *start = start_;
+    *clock = clock_;
+    if (clock_)
+        clock_->AddRef();
+    *run = runs_;
+    return state_;
+}
+
+STDMETHODIMP Filter::EnumPins(IEnumPins** out) {
+    if (!out)
+        return E_POINTER;
+    *out = new (std::nothrow) PinEnumerator(this, 0);
+    return *out ? S_OK : E_OUTOFMEMORY;
+}
+
+STDMETHODIMP Filter::FindPin(LPCWSTR id, IPin** pin) {
+    if (!id || !pin)
+        return E_POINTER;
+    for (int i = 0; i < PinCount(); ++i) {
+        LPWSTR pinId = nullptr;
+        if (FAILED(PinAt(i)->QueryId(&pinId)))
+            continue;
+        bool same = lstrcmpW(pinId, id) == 0;
+        CoTaskMemFree(pinId);
+        if (same) {
+            *pin = PinAt(i);
+            (*pin)->AddRef();
+            return S_OK;
+        }
+    }
+    *pin = nullptr;
+    return VFW_E_NOT_FOUND;
+}
+
+STDMETHODIMP Filter::QueryFilterInfo(FILTER_INFO* info) {
+    if (!info)
+        return E_POINTER;
+    AutoLock lock(lock_);
+    lstrcpynW(info->achName, name_, MAX_FILTER_NAME);
+    info->pGraph = graph_;
+    if (graph_)
+        graph_->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP Filter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
+    AutoLock lock(lock_);
+    graph_ = graph;
+    lstrcpynW(name_, name ? name : L"", MAX_FILTER_NAME);
+    return S_OK;
+}
+
+STDMETHODIMP Filter::QueryVendorInfo(LPWSTR* info) {
+    if (!info)
+        return E_POINTER;
+    *info = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP Filter::InitNew() {
+    return S_OK;
+}
+
+namespace {
+
+// A string value of the property bag; false when absent or not a string.
+bool ReadString(IPropertyBag* bag, const wchar_t* name, IErrorLog* log, std::wstring& out) {
+    VARIANT value;
+    VariantInit(&value);
+    if (FAILED(bag->Read(name, &value, log)))
+        return false;
+    bool ok = value.vt == VT_BSTR && value.bstrVal;
+    if (ok)
+        out.assign(value.bstrVal, SysStringLen(value.bstrVal));
+    VariantClear(&value);
+    return ok;
+}
+
+} // namespace
+
+STDMETHODIMP Filter::Load(IPropertyBag* bag, IErrorLog* log) {
+    if (!bag)
+        return E_POINTER;
+    AutoLock serial(stateLock_);
+    AutoLock lock(lock_);
+    if (loaded_ || state_ != State_Stopped)
+        return E_UNEXPECTED;
+    try {
+        Config config = DefaultConfig();
+        std::wstring text;
+        if (ReadString(bag, L"FriendlyName", log, text))
+            config.friendlyName = text;
+        // A malformed configuration fails the bind loudly rather than streaming defaults.
+        if (ReadString(bag, L"Formats", log, text) && !text.empty() &&
+            !ParseFormats(text, config.formats))
+            return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        if (ReadString(bag, L"Options", log, text) && !ParseOptions(text, config))
+            return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        if (config.previewPin && !preview_) {
+            preview_ = new (std::nothrow) Pin(this, PIN_CATEGORY_PREVIEW, L"Preview");
+            if (!preview_)
+                return E_OUTOFMEMORY;
+        }
+        config_ = std::move(config);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    loaded_ = true;
+    return S_OK;
+}
+
+STDMETHODIMP Filter::Save(IPropertyBag*, BOOL, BOOL) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP_(ULONG) Filter::GetMiscFlags() {
+    return AM_FILTER_MISC_FLAGS_IS_SOURCE;
+}
+
+} // namespace testcam

@@ -1,0 +1,24 @@
+// AM_MEDIA_TYPE helpers for the formats the camera offers.
+#pragma once
+
+#include "testcam/config.h"
+
+#include <dshow.h>
+
+namespace testcam {
+
+// Fills `mt` for `format`; its format block comes from CoTaskMemAlloc.
+HRESULT InitMediaType(const Format& format, AM_MEDIA_TYPE* mt);
+AM_MEDIA_TYPE* CreateMediaType(const Format& format);
+void FreeMediaTypeContents(AM_MEDIA_TYPE& mt);
+void DeleteMediaType(AM_MEDIA_TYPE* mt);
+HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE& src);
+
+// Whether `mt`, fully specified, describes `format`; `topDown` tells which way its rows run.
+bool MatchesFormat(const AM_MEDIA_TYPE& mt, const Format& format, bool* topDown);
+// Whether a partly specified `mt` (GUID_NULL as a wildcard) allows `format`.
+bool AllowsFormat(const AM_MEDIA_TYPE& mt, const Format& format);
+
+void FillCaps(const Format& format, VIDEO_STREAM_CONFIG_CAPS* caps);
+
+} // namespace testcam

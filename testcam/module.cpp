@@ -1,0 +1,177 @@
+// The DLL's entry points: class factory, registration and the test-only statistics.
+#include "testcam/filter.h"
+#include "testcam/module.h"
+#include "testcam/registry.h"
+
+#include <new>
+
+namespace testcam {
+
+HMODULE g_module = nullptr;
+
+const CLSID CLSID_LookwellTestCamera = {
+    0x5bef085d, 0x938a, 0x4cb9, {0x99, 0x78, 0xd1, 0x40, 0xc7, 0xe1, 0x47, 0xe9}};
+
+namespace {
+
+volatile LONG g_objects = 0;
+volatile LONG g_locks = 0;
+volatile LONG g_threads = 0;
+volatile LONG g_inReceive = 0;
+volatile LONGLONG g_delivered = 0;
+volatile LONGLONG g_renderTime = 0;
+
+class ClassFactory final : public IClassFactory {
+public:
+    ClassFactory() { ObjectCreated(); }
+    ClassFactory(const ClassFactory&) = delete;
+    ClassFactory& operator=(const ClassFactory&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
+            *out = static_cast<IClassFactory*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override {
+        return static_cast<ULONG>(InterlockedIncrement(&refs_));
+    }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG refs = InterlockedDecrement(&refs_);
+        if (refs == 0)
+            delete this;
+        return static_cast<ULONG>(refs);
+    }
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+        if (!out)
+            return E_POINTER;
+        *out = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        return Filter::Create(iid, out);
+    }
+    STDMETHODIMP LockServer(BOOL lock) override {
+        LockModule(lock != FALSE);
+        return S_OK;
+    }
+
+private:
+    ~ClassFactory() { ObjectDestroyed(); }
+    LONG refs_ = 1;
+};
+
+} // namespace
+
+void ObjectCreated() {
+    InterlockedIncrement(&g_objects);
+}
+void ObjectDestroyed() {
+    InterlockedDecrement(&g_objects);
+}
+void LockModule(bool lock) {
+    if (lock)
+        InterlockedIncrement(&g_locks);
+    else
+        InterlockedDecrement(&g_locks);
+}
+bool ModuleInUse() {
+    return g_objects != 0 || g_locks != 0;
+}
+
+void ThreadStarted() {
+    InterlockedIncrement(&g_threads);
+}
+void ThreadEnded() {
+    InterlockedDecrement(&g_threads);
+}
+void ReceiveStarted() {
+    InterlockedIncrement(&g_inReceive);
+}
+void ReceiveEnded(LONGLONG renderTime) {
+    InterlockedIncrement64(&g_delivered);
+    InterlockedAdd64(&g_renderTime, renderTime);
+    InterlockedDecrement(&g_inReceive);
+}
+
+void GetStats(TestCamStats* stats) {
+    stats->objects = g_objects;
+    stats->threads = g_threads;
+    stats->inReceive = g_inReceive;
+    stats->delivered = InterlockedCompareExchange64(&g_delivered, 0, 0);
+    stats->renderTime = InterlockedCompareExchange64(&g_renderTime, 0, 0);
+}
+
+} // namespace testcam
+
+using namespace testcam;
+
+extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        g_module = instance;
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    if (!out)
+        return E_POINTER;
+    *out = nullptr;
+    if (clsid != CLSID_LookwellTestCamera)
+        return CLASS_E_CLASSNOTAVAILABLE;
+    auto* factory = new (std::nothrow) ClassFactory();
+    if (!factory)
+        return E_OUTOFMEMORY;
+    HRESULT hr = factory->QueryInterface(iid, out);
+    factory->Release();
+    return hr;
+}
+
+STDAPI DllCanUnloadNow() {
+    return ModuleInUse() ? S_FALSE : S_OK;
+}
+
+STDAPI DllRegisterServer() {
+    try {
+        return RegisterServer();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDAPI DllUnregisterServer() {
+    try {
+        return UnregisterServer();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// regsvr32 /i:"text" adds a camera instance, regsvr32 /u /n /i:"name" removes one.
+STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
+    try {
+        InstallRequest request;
+        if (!ParseInstallRequest(commandLine ? commandLine : L"", request))
+            return E_INVALIDARG;
+        if (!install)
+            return RemoveInstance(request.name);
+        HRESULT hr = RegisterServer();
+        return FAILED(hr) ? hr : AddInstance(request);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+void WINAPI TestCamGetStats(TestCamStats* stats) {
+    if (stats)
+        GetStats(stats);
+}
+
+} // extern "C"

@@ -1,0 +1,405 @@
+// The camera as the platform's device enumerator hands it out, checked one behaviour at a time.
+#include "support/camera.h"
+
+#include <dvdmedia.h>
+#include <uuids.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+
+using namespace testcam_test;
+
+namespace {
+
+ULONG RefCount(IUnknown* object) {
+    object->AddRef();
+    return object->Release();
+}
+
+void FreeType(AM_MEDIA_TYPE* mt) {
+    if (!mt)
+        return;
+    CoTaskMemFree(mt->pbFormat);
+    if (mt->pUnk)
+        mt->pUnk->Release();
+    CoTaskMemFree(mt);
+}
+
+const VIDEOINFOHEADER* Vih(const AM_MEDIA_TYPE* mt) {
+    return reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
+}
+
+// A camera of one configuration, bound through the device enumerator, with its capture pin.
+class Bound : public ::testing::Test {
+protected:
+    void Bind(const std::wstring& formats, const std::wstring& options = L"") {
+        camera_ = new ScopedCamera(formats, options);
+        ASSERT_EQ(S_OK, camera_->result());
+        ASSERT_EQ(S_OK, BindFilter(camera_->name(), &filter_));
+        pin_ = GetPin(filter_, L"Capture");
+        ASSERT_NE(nullptr, pin_);
+        pin_->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config_));
+    }
+    void TearDown() override {
+        if (config_)
+            config_->Release();
+        if (pin_)
+            pin_->Release();
+        if (filter_) {
+            EXPECT_EQ(0u, filter_->Release());
+        }
+        delete camera_;
+        EXPECT_EQ(0, Stats().objects);
+    }
+
+    ScopedCamera* camera_ = nullptr;
+    IBaseFilter* filter_ = nullptr;
+    IPin* pin_ = nullptr;
+    IAMStreamConfig* config_ = nullptr;
+};
+
+} // namespace
+
+TEST(Enumeration, InstanceIsListedWithItsFriendlyNameUntilRemoved) {
+    std::wstring name;
+    {
+        ScopedCamera camera;
+        ASSERT_EQ(S_OK, camera.result());
+        name = camera.name();
+        IMoniker* moniker = FindDevice(name);
+        ASSERT_NE(nullptr, moniker);
+        moniker->Release();
+    }
+    EXPECT_EQ(nullptr, FindDevice(name));
+}
+
+TEST(Enumeration, RemovingAnUnknownNameChangesNothing) {
+    EXPECT_EQ(S_FALSE, CameraInstall(FALSE, L"No Such Lookwell Camera"));
+}
+
+TEST(Enumeration, MalformedInstallTextIsRefused) {
+    EXPECT_EQ(E_INVALIDARG, CameraInstall(TRUE, L"name=Broken;formats=RGB24:1x1"));
+    EXPECT_EQ(nullptr, FindDevice(L"Broken"));
+}
+
+TEST(Enumeration, TwoInstancesOfferTheirOwnFormats) {
+    ScopedCamera small(L"RGB24:160x120@30");
+    ScopedCamera large(L"YUY2:1280x720@15,YUY2:640x480@30");
+    const ScopedCamera* cameras[] = {&small, &large};
+    const int counts[] = {1, 2};
+    const LONG widths[] = {160, 1280};
+    for (int i = 0; i < 2; ++i) {
+        IBaseFilter* filter = nullptr;
+        ASSERT_EQ(S_OK, BindFilter(cameras[i]->name(), &filter));
+        IPin* pin = GetPin(filter, L"Capture");
+        ASSERT_NE(nullptr, pin);
+        IAMStreamConfig* config = nullptr;
+        ASSERT_EQ(S_OK,
+                  pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)));
+        int count = 0, size = 0;
+        EXPECT_EQ(S_OK, config->GetNumberOfCapabilities(&count, &size));
+        EXPECT_EQ(counts[i], count);
+        AM_MEDIA_TYPE* mt = nullptr;
+        ASSERT_EQ(S_OK, config->GetFormat(&mt));
+        EXPECT_EQ(widths[i], Vih(mt)->bmiHeader.biWidth);
+        FreeType(mt);
+        config->Release();
+        pin->Release();
+        EXPECT_EQ(0u, filter->Release());
+    }
+}
+
+TEST(Enumeration, DamagedEntryFailsTheBind) {
+    ScopedCamera camera;
+    IMoniker* moniker = FindDevice(camera.name());
+    ASSERT_NE(nullptr, moniker);
+    IPropertyBag* bag = nullptr;
+    ASSERT_EQ(S_OK, moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                           reinterpret_cast<void**>(&bag)));
+    VARIANT v;
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(L"RGB24:640x480");
+    EXPECT_EQ(S_OK, bag->Write(L"Formats", &v));
+    VariantClear(&v);
+    bag->Release();
+    IBaseFilter* filter = nullptr;
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_DATA),
+              moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                    reinterpret_cast<void**>(&filter)));
+    EXPECT_EQ(nullptr, filter);
+    moniker->Release();
+}
+
+TEST_F(Bound, FilterIsALiveSource) {
+    Bind(L"");
+    CLSID clsid;
+    EXPECT_EQ(S_OK, filter_->GetClassID(&clsid));
+    IAMFilterMiscFlags* flags = nullptr;
+    ASSERT_EQ(S_OK,
+              filter_->QueryInterface(IID_IAMFilterMiscFlags, reinterpret_cast<void**>(&flags)));
+    EXPECT_EQ(static_cast<ULONG>(AM_FILTER_MISC_FLAGS_IS_SOURCE), flags->GetMiscFlags());
+    flags->Release();
+}
+
+TEST_F(Bound, PausedLiveSourceCannotCue) {
+    Bind(L"RGB24:160x120@30");
+    FILTER_STATE state;
+    EXPECT_EQ(S_OK, filter_->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    EXPECT_EQ(S_OK, filter_->Pause());
+    EXPECT_EQ(VFW_S_CANT_CUE, filter_->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
+    EXPECT_EQ(S_OK, filter_->Run(0));
+    EXPECT_EQ(S_OK, filter_->GetState(0, &state));
+    EXPECT_EQ(State_Running, state);
+    EXPECT_EQ(S_OK, filter_->Stop());
+    EXPECT_EQ(S_OK, filter_->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+}
+
+TEST_F(Bound, OneCapturePinWithItsCategory) {
+    Bind(L"");
+    IEnumPins* pins = nullptr;
+    ASSERT_EQ(S_OK, filter_->EnumPins(&pins));
+    IPin* found[3] = {};
+    ULONG count = 0;
+    EXPECT_EQ(S_FALSE, pins->Next(3, found, &count));
+    EXPECT_EQ(1u, count);
+    EXPECT_EQ(pin_, found[0]);
+    found[0]->Release();
+    pins->Release();
+
+    PIN_DIRECTION dir;
+    EXPECT_EQ(S_OK, pin_->QueryDirection(&dir));
+    EXPECT_EQ(PINDIR_OUTPUT, dir);
+    IKsPropertySet* props = nullptr;
+    ASSERT_EQ(S_OK, pin_->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void**>(&props)));
+    GUID category = GUID_NULL;
+    DWORD returned = 0;
+    EXPECT_EQ(S_OK, props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                               sizeof(category), &returned));
+    EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
+    EXPECT_EQ(sizeof(GUID), returned);
+    DWORD support = 0;
+    EXPECT_EQ(S_OK, props->QuerySupported(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, &support));
+    EXPECT_EQ(static_cast<DWORD>(KSPROPERTY_SUPPORT_GET), support);
+    EXPECT_EQ(E_PROP_SET_UNSUPPORTED,
+              props->Get(PIN_CATEGORY_CAPTURE, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                         sizeof(category), &returned));
+    EXPECT_EQ(E_PROP_ID_UNSUPPORTED, props->Set(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr,
+                                                0, &category, sizeof(category)));
+    props->Release();
+}
+
+TEST_F(Bound, PinsCountOnTheFilter) {
+    Bind(L"");
+    EXPECT_EQ(3u, RefCount(filter_)); // ours, the pin's and the stream configuration's
+    IPin* again = GetPin(filter_, L"Capture");
+    EXPECT_EQ(4u, RefCount(filter_));
+    again->Release();
+    EXPECT_EQ(3u, RefCount(filter_));
+}
+
+TEST_F(Bound, CapabilitiesReadBackAsConfigured) {
+    Bind(L"YUY2:640x480@30,RGB24:1920x1080@15");
+    int count = 0, size = 0;
+    ASSERT_EQ(S_OK, config_->GetNumberOfCapabilities(&count, &size));
+    EXPECT_EQ(2, count);
+    EXPECT_EQ(128, size);
+    EXPECT_EQ(sizeof(VIDEO_STREAM_CONFIG_CAPS), static_cast<size_t>(size));
+
+    AM_MEDIA_TYPE* mt = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(1, &mt, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(MEDIATYPE_Video, mt->majortype);
+    EXPECT_EQ(MEDIASUBTYPE_RGB24, mt->subtype);
+    EXPECT_EQ(FORMAT_VideoInfo, mt->formattype);
+    EXPECT_EQ(TRUE, mt->bFixedSizeSamples);
+    EXPECT_EQ(1920u * 1080 * 3, mt->lSampleSize);
+    ASSERT_EQ(sizeof(VIDEOINFOHEADER), mt->cbFormat);
+    EXPECT_EQ(666667, Vih(mt)->AvgTimePerFrame);
+    EXPECT_EQ(1920u * 1080 * 24 * 15, Vih(mt)->dwBitRate);
+    EXPECT_EQ(1920, Vih(mt)->bmiHeader.biWidth);
+    EXPECT_EQ(1080, Vih(mt)->bmiHeader.biHeight);
+    EXPECT_EQ(24, Vih(mt)->bmiHeader.biBitCount);
+    EXPECT_EQ(static_cast<DWORD>(BI_RGB), Vih(mt)->bmiHeader.biCompression);
+    FreeType(mt);
+    EXPECT_EQ(FORMAT_VideoInfo, caps.guid);
+    EXPECT_EQ(1920, caps.InputSize.cx);
+    EXPECT_EQ(1080, caps.MaxOutputSize.cy);
+    EXPECT_EQ(caps.MinOutputSize.cx, caps.MaxOutputSize.cx);
+    EXPECT_EQ(666667, caps.MinFrameInterval);
+    EXPECT_EQ(666667, caps.MaxFrameInterval);
+    EXPECT_EQ(1920L * 1080 * 24 * 15, caps.MaxBitsPerSecond);
+
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(0, &mt, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(MEDIASUBTYPE_YUY2, mt->subtype);
+    EXPECT_EQ(static_cast<DWORD>(MAKEFOURCC('Y', 'U', 'Y', '2')), Vih(mt)->bmiHeader.biCompression);
+    EXPECT_EQ(16, Vih(mt)->bmiHeader.biBitCount);
+    FreeType(mt);
+
+    mt = nullptr;
+    EXPECT_EQ(S_FALSE, config_->GetStreamCaps(2, &mt, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(nullptr, mt);
+    EXPECT_EQ(E_POINTER, config_->GetStreamCaps(0, &mt, nullptr));
+}
+
+TEST_F(Bound, FormatDefaultsToTheFirstAndFollowsSetFormat) {
+    Bind(L"RGB24:320x240@30,YUY2:320x240@30");
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(S_OK, config_->GetFormat(&mt));
+    EXPECT_EQ(MEDIASUBTYPE_RGB24, mt->subtype);
+    FreeType(mt);
+
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(1, &mt, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(S_OK, config_->SetFormat(mt));
+    FreeType(mt);
+    ASSERT_EQ(S_OK, config_->GetFormat(&mt));
+    EXPECT_EQ(MEDIASUBTYPE_YUY2, mt->subtype);
+    FreeType(mt);
+
+    // The pin now offers the chosen format alone.
+    IEnumMediaTypes* types = nullptr;
+    ASSERT_EQ(S_OK, pin_->EnumMediaTypes(&types));
+    AM_MEDIA_TYPE* offered[2] = {};
+    ULONG count = 0;
+    EXPECT_EQ(S_FALSE, types->Next(2, offered, &count));
+    ASSERT_EQ(1u, count);
+    EXPECT_EQ(MEDIASUBTYPE_YUY2, offered[0]->subtype);
+    EXPECT_EQ(S_OK, pin_->QueryAccept(offered[0]));
+    FreeType(offered[0]);
+    types->Release();
+}
+
+TEST_F(Bound, SetFormatRefusesWhatIsNotOffered) {
+    Bind(L"RGB24:320x240@30");
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(S_OK, config_->GetFormat(&mt));
+    auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
+    vih->bmiHeader.biWidth = 640;
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config_->SetFormat(mt));
+    EXPECT_EQ(S_FALSE, pin_->QueryAccept(mt));
+    vih->bmiHeader.biWidth = 320;
+    vih->AvgTimePerFrame = 666667;
+    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config_->SetFormat(mt));
+    // No frame time is a wildcard; a negative height asks for top-down rows.
+    vih->AvgTimePerFrame = 0;
+    vih->bmiHeader.biHeight = -240;
+    EXPECT_EQ(S_OK, config_->SetFormat(mt));
+    FreeType(mt);
+}
+
+TEST_F(Bound, UnconnectedPinSaysSo) {
+    Bind(L"");
+    IPin* peer = reinterpret_cast<IPin*>(1);
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, pin_->ConnectedTo(&peer));
+    EXPECT_EQ(nullptr, peer);
+    AM_MEDIA_TYPE mt;
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, pin_->ConnectionMediaType(&mt));
+    EXPECT_EQ(S_FALSE, pin_->Disconnect());
+    EXPECT_EQ(E_UNEXPECTED, pin_->EndOfStream());
+    EXPECT_EQ(E_UNEXPECTED, pin_->ReceiveConnection(pin_, &mt));
+}
+
+TEST_F(Bound, WithoutStreamConfiguration) {
+    Bind(L"", L"nostreamconfig");
+    EXPECT_EQ(nullptr, config_);
+    void* unknown = reinterpret_cast<void*>(1);
+    EXPECT_EQ(E_NOINTERFACE, pin_->QueryInterface(IID_IAMStreamConfig, &unknown));
+    EXPECT_EQ(nullptr, unknown);
+}
+
+TEST_F(Bound, CapabilitySizeOtherThan128IsReportedAndRespected) {
+    Bind(L"RGB24:320x240@30", L"capssize=64");
+    int count = 0, size = 0;
+    ASSERT_EQ(S_OK, config_->GetNumberOfCapabilities(&count, &size));
+    EXPECT_EQ(64, size);
+    BYTE caps[256];
+    memset(caps, 0xA5, sizeof(caps));
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(0, &mt, caps));
+    FreeType(mt);
+    EXPECT_EQ(0, memcmp(&FORMAT_VideoInfo, caps, sizeof(GUID)));
+    EXPECT_EQ(0xA5, caps[64]);
+}
+
+TEST_F(Bound, LargerCapabilitySizeIsZeroFilled) {
+    Bind(L"RGB24:320x240@30", L"capssize=200");
+    BYTE caps[256];
+    memset(caps, 0xA5, sizeof(caps));
+    AM_MEDIA_TYPE* mt = nullptr;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(0, &mt, caps));
+    FreeType(mt);
+    EXPECT_EQ(320, reinterpret_cast<VIDEO_STREAM_CONFIG_CAPS*>(caps)->InputSize.cx);
+    EXPECT_EQ(0, caps[128]);
+    EXPECT_EQ(0, caps[199]);
+    EXPECT_EQ(0xA5, caps[200]);
+}
+
+TEST_F(Bound, VideoInfo2Formats) {
+    Bind(L"RGB24:320x240@30:vih2,RGB24:640x480@30");
+    AM_MEDIA_TYPE* mt = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(0, &mt, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(FORMAT_VideoInfo2, mt->formattype);
+    EXPECT_EQ(FORMAT_VideoInfo2, caps.guid);
+    ASSERT_EQ(sizeof(VIDEOINFOHEADER2), mt->cbFormat);
+    const auto* vih = reinterpret_cast<const VIDEOINFOHEADER2*>(mt->pbFormat);
+    EXPECT_EQ(320, vih->bmiHeader.biWidth);
+    EXPECT_EQ(4u, vih->dwPictAspectRatioX);
+    EXPECT_EQ(3u, vih->dwPictAspectRatioY);
+    EXPECT_EQ(S_OK, pin_->QueryAccept(mt));
+    FreeType(mt);
+}
+
+TEST_F(Bound, PreviewPinOfItsOwn) {
+    Bind(L"", L"previewpin");
+    IPin* preview = GetPin(filter_, L"Preview");
+    ASSERT_NE(nullptr, preview);
+    IKsPropertySet* props = nullptr;
+    ASSERT_EQ(S_OK, preview->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void**>(&props)));
+    GUID category = GUID_NULL;
+    DWORD returned = 0;
+    EXPECT_EQ(S_OK, props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                               sizeof(category), &returned));
+    EXPECT_EQ(PIN_CATEGORY_PREVIEW, category);
+    props->Release();
+    preview->Release();
+}
+
+TEST_F(Bound, FrameTimeOfZero) {
+    Bind(L"RGB24:320x240@0");
+    AM_MEDIA_TYPE* mt = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(0, &mt, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(0, Vih(mt)->AvgTimePerFrame);
+    EXPECT_EQ(0u, Vih(mt)->dwBitRate);
+    EXPECT_EQ(0, caps.MinFrameInterval);
+    EXPECT_EQ(0, caps.MaxFrameInterval);
+    FreeType(mt);
+}
+
+TEST_F(Bound, BitRateBeyondWhatALongHolds) {
+    Bind(L"RGB32:1920x1080@60");
+    AM_MEDIA_TYPE* mt = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    ASSERT_EQ(S_OK, config_->GetStreamCaps(0, &mt, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(3981312000u, Vih(mt)->dwBitRate);
+    EXPECT_GE(Vih(mt)->dwBitRate, 2147483648u);
+    EXPECT_EQ(LONG_MAX, caps.MaxBitsPerSecond);
+    FreeType(mt);
+}
+
+TEST(Lifetime, ReleasedFilterLeavesTheDllUnloadable) {
+    ScopedCamera camera;
+    IBaseFilter* filter = nullptr;
+    ASSERT_EQ(S_OK, BindFilter(camera.name(), &filter));
+    EXPECT_GE(Stats().objects, 1);
+    EXPECT_EQ(S_FALSE, CameraCanUnloadNow());
+    EXPECT_EQ(0u, filter->Release());
+    EXPECT_EQ(0, Stats().objects);
+    EXPECT_EQ(S_OK, CameraCanUnloadNow());
+}

@@ -1,0 +1,337 @@
+// The camera in graphs the platform's capture graph builder puts together, running.
+#include "support/camera.h"
+
+#include <qedit.h>
+#include <uuids.h>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+
+#include <cstdio>
+#include <vector>
+
+using namespace testcam_test;
+
+// In the platform's import library, though no header of the toolchain declares them.
+EXTERN_C const CLSID CLSID_SampleGrabber;
+EXTERN_C const CLSID CLSID_NullRenderer;
+
+namespace {
+
+LONGLONG Now100ns() {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<LONGLONG>(static_cast<double>(now.QuadPart) * 1e7 /
+                                 static_cast<double>(frequency.QuadPart));
+}
+
+// Notes every sample the sample grabber passes on: its time stamps and when it came.
+class Recorder final : public ISampleGrabberCB {
+public:
+    struct Frame {
+        HRESULT timeResult;
+        REFERENCE_TIME start, stop;
+        LONGLONG arrival;
+    };
+
+    Recorder() { InitializeCriticalSection(&lock_); }
+    ~Recorder() { DeleteCriticalSection(&lock_); }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_ISampleGrabberCB) {
+            *out = static_cast<ISampleGrabberCB*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override {
+        return static_cast<ULONG>(InterlockedIncrement(&refs_));
+    }
+    STDMETHODIMP_(ULONG) Release() override {
+        return static_cast<ULONG>(InterlockedDecrement(&refs_));
+    }
+    STDMETHODIMP SampleCB(double, IMediaSample* sample) override {
+        Frame frame = {};
+        frame.timeResult = sample->GetTime(&frame.start, &frame.stop);
+        frame.arrival = Now100ns();
+        EnterCriticalSection(&lock_);
+        try {
+            frames_.push_back(frame);
+        } catch (...) {
+        }
+        LeaveCriticalSection(&lock_);
+        return S_OK;
+    }
+    STDMETHODIMP BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
+
+    std::vector<Frame> Frames() {
+        EnterCriticalSection(&lock_);
+        std::vector<Frame> copy = frames_;
+        LeaveCriticalSection(&lock_);
+        return copy;
+    }
+    LONG refs() const { return refs_; }
+
+private:
+    CRITICAL_SECTION lock_;
+    std::vector<Frame> frames_;
+    LONG refs_ = 1;
+};
+
+// A filter graph with the capture graph builder and the bound camera in it.
+struct Graph {
+    IGraphBuilder* graph = nullptr;
+    ICaptureGraphBuilder2* builder = nullptr;
+    IMediaControl* control = nullptr;
+    IBaseFilter* camera = nullptr;
+    IBaseFilter* grabber = nullptr;
+    IBaseFilter* sink = nullptr;
+
+    Graph() = default;
+    Graph(const Graph&) = delete;
+    Graph& operator=(const Graph&) = delete;
+    ~Graph() { Release(); }
+
+    HRESULT Open(const std::wstring& cameraName) {
+        HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IGraphBuilder, reinterpret_cast<void**>(&graph));
+        if (SUCCEEDED(hr))
+            hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(&builder));
+        if (SUCCEEDED(hr))
+            hr = builder->SetFiltergraph(graph);
+        if (SUCCEEDED(hr))
+            hr = graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
+        if (SUCCEEDED(hr))
+            hr = BindFilter(cameraName, &camera);
+        if (SUCCEEDED(hr))
+            hr = graph->AddFilter(camera, L"Camera");
+        return hr;
+    }
+
+    // Camera -> sample grabber -> null renderer over the capture pin.
+    HRESULT RenderToGrabber(Recorder* recorder) {
+        HRESULT hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
+                                      IID_IBaseFilter, reinterpret_cast<void**>(&grabber));
+        if (SUCCEEDED(hr))
+            hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IBaseFilter, reinterpret_cast<void**>(&sink));
+        ISampleGrabber* settings = nullptr;
+        if (SUCCEEDED(hr))
+            hr = grabber->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&settings));
+        if (SUCCEEDED(hr)) {
+            hr = settings->SetCallback(recorder, 0);
+            settings->Release();
+        }
+        if (SUCCEEDED(hr))
+            hr = graph->AddFilter(grabber, L"Grabber");
+        if (SUCCEEDED(hr))
+            hr = graph->AddFilter(sink, L"Sink");
+        if (SUCCEEDED(hr))
+            hr = builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, grabber,
+                                       sink);
+        return hr;
+    }
+
+    void Release() {
+        if (control)
+            control->Stop();
+        for (IUnknown** p :
+             {reinterpret_cast<IUnknown**>(&sink), reinterpret_cast<IUnknown**>(&grabber),
+              reinterpret_cast<IUnknown**>(&camera), reinterpret_cast<IUnknown**>(&control),
+              reinterpret_cast<IUnknown**>(&builder), reinterpret_cast<IUnknown**>(&graph)}) {
+            if (*p)
+                (*p)->Release();
+            *p = nullptr;
+        }
+    }
+};
+
+bool RunGraph(IMediaControl* control) {
+    HRESULT hr = control->Run();
+    if (FAILED(hr))
+        return false;
+    OAFilterState state = State_Stopped;
+    return SUCCEEDED(control->GetState(5000, &state)) && state == State_Running;
+}
+
+struct RateCase {
+    const wchar_t* formats;
+    double rate;
+    const char* name;
+};
+
+// Names the case in test listings, instead of a dump of its bytes.
+void PrintTo(const RateCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FrameRate : public ::testing::TestWithParam<RateCase> {};
+
+} // namespace
+
+TEST(Graph, PreviewWithoutPreviewPinGoesThroughTheSmartTee) {
+    ScopedCamera camera(L"RGB24:320x240@30");
+    Graph g;
+    ASSERT_EQ(S_OK, g.Open(camera.name()));
+    EXPECT_EQ(VFW_S_NOPREVIEWPIN, g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video,
+                                                          g.camera, nullptr, nullptr));
+    LONGLONG before = Stats().delivered;
+    ASSERT_TRUE(RunGraph(g.control));
+    Pump(500);
+    EXPECT_GE(Stats().delivered - before, 5);
+    EXPECT_EQ(S_OK, g.control->Stop());
+}
+
+TEST(Graph, PreviewPinIsRenderedDirectly) {
+    ScopedCamera camera(L"RGB24:320x240@30", L"previewpin");
+    Graph g;
+    ASSERT_EQ(S_OK, g.Open(camera.name()));
+    EXPECT_EQ(S_OK, g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, g.camera,
+                                            nullptr, nullptr));
+    IPin* preview = GetPin(g.camera, L"Preview");
+    IPin* capture = GetPin(g.camera, L"Capture");
+    ASSERT_TRUE(preview && capture);
+    IPin* peer = nullptr;
+    EXPECT_EQ(S_OK, preview->ConnectedTo(&peer));
+    if (peer)
+        peer->Release();
+    EXPECT_EQ(VFW_E_NOT_CONNECTED, capture->ConnectedTo(&peer));
+    preview->Release();
+    capture->Release();
+    ASSERT_TRUE(RunGraph(g.control));
+    LONGLONG before = Stats().delivered;
+    Pump(500);
+    EXPECT_GE(Stats().delivered - before, 5);
+}
+
+TEST(Graph, PausedGraphWithALiveSourceCannotCue) {
+    ScopedCamera camera(L"RGB24:160x120@30");
+    Graph g;
+    ASSERT_EQ(S_OK, g.Open(camera.name()));
+    ASSERT_EQ(VFW_S_NOPREVIEWPIN, g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video,
+                                                          g.camera, nullptr, nullptr));
+    EXPECT_TRUE(SUCCEEDED(g.control->Pause()));
+    OAFilterState state = State_Stopped;
+    EXPECT_EQ(VFW_S_CANT_CUE, g.control->GetState(1000, &state));
+    EXPECT_EQ(State_Paused, state);
+    // Nothing flows while paused.
+    LONGLONG before = Stats().delivered;
+    Pump(200);
+    EXPECT_EQ(before, Stats().delivered);
+}
+
+TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
+    ScopedCamera camera(GetParam().formats);
+    Recorder recorder;
+    {
+        Graph g;
+        ASSERT_EQ(S_OK, g.Open(camera.name()));
+        ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
+        ASSERT_TRUE(RunGraph(g.control));
+        Pump(2500);
+        EXPECT_EQ(S_OK, g.control->Stop());
+    }
+    EXPECT_EQ(1, recorder.refs());
+    std::vector<Recorder::Frame> frames = recorder.Frames();
+    ASSERT_GE(frames.size(), 10u);
+    // Measured over the steady part, after the first half second.
+    size_t first = 0;
+    while (first < frames.size() && frames[first].arrival - frames[0].arrival < 5000000)
+        ++first;
+    ASSERT_LT(first + 5, frames.size());
+    const Recorder::Frame& a = frames[first];
+    const Recorder::Frame& b = frames.back();
+    double measured = static_cast<double>(frames.size() - 1 - first) * 1e7 /
+                      static_cast<double>(b.arrival - a.arrival);
+    EXPECT_NEAR(GetParam().rate, measured, GetParam().rate * 0.1);
+
+    LONGLONG interval = static_cast<LONGLONG>(1e7 / GetParam().rate + 0.5);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        ASSERT_EQ(S_OK, frames[i].timeResult) << i;
+        EXPECT_EQ(interval, frames[i].stop - frames[i].start) << i;
+        if (i > 0) {
+            EXPECT_GT(frames[i].start, frames[i - 1].start) << i;
+        }
+    }
+    EXPECT_GE(frames[0].start, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, FrameRate,
+                         ::testing::Values(RateCase{L"RGB24:320x240@15", 15.0, "Rgb24At15"},
+                                           RateCase{L"YUY2:320x240@30", 30.0, "Yuy2At30"},
+                                           RateCase{L"RGB24:160x120@60", 60.0, "Rgb24At60"}),
+                         [](const ::testing::TestParamInfo<RateCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+TEST(Graph, StopEndsTheThreadAndTheFrames) {
+    ScopedCamera camera(L"RGB24:320x240@30");
+    Recorder recorder;
+    Graph g;
+    ASSERT_EQ(S_OK, g.Open(camera.name()));
+    ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
+    ASSERT_TRUE(RunGraph(g.control));
+    Pump(300);
+    EXPECT_EQ(1, Stats().threads);
+    EXPECT_EQ(S_OK, g.control->Stop());
+    TestCamStats stopped = Stats();
+    EXPECT_EQ(0, stopped.threads);
+    EXPECT_EQ(0, stopped.inReceive);
+    size_t seen = recorder.Frames().size();
+    EXPECT_GE(seen, 3u);
+    Pump(300);
+    EXPECT_EQ(stopped.delivered, Stats().delivered);
+    EXPECT_EQ(seen, recorder.Frames().size());
+}
+
+TEST(Graph, PauseRunStopAHundredTimes) {
+    ScopedCamera camera(L"RGB24:160x120@60");
+    Recorder recorder;
+    Graph g;
+    ASSERT_EQ(S_OK, g.Open(camera.name()));
+    ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(SUCCEEDED(g.control->Pause())) << i;
+        ASSERT_TRUE(SUCCEEDED(g.control->Run())) << i;
+        if (i % 10 == 0)
+            Pump(40);
+        ASSERT_EQ(S_OK, g.control->Stop()) << i;
+        TestCamStats stats = Stats();
+        ASSERT_EQ(0, stats.threads) << i;
+        ASSERT_EQ(0, stats.inReceive) << i;
+    }
+    LONGLONG delivered = Stats().delivered;
+    Pump(100);
+    EXPECT_EQ(delivered, Stats().delivered);
+    // Still streams after all that.
+    ASSERT_TRUE(RunGraph(g.control));
+    Pump(300);
+    EXPECT_GE(Stats().delivered - delivered, 5);
+}
+
+TEST(Graph, ReleasedGraphReleasesTheCamera) {
+    ScopedCamera camera(L"RGB24:320x240@30", L"previewpin");
+    {
+        Graph g;
+        ASSERT_EQ(S_OK, g.Open(camera.name()));
+        ASSERT_EQ(S_OK, g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, g.camera,
+                                                nullptr, nullptr));
+        ASSERT_EQ(S_OK, g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.camera,
+                                                nullptr, nullptr));
+        ASSERT_TRUE(RunGraph(g.control));
+        Pump(300);
+        EXPECT_EQ(2, Stats().threads);
+        EXPECT_EQ(S_OK, g.control->Stop());
+        EXPECT_GE(Stats().objects, 1);
+    }
+    EXPECT_EQ(0, Stats().objects);
+    EXPECT_EQ(0, Stats().threads);
+    EXPECT_EQ(S_OK, CameraCanUnloadNow());
+}

@@ -1,0 +1,132 @@
+#include "camera.h"
+
+#include <uuids.h>
+
+#include <cwchar>
+
+namespace testcam_test {
+
+namespace {
+
+typedef HRESULT(STDAPICALLTYPE* InstallFn)(BOOL, LPCWSTR);
+typedef HRESULT(STDAPICALLTYPE* CanUnloadFn)();
+
+FARPROC Export(const char* name) {
+    HMODULE module = CameraModule();
+    return module ? GetProcAddress(module, name) : nullptr;
+}
+
+} // namespace
+
+HMODULE CameraModule() {
+    static HMODULE module = [] {
+        wchar_t path[MAX_PATH];
+        DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+        wchar_t* slash = wcsrchr(path, L'\\');
+        if (length == 0 || length >= MAX_PATH || !slash)
+            return static_cast<HMODULE>(nullptr);
+        lstrcpynW(slash + 1, L"lookwell_testcam.dll",
+                  static_cast<int>(MAX_PATH - (slash + 1 - path)));
+        return LoadLibraryW(path);
+    }();
+    return module;
+}
+
+TestCamStats Stats() {
+    TestCamStats stats = {};
+    auto get =
+        reinterpret_cast<TestCamGetStatsFn>(reinterpret_cast<void*>(Export("TestCamGetStats")));
+    if (get)
+        get(&stats);
+    return stats;
+}
+
+HRESULT CameraCanUnloadNow() {
+    auto fn = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(Export("DllCanUnloadNow")));
+    return fn ? fn() : E_FAIL;
+}
+
+HRESULT CameraInstall(BOOL install, const std::wstring& commandLine) {
+    auto fn = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(Export("DllInstall")));
+    return fn ? fn(install, commandLine.c_str()) : E_FAIL;
+}
+
+ScopedCamera::ScopedCamera(const std::wstring& formats, const std::wstring& options) {
+    static LONG serial = 0;
+    wchar_t name[80];
+    swprintf(name, 80, L"Lookwell Test Camera %lu-%ld", GetCurrentProcessId(),
+             InterlockedIncrement(&serial));
+    name_ = name;
+    hr_ = CameraInstall(TRUE, L"name=" + name_ + L";formats=" + formats + L";options=" + options);
+}
+
+ScopedCamera::~ScopedCamera() {
+    CameraInstall(FALSE, name_);
+}
+
+IMoniker* FindDevice(const std::wstring& friendlyName) {
+    ICreateDevEnum* devenum = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ICreateDevEnum, reinterpret_cast<void**>(&devenum))))
+        return nullptr;
+    IEnumMoniker* devices = nullptr;
+    HRESULT hr = devenum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &devices, 0);
+    devenum->Release();
+    if (hr != S_OK)
+        return nullptr;
+    IMoniker* found = nullptr;
+    IMoniker* moniker = nullptr;
+    while (!found && devices->Next(1, &moniker, nullptr) == S_OK) {
+        IPropertyBag* bag = nullptr;
+        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                             reinterpret_cast<void**>(&bag)))) {
+            VARIANT name;
+            VariantInit(&name);
+            if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR &&
+                friendlyName == name.bstrVal) {
+                found = moniker;
+                found->AddRef();
+            }
+            VariantClear(&name);
+            bag->Release();
+        }
+        moniker->Release();
+    }
+    devices->Release();
+    return found;
+}
+
+HRESULT BindFilter(const std::wstring& friendlyName, IBaseFilter** filter) {
+    *filter = nullptr;
+    IMoniker* moniker = FindDevice(friendlyName);
+    if (!moniker)
+        return VFW_E_NOT_FOUND;
+    HRESULT hr =
+        moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter));
+    moniker->Release();
+    return hr;
+}
+
+IPin* GetPin(IBaseFilter* filter, const wchar_t* id) {
+    IPin* pin = nullptr;
+    if (FAILED(filter->FindPin(id, &pin)))
+        return nullptr;
+    return pin;
+}
+
+void Pump(DWORD ms) {
+    ULONGLONG end = GetTickCount64() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        ULONGLONG now = GetTickCount64();
+        if (now >= end)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    }
+}
+
+} // namespace testcam_test

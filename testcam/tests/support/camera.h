@@ -1,0 +1,45 @@
+// Test helpers around the camera DLL and the platform's device enumerator; shared by the
+// tests and the benchmark.
+#pragma once
+
+#include "testcam/stats.h"
+
+#include <dshow.h>
+
+#include <string>
+
+namespace testcam_test {
+
+// The camera DLL next to this executable, loaded once so its statistics can be read.
+HMODULE CameraModule();
+TestCamStats Stats();
+HRESULT CameraCanUnloadNow();
+HRESULT CameraInstall(BOOL install, const std::wstring& commandLine);
+
+// A camera instance registered for the life of the object under a name of its own, so
+// that tests running side by side in one prefix never meet, and nothing is left behind.
+class ScopedCamera {
+public:
+    explicit ScopedCamera(const std::wstring& formats = L"", const std::wstring& options = L"");
+    ~ScopedCamera();
+    ScopedCamera(const ScopedCamera&) = delete;
+    ScopedCamera& operator=(const ScopedCamera&) = delete;
+
+    const std::wstring& name() const { return name_; }
+    HRESULT result() const { return hr_; }
+
+private:
+    std::wstring name_;
+    HRESULT hr_;
+};
+
+// The enumerated device of that friendly name, or null.
+IMoniker* FindDevice(const std::wstring& friendlyName);
+HRESULT BindFilter(const std::wstring& friendlyName, IBaseFilter** filter);
+// The filter's pin of that id, or null.
+IPin* GetPin(IBaseFilter* filter, const wchar_t* id);
+
+// Dispatches this thread's messages for `ms` milliseconds: the renderer's window lives here.
+void Pump(DWORD ms);
+
+} // namespace testcam_test
