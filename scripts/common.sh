@@ -5,7 +5,8 @@ export WINEPREFIX=${LOOKWELL_WINEPREFIX:-$build/wineprefix}
 export WINEDEBUG=${LOOKWELL_WINEDEBUG:--all}
 # No Mono or Gecko: their install prompts would block a headless run.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-log=${TMPDIR:-/tmp}/lookwell-$(id -u).log
+mkdir -p "$build"
+log=$build/lookwell.log
 
 fail() {
     echo "$(basename "$0"): $*" >&2
@@ -36,7 +37,11 @@ ensure_prefix() {
     (
         flock 9
         if [ ! -f "$WINEPREFIX/system.reg" ]; then
-            { wineboot -i && wineserver -w; } >>"$log" 2>&1 || exit 1
+            # Windows draw their own caption and frame: there is no window manager on a
+            # virtual display, and screenshots should show the whole window.
+            { wineboot -i &&
+                wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f &&
+                wineserver -w; } >>"$log" 2>&1 || exit 1
         fi
     ) 9>"$WINEPREFIX.lock" || fail "creating the Wine prefix $WINEPREFIX failed (details in $log)"
 }

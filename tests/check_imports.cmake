@@ -1,0 +1,18 @@
+cmake_policy(SET CMP0057 NEW)
+# Fails unless every DLL the executable imports is one of Windows' own.
+execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${EXE}")
+endif()
+string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
+set(windows kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll version.dll
+            msvcrt.dll)
+foreach(line IN LISTS names)
+    string(REPLACE "DLL Name: " "" dll "${line}")
+    string(STRIP "${dll}" dll)
+    string(TOLOWER "${dll}" dll)
+    if(NOT dll IN_LIST windows)
+        message(FATAL_ERROR "${EXE} imports ${dll}, which is not part of Windows")
+    endif()
+    message(STATUS "imports ${dll}")
+endforeach()
