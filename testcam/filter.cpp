@@ -8,34 +8,10 @@ namespace testcam {
 
 namespace {
 
-class PinEnumerator final : public IEnumPins {
+class PinEnumerator final : public SingleInterfaceObject<IEnumPins, &IID_IEnumPins> {
 public:
     PinEnumerator(Filter* filter, ULONG position) : filter_(filter), position_(position) {
         filter_->AddRef();
-        ObjectCreated();
-    }
-    PinEnumerator(const PinEnumerator&) = delete;
-    PinEnumerator& operator=(const PinEnumerator&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IEnumPins) {
-            *out = static_cast<IEnumPins*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override {
-        return static_cast<ULONG>(InterlockedIncrement(&refs_));
-    }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0)
-            delete this;
-        return static_cast<ULONG>(refs);
     }
 
     STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
@@ -72,12 +48,8 @@ public:
     }
 
 private:
-    ~PinEnumerator() {
-        filter_->Release();
-        ObjectDestroyed();
-    }
+    ~PinEnumerator() override { filter_->Release(); }
 
-    LONG refs_ = 1;
     Filter* filter_;
     ULONG position_;
 };

@@ -21,32 +21,8 @@ volatile LONG g_inReceive = 0;
 volatile LONGLONG g_delivered = 0;
 volatile LONGLONG g_renderTime = 0;
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public SingleInterfaceObject<IClassFactory, &IID_IClassFactory> {
 public:
-    ClassFactory() { ObjectCreated(); }
-    ClassFactory(const ClassFactory&) = delete;
-    ClassFactory& operator=(const ClassFactory&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IClassFactory) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override {
-        return static_cast<ULONG>(InterlockedIncrement(&refs_));
-    }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0)
-            delete this;
-        return static_cast<ULONG>(refs);
-    }
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out)
             return E_POINTER;
@@ -59,10 +35,6 @@ public:
         LockModule(lock != FALSE);
         return S_OK;
     }
-
-private:
-    ~ClassFactory() { ObjectDestroyed(); }
-    LONG refs_ = 1;
 };
 
 } // namespace

@@ -24,6 +24,42 @@ void ReceiveStarted();
 void ReceiveEnded(LONGLONG renderTime);
 void GetStats(TestCamStats* stats);
 
+// IUnknown of an object with one interface, counted in the module's live objects. Starts with
+// one reference, which belongs to its creator.
+template <class Interface, const IID* InterfaceId> class SingleInterfaceObject : public Interface {
+public:
+    SingleInterfaceObject() { ObjectCreated(); }
+    SingleInterfaceObject(const SingleInterfaceObject&) = delete;
+    SingleInterfaceObject& operator=(const SingleInterfaceObject&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out)
+            return E_POINTER;
+        if (iid == IID_IUnknown || iid == *InterfaceId) {
+            *out = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override {
+        return static_cast<ULONG>(InterlockedIncrement(&refs_));
+    }
+    STDMETHODIMP_(ULONG) Release() override {
+        LONG refs = InterlockedDecrement(&refs_);
+        if (refs == 0)
+            delete this;
+        return static_cast<ULONG>(refs);
+    }
+
+protected:
+    virtual ~SingleInterfaceObject() { ObjectDestroyed(); }
+
+private:
+    LONG refs_ = 1;
+};
+
 // A recursive lock without exceptions.
 class CritSec {
 public:

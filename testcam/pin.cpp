@@ -11,35 +11,10 @@ namespace testcam {
 
 namespace {
 
-class TypeEnumerator final : public IEnumMediaTypes {
+class TypeEnumerator final : public SingleInterfaceObject<IEnumMediaTypes, &IID_IEnumMediaTypes> {
 public:
     TypeEnumerator(std::vector<Format> formats, ULONG position)
-        : formats_(std::move(formats)), position_(position) {
-        ObjectCreated();
-    }
-    TypeEnumerator(const TypeEnumerator&) = delete;
-    TypeEnumerator& operator=(const TypeEnumerator&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out)
-            return E_POINTER;
-        if (iid == IID_IUnknown || iid == IID_IEnumMediaTypes) {
-            *out = static_cast<IEnumMediaTypes*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override {
-        return static_cast<ULONG>(InterlockedIncrement(&refs_));
-    }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0)
-            delete this;
-        return static_cast<ULONG>(refs);
-    }
+        : formats_(std::move(formats)), position_(position) {}
 
     STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
         if (!types || (!fetched && count != 1))
@@ -87,9 +62,6 @@ public:
     }
 
 private:
-    ~TypeEnumerator() { ObjectDestroyed(); }
-
-    LONG refs_ = 1;
     std::vector<Format> formats_;
     ULONG position_;
 };
