@@ -8,8 +8,6 @@
 
 using namespace testcam_test;
 
-EXTERN_C const CLSID CLSID_NullRenderer;
-
 namespace {
 
 double Seconds() {
@@ -38,33 +36,15 @@ bool Measure(const Case& c, double seconds) {
     ScopedCamera camera(c.format);
     if (FAILED(camera.result()))
         return false;
-    IGraphBuilder* graph = nullptr;
-    ICaptureGraphBuilder2* builder = nullptr;
-    IBaseFilter* source = nullptr;
-    IBaseFilter* sink = nullptr;
-    IMediaControl* control = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_IGraphBuilder, reinterpret_cast<void**>(&graph));
+    CameraGraph g;
+    HRESULT hr = g.Open(camera.name());
     if (SUCCEEDED(hr))
-        hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(&builder));
+        hr = g.AddNullRenderer();
     if (SUCCEEDED(hr))
-        hr = builder->SetFiltergraph(graph);
+        hr = g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.camera, nullptr,
+                                     g.sink);
     if (SUCCEEDED(hr))
-        hr = BindFilter(camera.name(), &source);
-    if (SUCCEEDED(hr))
-        hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                              reinterpret_cast<void**>(&sink));
-    if (SUCCEEDED(hr))
-        hr = graph->AddFilter(source, L"Camera");
-    if (SUCCEEDED(hr))
-        hr = graph->AddFilter(sink, L"Sink");
-    if (SUCCEEDED(hr))
-        hr = builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, source, nullptr, sink);
-    if (SUCCEEDED(hr))
-        hr = graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
-    if (SUCCEEDED(hr))
-        hr = control->Run();
+        hr = g.control->Run();
     if (SUCCEEDED(hr)) {
         Pump(1000);
         TestCamStats before = Stats();
@@ -74,7 +54,7 @@ bool Measure(const Case& c, double seconds) {
         TestCamStats after = Stats();
         LONGLONG cpuAfter = ProcessCpu();
         double elapsed = Seconds() - start;
-        control->Stop();
+        g.control->Stop();
         double frames = static_cast<double>(after.delivered - before.delivered);
         if (frames > 0) {
             printf("%-22ls %9.2f %9.2f %8.1f%% %12.3f %12.3f\n", c.format, c.rate, frames / elapsed,
@@ -83,16 +63,6 @@ bool Measure(const Case& c, double seconds) {
                    static_cast<double>(cpuAfter - cpuBefore) / frames / 1e4);
         }
     }
-    if (control)
-        control->Release();
-    if (sink)
-        sink->Release();
-    if (source)
-        source->Release();
-    if (builder)
-        builder->Release();
-    if (graph)
-        graph->Release();
     if (FAILED(hr))
         printf("%-22ls failed: 0x%08lx\n", c.format, static_cast<unsigned long>(hr));
     return SUCCEEDED(hr);

@@ -13,9 +13,8 @@
 
 using namespace testcam_test;
 
-// In the platform's import library, though no header of the toolchain declares them.
+// In the platform's import library, though no header of the toolchain declares it.
 EXTERN_C const CLSID CLSID_SampleGrabber;
-EXTERN_C const CLSID CLSID_NullRenderer;
 
 namespace {
 
@@ -86,44 +85,14 @@ private:
     LONG refs_ = 1;
 };
 
-// A filter graph with the capture graph builder and the bound camera in it.
-struct Graph {
-    IGraphBuilder* graph = nullptr;
-    ICaptureGraphBuilder2* builder = nullptr;
-    IMediaControl* control = nullptr;
-    IBaseFilter* camera = nullptr;
-    IBaseFilter* grabber = nullptr;
-    IBaseFilter* sink = nullptr;
-
-    Graph() = default;
-    Graph(const Graph&) = delete;
-    Graph& operator=(const Graph&) = delete;
-    ~Graph() { Release(); }
-
-    HRESULT Open(const std::wstring& cameraName) {
-        HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_IGraphBuilder, reinterpret_cast<void**>(&graph));
-        if (SUCCEEDED(hr))
-            hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(&builder));
-        if (SUCCEEDED(hr))
-            hr = builder->SetFiltergraph(graph);
-        if (SUCCEEDED(hr))
-            hr = graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
-        if (SUCCEEDED(hr))
-            hr = BindFilter(cameraName, &camera);
-        if (SUCCEEDED(hr))
-            hr = graph->AddFilter(camera, L"Camera");
-        return hr;
-    }
-
+// A camera graph that can also hold a sample grabber in front of its sink.
+struct Graph : CameraGraph {
     // A sample grabber that tells `recorder`, and a null renderer, both in the graph.
     HRESULT AddGrabber(Recorder* recorder) {
         HRESULT hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IBaseFilter, reinterpret_cast<void**>(&grabber));
         if (SUCCEEDED(hr))
-            hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_IBaseFilter, reinterpret_cast<void**>(&sink));
+            hr = AddNullRenderer();
         ISampleGrabber* settings = nullptr;
         if (SUCCEEDED(hr))
             hr = grabber->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&settings));
@@ -133,8 +102,6 @@ struct Graph {
         }
         if (SUCCEEDED(hr))
             hr = graph->AddFilter(grabber, L"Grabber");
-        if (SUCCEEDED(hr))
-            hr = graph->AddFilter(sink, L"Sink");
         return hr;
     }
 
@@ -145,19 +112,6 @@ struct Graph {
             hr = builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, grabber,
                                        sink);
         return hr;
-    }
-
-    void Release() {
-        if (control)
-            control->Stop();
-        for (IUnknown** p :
-             {reinterpret_cast<IUnknown**>(&sink), reinterpret_cast<IUnknown**>(&grabber),
-              reinterpret_cast<IUnknown**>(&camera), reinterpret_cast<IUnknown**>(&control),
-              reinterpret_cast<IUnknown**>(&builder), reinterpret_cast<IUnknown**>(&graph)}) {
-            if (*p)
-                (*p)->Release();
-            *p = nullptr;
-        }
     }
 };
 

@@ -4,6 +4,9 @@
 
 #include <cwchar>
 
+// In the platform's import library, though no header of the toolchain declares it.
+EXTERN_C const CLSID CLSID_NullRenderer;
+
 namespace testcam_test {
 
 namespace {
@@ -126,6 +129,44 @@ void Pump(DWORD ms) {
         if (now >= end)
             return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    }
+}
+
+HRESULT CameraGraph::Open(const std::wstring& cameraName) {
+    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IGraphBuilder, reinterpret_cast<void**>(&graph));
+    if (SUCCEEDED(hr))
+        hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                              IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(&builder));
+    if (SUCCEEDED(hr))
+        hr = builder->SetFiltergraph(graph);
+    if (SUCCEEDED(hr))
+        hr = graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
+    if (SUCCEEDED(hr))
+        hr = BindFilter(cameraName, &camera);
+    if (SUCCEEDED(hr))
+        hr = graph->AddFilter(camera, L"Camera");
+    return hr;
+}
+
+HRESULT CameraGraph::AddNullRenderer() {
+    HRESULT hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IBaseFilter, reinterpret_cast<void**>(&sink));
+    if (SUCCEEDED(hr))
+        hr = graph->AddFilter(sink, L"Sink");
+    return hr;
+}
+
+void CameraGraph::Release() {
+    if (control)
+        control->Stop();
+    for (IUnknown** p :
+         {reinterpret_cast<IUnknown**>(&sink), reinterpret_cast<IUnknown**>(&grabber),
+          reinterpret_cast<IUnknown**>(&camera), reinterpret_cast<IUnknown**>(&control),
+          reinterpret_cast<IUnknown**>(&builder), reinterpret_cast<IUnknown**>(&graph)}) {
+        if (*p)
+            (*p)->Release();
+        *p = nullptr;
     }
 }
 

@@ -39,6 +39,27 @@ HRESULT BindFilter(const std::wstring& friendlyName, IBaseFilter** filter);
 // The filter's pin of that id, or null.
 IPin* GetPin(IBaseFilter* filter, const wchar_t* id);
 
+// A filter graph with the capture graph builder and the bound camera in it. Stops the graph
+// and releases everything with the object.
+struct CameraGraph {
+    IGraphBuilder* graph = nullptr;
+    ICaptureGraphBuilder2* builder = nullptr;
+    IMediaControl* control = nullptr;
+    IBaseFilter* camera = nullptr;
+    IBaseFilter* grabber = nullptr;
+    IBaseFilter* sink = nullptr;
+
+    CameraGraph() = default;
+    CameraGraph(const CameraGraph&) = delete;
+    CameraGraph& operator=(const CameraGraph&) = delete;
+    ~CameraGraph() { Release(); }
+
+    HRESULT Open(const std::wstring& cameraName);
+    // A null renderer in the graph, as `sink`.
+    HRESULT AddNullRenderer();
+    void Release();
+};
+
 // Dispatches this thread's messages for `ms` milliseconds: the renderer's window lives here.
 void Pump(DWORD ms);
 
