@@ -1,5 +1,6 @@
 // The main window's layout rule on the real dialog template.
 #include "support/dialog_test.h"
+#include "support/camera.h"
 #include "ui/lookwell_dlg.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +34,8 @@ protected:
         EXPECT_EQ(height, Height(Client()));
     }
 
+    // A device to list, so that the window starts idle rather than with a failure text.
+    testcam_test::ScopedCamera camera;
     CLookwellDlg dlg;
     HWND hPreview = nullptr;
     HWND hMessage = nullptr;

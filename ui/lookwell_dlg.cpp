@@ -10,6 +10,7 @@ CLookwellDlg::CLookwellDlg(CWnd* pParent) : CDialog(IDD, pParent) {
 
 BEGIN_MESSAGE_MAP(CLookwellDlg, CDialog)
 ON_WM_CLOSE()
+ON_CBN_SELCHANGE(IDC_DEVICE_LIST, &CLookwellDlg::OnSelchangeDeviceList)
 END_MESSAGE_MAP()
 
 void CLookwellDlg::DoDataExchange(CDataExchange* pDX) {
@@ -52,6 +53,23 @@ BOOL CLookwellDlg::OnInitDialog() {
     SendDlgItemMessage(IDC_DEVICE_LIST, CB_SETDROPPEDWIDTH, nDroppedWidth);
     SendDlgItemMessage(IDC_FORMAT_LIST, CB_SETDROPPEDWIDTH, nDroppedWidth);
 
+    // S_FALSE counts as failure too: the thread's apartment is someone else's then. It is
+    // still closed again at the end, as every successful CoInitialize must be.
+    HRESULT hr = ::CoInitialize(nullptr);
+    m_bComInitialized = SUCCEEDED(hr);
+    if (hr != S_OK) {
+        ShowMessage(L"Failed to initial COM interface.");
+        return TRUE;
+    }
+
+    StageResult r = EnumerateDevices();
+    m_nDeviceCount = LOWORD(r);
+    if (StageSucceeded(r)) {
+        SelectDevice(0, 0);
+        ::EnableWindow(GetDlgItem(IDC_PREVIEW_BUTTON), TRUE);
+    } else {
+        ShowMessage(L"Failed to find capture devices.");
+    }
     return TRUE;
 }
 
@@ -69,7 +87,23 @@ void CLookwellDlg::OnCancel() {
     if (!m_bClosing) {
         return;
     }
+    FreeDeviceList();
+    if (m_bComInitialized) {
+        ::CoUninitialize();
+        m_bComInitialized = false;
+    }
     CDialog::OnCancel();
+}
+
+void CLookwellDlg::OnSelchangeDeviceList() {
+    SelectDevice(static_cast<int>(SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL)), 0);
+    SetWindowText(m_strTitle);
+}
+
+void CLookwellDlg::ShowMessage(const wchar_t* pszText) {
+    SetDlgItemText(IDC_MESSAGE, pszText);
+    ::ShowWindow(GetDlgItem(IDC_MESSAGE), SW_SHOW);
+    ::ShowWindow(GetDlgItem(IDC_PREVIEW), SW_HIDE);
 }
 
 void CLookwellDlg::ResizeToVideo(int width, int height) {

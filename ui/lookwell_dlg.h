@@ -1,11 +1,14 @@
 // The main window: device and format lists, the preview button and the picture frame.
 #pragma once
 
+#include "capture/capture_platform.h"
+#include "capture/video_format.h"
 #include "framework/dialog.h"
 #include "res/resource.h"
 
-#include <strmif.h>
 #include <control.h>
+
+#include <memory>
 
 class CLookwellDlg : public CDialog {
 public:
@@ -16,6 +19,17 @@ public:
 
     // Fits the picture frame to width x height and sizes the window around it.
     void ResizeToVideo(int width, int height);
+
+    // Refills the device list from the platform; low half: the number of entries afterwards.
+    // Callers free the old list first.
+    StageResult EnumerateDevices();
+    // Selects a device, refills the format list from its formats and selects one of them.
+    void SelectDevice(int nDeviceIndex, int nFormatIndex);
+    // Deletes every entry's formats; the entries stay.
+    void FreeDeviceList();
+
+    // A failure text in place of the picture.
+    void ShowMessage(const wchar_t* pszText);
 
     HICON m_hSharedIcon = nullptr;
     HICON m_hIcon = nullptr;
@@ -29,6 +43,8 @@ public:
     WORD m_nDeviceCount = 0;
     int m_bPreviewing = 0;
     int m_bClosing = 0;
+    // Whether OnInitDialog opened the thread's apartment, so that closing closes only that.
+    bool m_bComInitialized = false;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -37,6 +53,15 @@ protected:
     void OnCancel() override;
 
     void OnClose();
+    void OnSelchangeDeviceList();
 
     DECLARE_MESSAGE_MAP()
+
+private:
+    // The formats that device entry nDeviceIndex owns; null when it has none (freed, or no
+    // such entry).
+    VideoFormatArray* GetDeviceFormats(int nDeviceIndex) const;
+    void AddDevice(IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder, int nPosition,
+                   CString& strName);
+    static std::unique_ptr<VideoFormatArray> CollectFormats(IAMStreamConfig* pConfig);
 };

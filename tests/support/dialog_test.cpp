@@ -41,6 +41,29 @@ std::wstring WindowText(HWND hWnd) {
     return text;
 }
 
+std::vector<std::wstring> ComboTexts(HWND hCombo) {
+    std::vector<std::wstring> texts;
+    int nCount = static_cast<int>(::SendMessageW(hCombo, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < nCount; ++i) {
+        LRESULT nLength = ::SendMessageW(hCombo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0);
+        std::wstring text(static_cast<size_t>(nLength) + 1, L'\0'); // and the terminator
+        ::SendMessageW(hCombo, CB_GETLBTEXT, static_cast<WPARAM>(i),
+                       reinterpret_cast<LPARAM>(text.data()));
+        texts.push_back(text.c_str());
+    }
+    return texts;
+}
+
+int ComboFind(HWND hCombo, const std::wstring& text) {
+    std::vector<std::wstring> texts = ComboTexts(hCombo);
+    for (size_t i = 0; i < texts.size(); ++i) {
+        if (texts[i] == text) {
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
 std::wstring ModuleFolder() {
     wchar_t path[MAX_PATH] = L"";
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);

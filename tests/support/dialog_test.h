@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Delivers every message waiting for this thread's windows.
 void PumpMessages();
@@ -16,6 +17,10 @@ RECT ClientRect(HWND hWnd);
 // A child's window rectangle in its parent's client coordinates.
 RECT ChildRect(HWND hParent, HWND hChild);
 std::wstring WindowText(HWND hWnd);
+// The entries of a combo box, in list order.
+std::vector<std::wstring> ComboTexts(HWND hCombo);
+// The position of the first entry with that text, or -1.
+int ComboFind(HWND hCombo, const std::wstring& text);
 
 // The folder of the running test executable, with a trailing backslash.
 std::wstring ModuleFolder();

@@ -1,0 +1,32 @@
+#include "capture/capture_platform.h"
+
+#include <uuids.h>
+
+void FreeMediaType(AM_MEDIA_TYPE& mt) {
+    if (mt.cbFormat != 0) {
+        ::CoTaskMemFree(mt.pbFormat);
+        mt.cbFormat = 0;
+        mt.pbFormat = nullptr;
+    }
+    if (mt.pUnk != nullptr) {
+        mt.pUnk->Release();
+        mt.pUnk = nullptr;
+    }
+}
+
+void DeleteMediaType(AM_MEDIA_TYPE* pmt) {
+    if (pmt == nullptr) {
+        return;
+    }
+    FreeMediaType(*pmt);
+    ::CoTaskMemFree(pmt);
+}
+
+const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
+    // The byte count is compared unsigned: a huge count is no smaller than the header.
+    if (mt.majortype != MEDIATYPE_Video || mt.formattype != FORMAT_VideoInfo ||
+        mt.cbFormat < sizeof(VIDEOINFOHEADER) || mt.pbFormat == nullptr) {
+        return nullptr;
+    }
+    return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+}
