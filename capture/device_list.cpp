@@ -162,3 +162,12 @@ void CLookwellDlg::FreeDeviceList() {
         delete pFormats;
     }
 }
+
+bool CLookwellDlg::GetFormat(int nDeviceIndex, int nFormatIndex, VideoFormat& format) const {
+    const VideoFormatArray* pFormats = nDeviceIndex >= 0 ? GetDeviceFormats(nDeviceIndex) : nullptr;
+    if (pFormats == nullptr || nFormatIndex < 0 || nFormatIndex >= pFormats->GetSize()) {
+        return false;
+    }
+    format = (*pFormats)[nFormatIndex];
+    return true;
+}

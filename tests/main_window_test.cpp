@@ -23,7 +23,8 @@ TEST(MainWindow, InitialisesItsMembersIconsAndControls) {
     EXPECT_STREQ(L"Pre\nview", dlg.m_strButtonCaption);
     EXPECT_EQ(0, dlg.m_bClosing);
     EXPECT_EQ(0, dlg.m_bPreviewing);
-    EXPECT_EQ(0, dlg.m_nDeviceCount);
+    EXPECT_EQ(dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCOUNT), dlg.m_nDeviceCount)
+        << "the number of devices listed";
     EXPECT_EQ(nullptr, dlg.m_pVideoWindow);
     EXPECT_EQ(nullptr, dlg.m_pBuilder);
     EXPECT_EQ(nullptr, dlg.m_pMediaControl);

@@ -1,5 +1,6 @@
 #include "ui/lookwell_dlg.h"
 
+#include "capture/subtype_names.h"
 #include "framework/app.h"
 
 #include <algorithm>
@@ -9,8 +10,16 @@ CLookwellDlg::CLookwellDlg(CWnd* pParent) : CDialog(IDD, pParent) {
 }
 
 BEGIN_MESSAGE_MAP(CLookwellDlg, CDialog)
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
 ON_WM_CLOSE()
+ON_BN_CLICKED(IDC_PREVIEW_BUTTON, &CLookwellDlg::OnPreviewButton)
 ON_CBN_SELCHANGE(IDC_DEVICE_LIST, &CLookwellDlg::OnSelchangeDeviceList)
+ON_CBN_SELCHANGE(IDC_FORMAT_LIST, &CLookwellDlg::OnSelchangeFormatList)
+ON_WM_RBUTTONDBLCLK()
+ON_WM_LBUTTONDBLCLK()
+ON_WM_LBUTTONDOWN()
+ON_WM_TIMER()
 END_MESSAGE_MAP()
 
 void CLookwellDlg::DoDataExchange(CDataExchange* pDX) {
@@ -87,6 +96,9 @@ void CLookwellDlg::OnCancel() {
     if (!m_bClosing) {
         return;
     }
+    if (m_bPreviewing) {
+        OnPreviewButton(); // stops it
+    }
     FreeDeviceList();
     if (m_bComInitialized) {
         ::CoUninitialize();
@@ -95,9 +107,52 @@ void CLookwellDlg::OnCancel() {
     CDialog::OnCancel();
 }
 
+void CLookwellDlg::OnPaint() {
+    if (!IsIconic()) {
+        Default();
+        return;
+    }
+    PAINTSTRUCT ps;
+    HDC hDC = ::BeginPaint(m_hWnd, &ps);
+    SendMessage(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(hDC), 0);
+    int cxIcon = ::GetSystemMetrics(SM_CXICON);
+    int cyIcon = ::GetSystemMetrics(SM_CYICON);
+    RECT rcClient;
+    GetClientRect(&rcClient);
+    int x = (rcClient.right - rcClient.left - cxIcon + 1) / 2;
+    int y = (rcClient.bottom - rcClient.top - cyIcon + 1) / 2;
+    ::DrawIcon(hDC, x, y, m_hIcon);
+    ::EndPaint(m_hWnd, &ps);
+}
+
+HCURSOR CLookwellDlg::OnQueryDragIcon() {
+    return static_cast<HCURSOR>(m_hIcon);
+}
+
 void CLookwellDlg::OnSelchangeDeviceList() {
     SelectDevice(static_cast<int>(SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL)), 0);
     SetWindowText(m_strTitle);
+}
+
+void CLookwellDlg::OnSelchangeFormatList() {
+    int nDevice = static_cast<int>(SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL));
+    int nFormat = static_cast<int>(SendDlgItemMessage(IDC_FORMAT_LIST, CB_GETCURSEL));
+    VideoFormat format;
+    if (!GetFormat(nDevice, nFormat, format)) {
+        return;
+    }
+    ResizeToVideo(format.width, format.height);
+    UpdateTitle(format.bitRate, format.subtype);
+}
+
+void CLookwellDlg::UpdateTitle(DWORD bitRate, GUID subtype) {
+    CString strName;
+    GetSubtypeName(subtype, strName);
+    CString strTitle;
+    // Unsigned, as in the format list: uncompressed HD rates pass 2^31.
+    strTitle.Format(L"%s  %u[bit/s] %s", static_cast<const wchar_t*>(m_strTitle),
+                    static_cast<unsigned>(bitRate), static_cast<const wchar_t*>(strName));
+    SetWindowText(strTitle);
 }
 
 void CLookwellDlg::ShowMessage(const wchar_t* pszText) {

@@ -28,8 +28,21 @@ public:
     // Deletes every entry's formats; the entries stay.
     void FreeDeviceList();
 
+    // Builds and runs the preview of a listed device in one of its formats, the renderer's
+    // window inside the picture frame. 0 on success; on failure nothing is left behind.
+    StageResult BuildPreviewGraph(int nDeviceIndex, int nFormatIndex);
+    // Stops the graph, takes its window out of the frame and releases it.
+    void StopPreview();
+
     // A failure text in place of the picture.
     void ShowMessage(const wchar_t* pszText);
+    // The chosen format in the window title.
+    void UpdateTitle(DWORD bitRate, GUID subtype);
+
+    // One pause and resume after each start, for executables named "...pr".
+    static constexpr UINT_PTR TIMER_PAUSE_CYCLE = 101;
+    // A lone left click pauses or resumes once the double-click time has passed.
+    static constexpr UINT_PTR TIMER_SINGLE_CLICK = 513;
 
     HICON m_hSharedIcon = nullptr;
     HICON m_hIcon = nullptr;
@@ -52,8 +65,16 @@ protected:
     void OnOK() override;
     void OnCancel() override;
 
+    void OnPaint();
+    HCURSOR OnQueryDragIcon();
     void OnClose();
+    void OnPreviewButton();
     void OnSelchangeDeviceList();
+    void OnSelchangeFormatList();
+    void OnRButtonDblClk(UINT nFlags, POINT point);
+    void OnLButtonDblClk(UINT nFlags, POINT point);
+    void OnLButtonDown(UINT nFlags, POINT point);
+    void OnTimer(UINT_PTR nIDEvent);
 
     DECLARE_MESSAGE_MAP()
 
@@ -64,4 +85,14 @@ private:
     void AddDevice(IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder, int nPosition,
                    CString& strName);
     static std::unique_ptr<VideoFormatArray> CollectFormats(IAMStreamConfig* pConfig);
+    // The record at those positions, or false when the lists have none there.
+    bool GetFormat(int nDeviceIndex, int nFormatIndex, VideoFormat& format) const;
+
+    void ChooseFormat(const VideoFormat& wanted);
+    void SetUpVideoWindow();
+    StageResult FailBuild(DWORD nStage, HRESULT hr);
+    void ReleasePreviewInterfaces();
+
+    // Grows or shrinks the picture by a quarter of the frame, for a double click on it.
+    void Zoom(bool bGrow);
 };

@@ -1,7 +1,7 @@
 // With no video capture device at all: these tests own their prefix's device list.
 #include "support/dialog_test.h"
 #include "support/lookwell_process.h"
-#include "ui/lookwell_dlg.h"
+#include "support/preview_test.h"
 
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ void ExpectNoCaptureState(HWND hMain) {
 } // namespace
 
 TEST(NoCamera, TheEmptyCategoryIsStageTwoAndTheWindowGivesUpCapture) {
-    CLookwellDlg dlg;
+    ClosingMainWindow dlg;
     ASSERT_TRUE(dlg.Create(IDD_LOOKWELL_DIALOG));
     ExpectNoCaptureState(dlg.m_hWnd);
     EXPECT_EQ(0, dlg.m_nDeviceCount);

@@ -1,0 +1,257 @@
+// The preview graph: the chosen device rendered to the platform's video renderer, whose window
+// sits inside the picture frame; torn down again, and paused and resumed on timers.
+#include "framework/app.h"
+#include "ui/lookwell_dlg.h"
+
+#include <cwctype>
+
+namespace {
+
+// What GetState leaves in a state it did not deliver: neither paused nor running.
+constexpr OAFilterState kNoState = -1;
+
+// The pause cycle is armed by an executable whose name, without extension, ends in "pr".
+bool AppNameEndsInPr() {
+    const wchar_t* pszName = AfxGetAppName();
+    size_t nLength = pszName != nullptr ? std::wcslen(pszName) : 0;
+    return nLength >= 2 && std::towlower(pszName[nLength - 2]) == L'p' &&
+           std::towlower(pszName[nLength - 1]) == L'r';
+}
+
+} // namespace
+
+StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) {
+    // Positions the lists do not have fail as a device the platform does not have would.
+    const VideoFormatArray* pFormats = nDeviceIndex >= 0 ? GetDeviceFormats(nDeviceIndex) : nullptr;
+    if (pFormats == nullptr || nFormatIndex < 0 || nFormatIndex >= pFormats->GetSize()) {
+        return MakeStageResult(4, static_cast<DWORD>(S_FALSE));
+    }
+    const VideoFormat wanted = (*pFormats)[nFormatIndex];
+
+    HRESULT hr = S_OK;
+    DWORD nStage = 0;
+    {
+        CComRef<ICreateDevEnum> pDevEnum;
+        CComRef<IEnumMoniker> pClassEnum;
+        CComRef<IMoniker> pMoniker;
+        hr = ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC, IID_ICreateDevEnum,
+                                pDevEnum.Out());
+        if (hr != S_OK) {
+            return MakeStageResult(1, static_cast<DWORD>(hr));
+        }
+        hr = pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pClassEnum, 0);
+        if (hr != S_OK) {
+            nStage = 2;
+        } else if (pClassEnum == nullptr) {
+            nStage = 3;
+        } else {
+            // The device's own position in the enumeration, which the list position is not
+            // once a device ahead of it was left out of the list.
+            for (int i = 0; i <= pFormats->m_nMonikerPosition; ++i) {
+                pMoniker.Release();
+                ULONG nFetched = 0;
+                hr = pClassEnum->Next(1, &pMoniker, &nFetched);
+            }
+            if (hr != S_OK || pMoniker == nullptr) {
+                nStage = 4;
+            } else {
+                m_pCaptureFilter = nullptr;
+                hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                            reinterpret_cast<void**>(&m_pCaptureFilter));
+                if (hr != S_OK) {
+                    nStage = 5;
+                    m_pCaptureFilter = nullptr; // a failed call hands out nothing
+                }
+            }
+        }
+    }
+    if (nStage != 0) {
+        return MakeStageResult(nStage, static_cast<DWORD>(hr));
+    }
+
+    m_pGraph = nullptr;
+    hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder,
+                            reinterpret_cast<void**>(&m_pGraph));
+    if (hr != S_OK) {
+        return FailBuild(6, hr);
+    }
+    m_pBuilder = nullptr;
+    hr = ::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC,
+                            IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(&m_pBuilder));
+    if (hr != S_OK) {
+        return FailBuild(7, hr);
+    }
+
+    // Before the filter joins a graph: a format set on a connected pin makes the platform
+    // reconnect it, after which its smart tee passes nothing on.
+    ChooseFormat(wanted);
+
+    hr = m_pBuilder->SetFiltergraph(m_pGraph);
+    if (hr != S_OK) {
+        return FailBuild(8, hr);
+    }
+    m_pMediaControl = nullptr;
+    hr = m_pGraph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&m_pMediaControl));
+    if (hr != S_OK) {
+        return FailBuild(9, hr);
+    }
+    hr = m_pGraph->AddFilter(m_pCaptureFilter, L"Video Capture");
+    if (hr != S_OK) {
+        return FailBuild(10, hr);
+    }
+    // VFW_S_NOPREVIEWPIN: no preview pin of its own; the builder splits the capture stream.
+    hr = m_pBuilder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video, m_pCaptureFilter,
+                                  nullptr, nullptr);
+    if (hr != S_OK && hr != VFW_S_NOPREVIEWPIN) {
+        return FailBuild(11, hr);
+    }
+    m_pCaptureFilter->Release(); // the graph keeps it
+    m_pCaptureFilter = nullptr;
+
+    m_pVideoWindow = nullptr;
+    hr = m_pGraph->QueryInterface(IID_IVideoWindow, reinterpret_cast<void**>(&m_pVideoWindow));
+    if (hr != S_OK) {
+        return FailBuild(12, hr);
+    }
+    SetUpVideoWindow();
+
+    hr = m_pMediaControl->Run();
+    if (hr == S_FALSE) {
+        // Still changing state: a bounded wait for running.
+        OAFilterState state = kNoState;
+        hr = m_pMediaControl->GetState(5000, &state);
+        if (hr == S_OK && state != State_Running) {
+            return FailBuild(13, S_OK);
+        }
+    }
+    if (hr != S_OK) {
+        return FailBuild(13, hr);
+    }
+
+    if (AppNameEndsInPr()) {
+        ::SetTimer(m_hWnd, TIMER_PAUSE_CYCLE, 1000, nullptr);
+    }
+    return 0;
+}
+
+void CLookwellDlg::ChooseFormat(const VideoFormat& wanted) {
+    CComRef<IAMStreamConfig> pConfig;
+    if (m_pBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, m_pCaptureFilter,
+                                  IID_IAMStreamConfig, pConfig.Out()) != S_OK) {
+        return;
+    }
+    int nCount = 0;
+    int nSize = 0;
+    if (pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK || nCount <= 0 ||
+        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
+        return;
+    }
+    for (int i = 0; i < nCount; ++i) {
+        AM_MEDIA_TYPE* pmt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
+            continue;
+        }
+        // The subtype is not compared: of two capabilities that differ only in it, the first.
+        const VIDEOINFOHEADER* pvih = pmt != nullptr ? GetVideoInfo(*pmt) : nullptr;
+        bool bMatch = pvih != nullptr && pvih->bmiHeader.biWidth == wanted.width &&
+                      pvih->bmiHeader.biHeight == wanted.height &&
+                      pvih->AvgTimePerFrame == wanted.frameTime &&
+                      pvih->dwBitRate == wanted.bitRate;
+        if (bMatch) {
+            pConfig->SetFormat(pmt);
+        }
+        DeleteMediaType(pmt);
+        if (bMatch) {
+            return;
+        }
+    }
+}
+
+void CLookwellDlg::SetUpVideoWindow() {
+    HWND hPreview = GetDlgItem(IDC_PREVIEW);
+    m_pVideoWindow->put_Owner(reinterpret_cast<OAHWND>(hPreview));
+    m_pVideoWindow->put_WindowStyle(WS_CHILD | WS_CLIPCHILDREN);
+    m_pVideoWindow->put_MessageDrain(reinterpret_cast<OAHWND>(m_hWnd));
+    RECT rcPreview;
+    ::GetWindowRect(hPreview, &rcPreview);
+    m_pVideoWindow->SetWindowPosition(0, 0, rcPreview.right - rcPreview.left,
+                                      rcPreview.bottom - rcPreview.top);
+    m_pVideoWindow->put_Visible(OATRUE);
+
+    // The renderer passes on to its drain only what its window receives, and Wine's renderer
+    // class has no CS_DBLCLKS: the second press of a double click would arrive as a plain
+    // press. Added to the class of the renderer window that is now the frame's child.
+    if (HWND hVideo = ::GetWindow(hPreview, GW_CHILD); hVideo != nullptr) {
+        ULONG_PTR nStyle = ::GetClassLongPtrW(hVideo, GCL_STYLE);
+        if ((nStyle & CS_DBLCLKS) == 0) {
+            ::SetClassLongPtrW(hVideo, GCL_STYLE, static_cast<LONG_PTR>(nStyle | CS_DBLCLKS));
+        }
+    }
+}
+
+StageResult CLookwellDlg::FailBuild(DWORD nStage, HRESULT hr) {
+    if (nStage == 13) {
+        StopPreview(); // stopped, hidden and detached before the releases
+    } else {
+        ReleasePreviewInterfaces();
+    }
+    return MakeStageResult(nStage, static_cast<DWORD>(hr));
+}
+
+void CLookwellDlg::StopPreview() {
+    if (m_pMediaControl != nullptr) {
+        m_pMediaControl->Stop();
+    }
+    if (m_pVideoWindow != nullptr) {
+        // Out of the frame before the graph goes away with its window.
+        m_pVideoWindow->put_Visible(OAFALSE);
+        m_pVideoWindow->put_Owner(0);
+    }
+    ReleasePreviewInterfaces();
+}
+
+void CLookwellDlg::ReleasePreviewInterfaces() {
+    // Always in this order; members never acquired are null and skipped.
+    IUnknown** members[] = {
+        reinterpret_cast<IUnknown**>(&m_pVideoWindow),
+        reinterpret_cast<IUnknown**>(&m_pMediaControl), reinterpret_cast<IUnknown**>(&m_pBuilder),
+        reinterpret_cast<IUnknown**>(&m_pGraph), reinterpret_cast<IUnknown**>(&m_pCaptureFilter)};
+    for (IUnknown** ppMember : members) {
+        if (*ppMember != nullptr) {
+            (*ppMember)->Release();
+            *ppMember = nullptr;
+        }
+    }
+}
+
+void CLookwellDlg::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == TIMER_PAUSE_CYCLE) {
+        ::KillTimer(m_hWnd, TIMER_PAUSE_CYCLE);
+        if (m_pMediaControl != nullptr) {
+            OAFilterState state = kNoState;
+            HRESULT hr = m_pMediaControl->GetState(5000, &state);
+            if (hr != E_FAIL) {
+                if (state == State_Paused) {
+                    m_pMediaControl->Run();
+                } else if (state == State_Running) {
+                    m_pMediaControl->Pause();
+                    ::SetTimer(m_hWnd, TIMER_PAUSE_CYCLE, 1000, nullptr);
+                }
+            }
+        }
+    } else if (nIDEvent == TIMER_SINGLE_CLICK) {
+        ::KillTimer(m_hWnd, TIMER_SINGLE_CLICK);
+        if (m_bPreviewing && m_pMediaControl != nullptr) {
+            OAFilterState state = kNoState;
+            HRESULT hr = m_pMediaControl->GetState(5000, &state);
+            // A paused live source answers VFW_S_CANT_CUE, a running graph S_OK.
+            if (hr == S_OK && state == State_Running) {
+                m_pMediaControl->Pause();
+            } else if (hr != S_OK && hr != E_FAIL && state == State_Paused) {
+                m_pMediaControl->Run();
+            }
+        }
+    }
+    Default();
+}

@@ -1,0 +1,304 @@
+// The preview graph of a real main window with test cameras: built, run, torn down, and paused
+// and resumed on the window's timers.
+#include "support/dialog_test.h"
+#include "support/graph_standin.h"
+#include "support/preview_test.h"
+
+#include <uuids.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using testcam_test::ScopedCamera;
+using testcam_test::Stats;
+
+namespace {
+
+class Preview : public ::testing::Test {
+protected:
+    // The window with the camera listed; the camera's entry, or -1.
+    int Open(const ScopedCamera& camera) {
+        if (!dlg.Create(IDD_LOOKWELL_DIALOG)) {
+            return -1;
+        }
+        return ComboFind(dlg.GetDlgItem(IDC_DEVICE_LIST), camera.name());
+    }
+
+    void ExpectNothingLeft() {
+        EXPECT_EQ(nullptr, dlg.m_pVideoWindow);
+        EXPECT_EQ(nullptr, dlg.m_pBuilder);
+        EXPECT_EQ(nullptr, dlg.m_pMediaControl);
+        EXPECT_EQ(nullptr, dlg.m_pGraph);
+        EXPECT_EQ(nullptr, dlg.m_pCaptureFilter);
+        EXPECT_EQ(nullptr, VideoWindowOf(dlg)) << "the renderer window is out of the frame";
+        testcam_test::Pump(100);
+        EXPECT_EQ(0, Stats().objects) << "every filter released";
+        EXPECT_EQ(0, Stats().threads) << "streaming ended";
+    }
+
+    void TearDown() override {
+        dlg.StopPreview();
+        ::KillTimer(dlg.m_hWnd, CLookwellDlg::TIMER_PAUSE_CYCLE);
+    }
+
+    CLookwellDlg dlg;
+};
+
+} // namespace
+
+TEST_F(Preview, RunsInsideTheFrameInTheChosenFormatAndStopsCleanly) {
+    ScopedCamera camera(L"RGB24:320x240@30,RGB32:160x120@15,RGB24:160x120@15");
+    int nEntry = Open(camera);
+    ASSERT_NE(-1, nEntry);
+    dlg.ResizeToVideo(160, 120);
+
+    for (int nPass = 0; nPass < 2; ++nPass) { // a build again right after a stop
+        ASSERT_EQ(0u, dlg.BuildPreviewGraph(nEntry, 1));
+        EXPECT_NE(nullptr, dlg.m_pVideoWindow);
+        EXPECT_NE(nullptr, dlg.m_pBuilder);
+        EXPECT_NE(nullptr, dlg.m_pMediaControl);
+        EXPECT_NE(nullptr, dlg.m_pGraph);
+        EXPECT_EQ(nullptr, dlg.m_pCaptureFilter) << "the graph holds the camera";
+
+        HWND hVideo = VideoWindowOf(dlg);
+        ASSERT_NE(nullptr, hVideo);
+        EXPECT_TRUE(::IsWindowVisible(hVideo));
+        EXPECT_EQ(static_cast<LONG_PTR>(WS_CHILD | WS_CLIPCHILDREN | WS_VISIBLE),
+                  ::GetWindowLongPtrW(hVideo, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_CLIPSIBLINGS));
+        RECT rcVideo = ClientRect(hVideo);
+        EXPECT_EQ(160, Width(rcVideo));
+        EXPECT_EQ(120, Height(rcVideo));
+        EXPECT_NE(0u, ::GetClassLongPtrW(hVideo, GCL_STYLE) & CS_DBLCLKS)
+            << "double clicks on the picture arrive as double clicks";
+
+        LONG width = 0;
+        LONG height = 0;
+        GUID subtype{};
+        ASSERT_TRUE(ConnectedFormat(dlg, width, height, subtype));
+        EXPECT_EQ(160, width);
+        EXPECT_EQ(120, height);
+        EXPECT_EQ(MEDIASUBTYPE_RGB32, subtype) << "the first capability of that size and rate";
+        EXPECT_EQ(State_Running, GraphState(dlg));
+        EXPECT_GT(FramesDuring(600), 2);
+
+        dlg.StopPreview();
+        ExpectNothingLeft();
+    }
+}
+
+TEST_F(Preview, DevicesThatCannotChooseAFormatPreviewInTheirOwn) {
+    struct Case {
+        const wchar_t* options; // what the camera turns into after it was listed
+        LONG width;             // of the format it then streams
+    } cases[] = {{L"nostreamconfig", 320},
+                 {L"capssize=64", 320},
+                 // The format is chosen on the capture pin; this camera's preview pin keeps its
+                 // own, and the preview is rendered from it.
+                 {L"previewpin", 320}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        ScopedCamera camera(L"RGB24:320x240@30,RGB24:160x120@30");
+        CLookwellDlg window;
+        ASSERT_TRUE(window.Create(IDD_LOOKWELL_DIALOG));
+        int nEntry = ComboFind(window.GetDlgItem(IDC_DEVICE_LIST), camera.name());
+        ASSERT_NE(-1, nEntry);
+        ASSERT_TRUE(SetCameraValue(camera.name(), L"Options", c.options));
+        ASSERT_EQ(0u, window.BuildPreviewGraph(nEntry, 1));
+        LONG width = 0;
+        LONG height = 0;
+        GUID subtype{};
+        ASSERT_TRUE(ConnectedFormat(window, width, height, subtype));
+        EXPECT_EQ(c.width, width);
+        EXPECT_GT(FramesDuring(300), 2);
+        window.StopPreview();
+        window.SendMessage(WM_CLOSE);
+        testcam_test::Pump(100);
+        EXPECT_EQ(0, Stats().objects);
+    }
+}
+
+TEST_F(Preview, EveryFailedStageLeavesNothingAndANewBuildCanFollow) {
+    ScopedCamera camera(L"RGB24:160x120@30,YUY2:160x120@30");
+    int nEntry = Open(camera);
+    ASSERT_NE(-1, nEntry);
+    GraphStandIn standIn;
+    std::unique_ptr<ScopedClassOverride> pOverride;
+    auto failCreation = [&pOverride](const CLSID& clsid, HRESULT hr) {
+        return [&pOverride, &clsid, hr] {
+            pOverride = std::make_unique<ScopedClassOverride>(clsid, hr);
+        };
+    };
+    auto failCall = [&standIn](GraphStandIn::Call call) {
+        return [&standIn, call] {
+            standIn.failing = call;
+            standIn.hrFailure = E_ACCESSDENIED;
+            standIn.Install();
+        };
+    };
+    struct Case {
+        StageResult expected;
+        int nFormat;
+        std::function<void()> arrange;
+    } cases[] = {
+        // The camera's configuration turned invalid: the bind fails as its Load does.
+        {0x0005000D, 0, [&camera] { SetCameraValue(camera.name(), L"Formats", L"bogus"); }},
+        {0x0006000E, 0, failCreation(CLSID_FilterGraph, E_OUTOFMEMORY)},
+        {0x00074002, 0, failCreation(CLSID_CaptureGraphBuilder2, E_NOINTERFACE)},
+        {0x00080005, 0, failCall(GraphStandIn::SetFiltergraph)},
+        {0x00090005, 0, failCall(GraphStandIn::QueryMediaControl)},
+        {0x000A0005, 0, failCall(GraphStandIn::AddFilter)},
+        // Wine's video renderer takes no YUY2: VFW_E_CANNOT_CONNECT.
+        {0x000B0217, 1, [] {}},
+        {0x000C0005, 0, failCall(GraphStandIn::QueryVideoWindow)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        c.arrange();
+        EXPECT_EQ(c.expected, dlg.BuildPreviewGraph(nEntry, c.nFormat));
+        pOverride.reset();
+        standIn.Uninstall();
+        SetCameraValue(camera.name(), L"Formats", L"RGB24:160x120@30,YUY2:160x120@30");
+        ExpectNothingLeft();
+        ASSERT_EQ(0u, dlg.BuildPreviewGraph(nEntry, 0));
+        dlg.StopPreview();
+    }
+}
+
+TEST_F(Preview, PositionsOutsideTheListsFailAtStageFourReadingNothing) {
+    ScopedCamera camera(L"RGB24:160x120@30");
+    int nEntry = Open(camera);
+    ASSERT_NE(-1, nEntry);
+    int nDevices = static_cast<int>(dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCOUNT));
+    for (auto [nDevice, nFormat] : {std::pair{-1, 0}, {nDevices, 0}, {nEntry, 1}, {nEntry, -1}}) {
+        EXPECT_EQ(0x00040001u, dlg.BuildPreviewGraph(nDevice, nFormat)) << nDevice << nFormat;
+    }
+    dlg.FreeDeviceList(); // an entry whose formats are gone
+    EXPECT_EQ(0x00040001u, dlg.BuildPreviewGraph(nEntry, 0));
+    ExpectNothingLeft();
+}
+
+TEST_F(Preview, TimersActOnlyOnTheStatesTheGraphReports) {
+    ScopedCamera camera(L"RGB24:160x120@30");
+    int nEntry = Open(camera);
+    ASSERT_NE(-1, nEntry);
+    GraphStandIn standIn;
+    standIn.Install();
+    ASSERT_EQ(0u, dlg.BuildPreviewGraph(nEntry, 0));
+    dlg.m_bPreviewing = 1;
+    standIn.scriptState = true;
+
+    const UINT_PTR kClick = CLookwellDlg::TIMER_SINGLE_CLICK;
+    const UINT_PTR kCycle = CLookwellDlg::TIMER_PAUSE_CYCLE;
+    struct Case {
+        UINT_PTR nTimer;
+        HRESULT hr;
+        OAFilterState state;
+        int nRuns;
+        int nPauses;
+        bool bCycleAgain; // the pause cycle's timer set once more
+    } cases[] = {
+        {kClick, S_OK, State_Running, 0, 1, false},
+        {kClick, S_OK, State_Paused, 0, 0, false},
+        {kClick, VFW_S_CANT_CUE, State_Paused, 1, 0, false},
+        {kClick, VFW_S_CANT_CUE, State_Running, 0, 0, false},
+        {kClick, E_UNEXPECTED, State_Paused, 1, 0, false},
+        {kClick, E_FAIL, State_Paused, 0, 0, false},
+        {kClick, S_OK, State_Stopped, 0, 0, false},
+        {kCycle, S_OK, State_Running, 0, 1, true},
+        {kCycle, VFW_S_CANT_CUE, State_Paused, 1, 0, false},
+        {kCycle, E_UNEXPECTED, State_Running, 0, 1, true},
+        {kCycle, E_FAIL, State_Running, 0, 0, false},
+        {kCycle, S_OK, State_Stopped, 0, 0, false},
+        {0x4242, S_OK, State_Running, 0, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.nTimer << " " << c.hr << " " << c.state);
+        standIn.hrGetState = c.hr;
+        standIn.state = c.state;
+        standIn.nRuns = standIn.nPauses = 0;
+        ::SetTimer(dlg.m_hWnd, c.nTimer, 60000, nullptr);
+        LRESULT lResult = 0;
+        EXPECT_FALSE(dlg.OnWndMsg(WM_TIMER, c.nTimer, 0, &lResult)) << "default processing";
+        EXPECT_EQ(c.nRuns, standIn.nRuns);
+        EXPECT_EQ(c.nPauses, standIn.nPauses);
+        EXPECT_EQ(c.bCycleAgain, ::KillTimer(dlg.m_hWnd, kCycle) != FALSE);
+        EXPECT_FALSE(::KillTimer(dlg.m_hWnd, kClick)) << "a timer kills itself";
+    }
+
+    // Not previewing: a click changes nothing, even on a running graph.
+    dlg.m_bPreviewing = 0;
+    standIn.hrGetState = S_OK;
+    standIn.state = State_Running;
+    standIn.nPauses = 0;
+    LRESULT lResult = 0;
+    dlg.OnWndMsg(WM_TIMER, kClick, 0, &lResult);
+    EXPECT_EQ(0, standIn.nPauses);
+
+    // Timers still pending after a stop find no graph and change nothing.
+    dlg.StopPreview();
+    for (UINT_PTR nTimer : {kClick, kCycle}) {
+        ::SetTimer(dlg.m_hWnd, nTimer, 60000, nullptr);
+        EXPECT_FALSE(dlg.OnWndMsg(WM_TIMER, nTimer, 0, &lResult));
+        EXPECT_FALSE(::KillTimer(dlg.m_hWnd, nTimer));
+    }
+    standIn.Uninstall();
+    ExpectNothingLeft();
+}
+
+TEST_F(Preview, ExecutablesNamedPrArmOnePauseCycleAfterASuccessfulBuild) {
+    ScopedCamera camera(L"RGB24:160x120@30");
+    int nEntry = Open(camera);
+    ASSERT_NE(-1, nEntry);
+    struct Case {
+        const wchar_t* name;
+        bool bArmed;
+    } cases[] = {{L"LookwellPR", true}, {L"lookwellpr", true}, {L"xPr", true},
+                 {L"pR", true},         {L"Lookwell", false},  {L"prLookwell", false},
+                 {L"Lookwellp", false}, {L"r", false},         {L"", false}};
+    for (const Case& c : cases) {
+        ScopedAppName name(c.name);
+        ASSERT_EQ(0u, dlg.BuildPreviewGraph(nEntry, 0));
+        EXPECT_EQ(c.bArmed, ::KillTimer(dlg.m_hWnd, CLookwellDlg::TIMER_PAUSE_CYCLE) != FALSE)
+            << ::testing::PrintToString(std::wstring(c.name));
+        dlg.StopPreview();
+    }
+    ScopedAppName name(L"LookwellPR");
+    EXPECT_EQ(0x00040001u, dlg.BuildPreviewGraph(nEntry, 5));
+    EXPECT_FALSE(::KillTimer(dlg.m_hWnd, CLookwellDlg::TIMER_PAUSE_CYCLE))
+        << "never after a failure";
+}
+
+TEST_F(Preview, ThePauseCyclePausesASecondAndRunsAgainOnce) {
+    ScopedCamera camera(L"RGB24:160x120@30");
+    int nEntry = Open(camera);
+    ASSERT_NE(-1, nEntry);
+    ScopedAppName name(L"LookwellPr");
+    ASSERT_EQ(0u, dlg.BuildPreviewGraph(nEntry, 0));
+    HRESULT hr = E_FAIL;
+    testcam_test::Pump(1400);
+    EXPECT_EQ(State_Paused, GraphState(dlg, &hr));
+    EXPECT_EQ(VFW_S_CANT_CUE, hr) << "a paused live source";
+    testcam_test::Pump(1000);
+    EXPECT_EQ(State_Running, GraphState(dlg, &hr));
+    EXPECT_EQ(S_OK, hr);
+    testcam_test::Pump(1200);
+    EXPECT_EQ(State_Running, GraphState(dlg)) << "once only";
+    EXPECT_GT(FramesDuring(300), 3);
+}
+
+TEST_F(Preview, ALoneClickPausesALiveGraphAndTheNextResumesIt) {
+    ScopedCamera camera(L"RGB24:160x120@30");
+    int nEntry = Open(camera);
+    ASSERT_NE(-1, nEntry);
+    ASSERT_EQ(0u, dlg.BuildPreviewGraph(nEntry, 0));
+    dlg.m_bPreviewing = 1;
+    for (OAFilterState expected : {State_Paused, State_Running}) {
+        ::PostMessageW(dlg.m_hWnd, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(10, 60));
+        testcam_test::Pump(::GetDoubleClickTime() / 2);
+        EXPECT_EQ(State_Running + State_Paused - expected, GraphState(dlg)) << "not yet";
+        testcam_test::Pump(::GetDoubleClickTime());
+        EXPECT_EQ(expected, GraphState(dlg));
+    }
+    EXPECT_GT(FramesDuring(300), 3);
+}

@@ -1,0 +1,42 @@
+// Helpers for tests that preview test cameras in a real main window.
+#pragma once
+
+#include "support/camera.h"
+#include "ui/lookwell_dlg.h"
+
+#include <string>
+
+// A main window closed as a user closes it when the test ends, previews and apartment included,
+// so that tests sharing a process each start with the thread's apartment closed.
+class ClosingMainWindow : public CLookwellDlg {
+public:
+    ~ClosingMainWindow() override;
+};
+
+// Changes a value of a camera instance's registry entry, which the camera reads when it is
+// next bound: a device that turns into another one between listing and previewing.
+bool SetCameraValue(const std::wstring& camera, const wchar_t* pszValue, const wchar_t* pszText);
+
+// The renderer's window inside the picture frame, or null.
+HWND VideoWindowOf(const CLookwellDlg& dlg);
+
+// The state the preview's graph reports, or -1 when it answers E_FAIL.
+OAFilterState GraphState(const CLookwellDlg& dlg, HRESULT* phr = nullptr);
+
+// The format the previewed camera streams to the renderer with.
+bool ConnectedFormat(const CLookwellDlg& dlg, LONG& width, LONG& height, GUID& subtype);
+
+// Frames the camera handed downstream during the next `ms` milliseconds of message pumping.
+LONGLONG FramesDuring(DWORD ms);
+
+// The application name is what arms the pause cycle; tests change it for a while.
+class ScopedAppName {
+public:
+    explicit ScopedAppName(const wchar_t* pszName);
+    ~ScopedAppName();
+    ScopedAppName(const ScopedAppName&) = delete;
+    ScopedAppName& operator=(const ScopedAppName&) = delete;
+
+private:
+    const wchar_t* m_pszOld;
+};

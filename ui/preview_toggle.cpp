@@ -1,0 +1,62 @@
+// The preview button: stops a running preview, or lists the devices afresh and starts the
+// chosen one when their number has not changed.
+#include "ui/lookwell_dlg.h"
+
+void CLookwellDlg::OnPreviewButton() {
+    if (m_bPreviewing) {
+        StopPreview();
+        m_bPreviewing = 0;
+        SetDlgItemText(IDC_PREVIEW_BUTTON, m_strButtonCaption);
+        ::EnableWindow(GetDlgItem(IDC_DEVICE_LIST), TRUE);
+        ::EnableWindow(GetDlgItem(IDC_FORMAT_LIST), TRUE);
+        return;
+    }
+
+    int nDevice = static_cast<int>(SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL));
+    int nFormat = static_cast<int>(SendDlgItemMessage(IDC_FORMAT_LIST, CB_GETCURSEL));
+    FreeDeviceList();
+    StageResult r = EnumerateDevices();
+    if (!StageSucceeded(r)) {
+        // The window gives up capture until it closes.
+        ShowMessage(L"Failed to find capture devices.");
+        ::EnableWindow(GetDlgItem(IDC_DEVICE_LIST), FALSE);
+        ::EnableWindow(GetDlgItem(IDC_FORMAT_LIST), FALSE);
+        ::EnableWindow(GetDlgItem(IDC_PREVIEW_BUTTON), FALSE);
+        return;
+    }
+    SelectDevice(nDevice, nFormat);
+    // The number of devices is the only sign that devices came or went.
+    if (LOWORD(r) != m_nDeviceCount) {
+        ShowMessage(L"Changed number of capture devices.\nSelect capture device again.");
+        SetWindowText(m_strTitle);
+        m_nDeviceCount = LOWORD(r);
+        SelectDevice(0, 0);
+        return;
+    }
+
+    // The same number, but the remembered positions may no longer exist: every device was
+    // left out, or the device now there has fewer formats.
+    VideoFormat format;
+    if (!GetFormat(nDevice, nFormat, format)) {
+        ShowMessage(L"Failed to connect to capture device.");
+        return;
+    }
+    // A frame that a zoom changed is brought back to the format's size.
+    RECT rcPreview;
+    ::GetWindowRect(GetDlgItem(IDC_PREVIEW), &rcPreview);
+    if (format.width != rcPreview.right - rcPreview.left ||
+        format.height != rcPreview.bottom - rcPreview.top) {
+        ResizeToVideo(format.width, format.height);
+    }
+    if (!StageSucceeded(BuildPreviewGraph(nDevice, nFormat))) {
+        ShowMessage(L"Failed to connect to capture device.");
+        return;
+    }
+    ::EnableWindow(GetDlgItem(IDC_DEVICE_LIST), FALSE);
+    ::EnableWindow(GetDlgItem(IDC_FORMAT_LIST), FALSE);
+    ::ShowWindow(GetDlgItem(IDC_MESSAGE), SW_HIDE);
+    ::ShowWindow(GetDlgItem(IDC_PREVIEW), SW_SHOW);
+    UpdateTitle(format.bitRate, format.subtype);
+    m_bPreviewing = 1;
+    SetDlgItemText(IDC_PREVIEW_BUTTON, L"Stop");
+}
