@@ -15,16 +15,18 @@ public:
     }
 
     STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
-        if (!pins || (!fetched && count != 1))
+        if (!pins || (!fetched && count != 1)) {
             return E_POINTER;
+        }
         ULONG n = 0;
         while (n < count && position_ < static_cast<ULONG>(filter_->PinCount())) {
             pins[n] = filter_->PinAt(static_cast<int>(position_++));
             pins[n]->AddRef();
             ++n;
         }
-        if (fetched)
+        if (fetched) {
             *fetched = n;
+        }
         return n == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
@@ -41,8 +43,9 @@ public:
         return S_OK;
     }
     STDMETHODIMP Clone(IEnumPins** out) override {
-        if (!out)
+        if (!out) {
             return E_POINTER;
+        }
         *out = new (std::nothrow) PinEnumerator(filter_, position_);
         return *out ? S_OK : E_OUTOFMEMORY;
     }
@@ -63,8 +66,9 @@ Filter::Filter() : config_(DefaultConfig()), capture_(this, PIN_CATEGORY_CAPTURE
 Filter::~Filter() {
     StopPins();
     delete preview_;
-    if (clock_)
+    if (clock_) {
         clock_->Release();
+    }
     ObjectDestroyed();
 }
 
@@ -81,16 +85,17 @@ HRESULT Filter::Create(REFIID iid, void** out) {
 }
 
 STDMETHODIMP Filter::QueryInterface(REFIID iid, void** out) {
-    if (!out)
+    if (!out) {
         return E_POINTER;
+    }
     if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter ||
-        iid == IID_IBaseFilter)
+        iid == IID_IBaseFilter) {
         *out = static_cast<IBaseFilter*>(this);
-    else if (iid == IID_IPersistPropertyBag)
+    } else if (iid == IID_IPersistPropertyBag) {
         *out = static_cast<IPersistPropertyBag*>(this);
-    else if (iid == IID_IAMFilterMiscFlags)
+    } else if (iid == IID_IAMFilterMiscFlags) {
         *out = static_cast<IAMFilterMiscFlags*>(this);
-    else {
+    } else {
         *out = nullptr;
         return E_NOINTERFACE;
     }
@@ -104,14 +109,16 @@ STDMETHODIMP_(ULONG) Filter::AddRef() {
 
 STDMETHODIMP_(ULONG) Filter::Release() {
     LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0)
+    if (refs == 0) {
         delete this;
+    }
     return static_cast<ULONG>(refs);
 }
 
 STDMETHODIMP Filter::GetClassID(CLSID* clsid) {
-    if (!clsid)
+    if (!clsid) {
         return E_POINTER;
+    }
     *clsid = CLSID_LookwellTestCamera;
     return S_OK;
 }
@@ -120,18 +127,21 @@ HRESULT Filter::StartPins() {
     HRESULT hr = S_OK;
     {
         AutoLock lock(lock_);
-        for (int i = 0; i < PinCount() && SUCCEEDED(hr); ++i)
+        for (int i = 0; i < PinCount() && SUCCEEDED(hr); ++i) {
             hr = PinAt(i)->StartStreaming();
+        }
     }
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         StopPins();
+    }
     return hr;
 }
 
 void Filter::StopPins() {
     // Without the lock: the streaming threads take it while they finish.
-    for (int i = 0; i < PinCount(); ++i)
+    for (int i = 0; i < PinCount(); ++i) {
         PinAt(i)->StopStreaming();
+    }
 }
 
 STDMETHODIMP Filter::Stop() {
@@ -148,13 +158,15 @@ STDMETHODIMP Filter::Pause() {
     AutoLock serial(stateLock_);
     if (state_ == State_Stopped) {
         HRESULT hr = StartPins();
-        if (FAILED(hr))
+        if (FAILED(hr)) {
             return hr;
+        }
     }
     AutoLock lock(lock_);
     state_ = State_Paused;
-    for (int i = 0; i < PinCount(); ++i)
+    for (int i = 0; i < PinCount(); ++i) {
         PinAt(i)->Wake();
+    }
     return S_OK;
 }
 
@@ -162,21 +174,24 @@ STDMETHODIMP Filter::Run(REFERENCE_TIME start) {
     AutoLock serial(stateLock_);
     if (state_ == State_Stopped) {
         HRESULT hr = StartPins();
-        if (FAILED(hr))
+        if (FAILED(hr)) {
             return hr;
+        }
     }
     AutoLock lock(lock_);
     start_ = start;
     state_ = State_Running;
     ++runs_;
-    for (int i = 0; i < PinCount(); ++i)
+    for (int i = 0; i < PinCount(); ++i) {
         PinAt(i)->Wake();
+    }
     return S_OK;
 }
 
 STDMETHODIMP Filter::GetState(DWORD, FILTER_STATE* state) {
-    if (!state)
+    if (!state) {
         return E_POINTER;
+    }
     AutoLock lock(lock_);
     *state = state_;
     // A live source has nothing to show while paused.
@@ -185,21 +200,25 @@ STDMETHODIMP Filter::GetState(DWORD, FILTER_STATE* state) {
 
 STDMETHODIMP Filter::SetSyncSource(IReferenceClock* clock) {
     AutoLock lock(lock_);
-    if (clock)
+    if (clock) {
         clock->AddRef();
-    if (clock_)
+    }
+    if (clock_) {
         clock_->Release();
+    }
     clock_ = clock;
     return S_OK;
 }
 
 STDMETHODIMP Filter::GetSyncSource(IReferenceClock** clock) {
-    if (!clock)
+    if (!clock) {
         return E_POINTER;
+    }
     AutoLock lock(lock_);
     *clock = clock_;
-    if (clock_)
+    if (clock_) {
         clock_->AddRef();
+    }
     return S_OK;
 }
 
@@ -207,26 +226,30 @@ FILTER_STATE Filter::Snapshot(REFERENCE_TIME* start, IReferenceClock** clock, LO
     AutoLock lock(lock_);
     *start = start_;
     *clock = clock_;
-    if (clock_)
+    if (clock_) {
         clock_->AddRef();
+    }
     *run = runs_;
     return state_;
 }
 
 STDMETHODIMP Filter::EnumPins(IEnumPins** out) {
-    if (!out)
+    if (!out) {
         return E_POINTER;
+    }
     *out = new (std::nothrow) PinEnumerator(this, 0);
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP Filter::FindPin(LPCWSTR id, IPin** pin) {
-    if (!id || !pin)
+    if (!id || !pin) {
         return E_POINTER;
+    }
     for (int i = 0; i < PinCount(); ++i) {
         LPWSTR pinId = nullptr;
-        if (FAILED(PinAt(i)->QueryId(&pinId)))
+        if (FAILED(PinAt(i)->QueryId(&pinId))) {
             continue;
+        }
         bool same = lstrcmpW(pinId, id) == 0;
         CoTaskMemFree(pinId);
         if (same) {
@@ -240,13 +263,15 @@ STDMETHODIMP Filter::FindPin(LPCWSTR id, IPin** pin) {
 }
 
 STDMETHODIMP Filter::QueryFilterInfo(FILTER_INFO* info) {
-    if (!info)
+    if (!info) {
         return E_POINTER;
+    }
     AutoLock lock(lock_);
     lstrcpynW(info->achName, name_, MAX_FILTER_NAME);
     info->pGraph = graph_;
-    if (graph_)
+    if (graph_) {
         graph_->AddRef();
+    }
     return S_OK;
 }
 
@@ -258,8 +283,9 @@ STDMETHODIMP Filter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
 }
 
 STDMETHODIMP Filter::QueryVendorInfo(LPWSTR* info) {
-    if (!info)
+    if (!info) {
         return E_POINTER;
+    }
     *info = nullptr;
     return E_NOTIMPL;
 }
@@ -274,11 +300,13 @@ namespace {
 bool ReadString(IPropertyBag* bag, const wchar_t* name, IErrorLog* log, std::wstring& out) {
     VARIANT value;
     VariantInit(&value);
-    if (FAILED(bag->Read(name, &value, log)))
+    if (FAILED(bag->Read(name, &value, log))) {
         return false;
+    }
     bool ok = value.vt == VT_BSTR && value.bstrVal;
-    if (ok)
+    if (ok) {
         out.assign(value.bstrVal, SysStringLen(value.bstrVal));
+    }
     VariantClear(&value);
     return ok;
 }
@@ -286,27 +314,33 @@ bool ReadString(IPropertyBag* bag, const wchar_t* name, IErrorLog* log, std::wst
 } // namespace
 
 STDMETHODIMP Filter::Load(IPropertyBag* bag, IErrorLog* log) {
-    if (!bag)
+    if (!bag) {
         return E_POINTER;
+    }
     AutoLock serial(stateLock_);
     AutoLock lock(lock_);
-    if (loaded_ || state_ != State_Stopped)
+    if (loaded_ || state_ != State_Stopped) {
         return E_UNEXPECTED;
+    }
     try {
         Config config = DefaultConfig();
         std::wstring text;
-        if (ReadString(bag, L"FriendlyName", log, text))
+        if (ReadString(bag, L"FriendlyName", log, text)) {
             config.friendlyName = text;
+        }
         // A malformed configuration fails the bind loudly rather than streaming defaults.
         if (ReadString(bag, L"Formats", log, text) && !text.empty() &&
-            !ParseFormats(text, config.formats))
+            !ParseFormats(text, config.formats)) {
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-        if (ReadString(bag, L"Options", log, text) && !ParseOptions(text, config))
+        }
+        if (ReadString(bag, L"Options", log, text) && !ParseOptions(text, config)) {
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        }
         if (config.previewPin && !preview_) {
             preview_ = new (std::nothrow) Pin(this, PIN_CATEGORY_PREVIEW, L"Preview");
-            if (!preview_)
+            if (!preview_) {
                 return E_OUTOFMEMORY;
+            }
         }
         config_ = std::move(config);
     } catch (const std::bad_alloc&) {

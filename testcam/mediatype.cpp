@@ -51,8 +51,9 @@ ULONG Gcd(ULONG a, ULONG b) {
 HRESULT InitMediaType(const Format& f, AM_MEDIA_TYPE* mt) {
     ULONG size = f.videoInfo2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
     BYTE* block = static_cast<BYTE*>(CoTaskMemAlloc(size));
-    if (!block)
+    if (!block) {
         return E_OUTOFMEMORY;
+    }
     memset(block, 0, size);
     memset(mt, 0, sizeof(*mt));
     mt->majortype = MEDIATYPE_Video;
@@ -101,8 +102,9 @@ void FreeMediaTypeContents(AM_MEDIA_TYPE& mt) {
 }
 
 void DeleteMediaType(AM_MEDIA_TYPE* mt) {
-    if (!mt)
+    if (!mt) {
         return;
+    }
     FreeMediaTypeContents(*mt);
     CoTaskMemFree(mt);
 }
@@ -120,14 +122,16 @@ HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE& src) {
         memcpy(dst->pbFormat, src.pbFormat, src.cbFormat);
         dst->cbFormat = src.cbFormat;
     }
-    if (dst->pUnk)
+    if (dst->pUnk) {
         dst->pUnk->AddRef();
+    }
     return S_OK;
 }
 
 bool MatchesFormat(const AM_MEDIA_TYPE& mt, const Format& f, bool* topDown) {
-    if (mt.majortype != MEDIATYPE_Video || mt.subtype != SubtypeGuid(f.subtype) || !mt.pbFormat)
+    if (mt.majortype != MEDIATYPE_Video || mt.subtype != SubtypeGuid(f.subtype) || !mt.pbFormat) {
         return false;
+    }
     const BITMAPINFOHEADER* bmi = nullptr;
     REFERENCE_TIME frameTime = 0;
     if (mt.formattype == FORMAT_VideoInfo && !f.videoInfo2 &&
@@ -144,29 +148,37 @@ bool MatchesFormat(const AM_MEDIA_TYPE& mt, const Format& f, bool* topDown) {
         return false;
     }
     if (bmi->biWidth != f.width || bmi->biBitCount != BitCount(f.subtype) ||
-        bmi->biCompression != Compression(f.subtype))
+        bmi->biCompression != Compression(f.subtype)) {
         return false;
+    }
     // Rows may run either way in RGB; YUY2 is always top-down with a positive height.
     bool flipped = bmi->biHeight == -f.height && f.subtype != Subtype::YUY2;
-    if (bmi->biHeight != f.height && !flipped)
+    if (bmi->biHeight != f.height && !flipped) {
         return false;
-    if (frameTime != 0 && frameTime != f.frameTime)
+    }
+    if (frameTime != 0 && frameTime != f.frameTime) {
         return false;
-    if (topDown)
+    }
+    if (topDown) {
         *topDown = flipped;
+    }
     return true;
 }
 
 bool AllowsFormat(const AM_MEDIA_TYPE& mt, const Format& f) {
-    if (mt.majortype != GUID_NULL && mt.majortype != MEDIATYPE_Video)
+    if (mt.majortype != GUID_NULL && mt.majortype != MEDIATYPE_Video) {
         return false;
-    if (mt.subtype != GUID_NULL && mt.subtype != SubtypeGuid(f.subtype))
+    }
+    if (mt.subtype != GUID_NULL && mt.subtype != SubtypeGuid(f.subtype)) {
         return false;
+    }
     const GUID& formatType = f.videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
-    if (mt.formattype != GUID_NULL && mt.formattype != formatType)
+    if (mt.formattype != GUID_NULL && mt.formattype != formatType) {
         return false;
-    if (mt.formattype != GUID_NULL && mt.pbFormat)
+    }
+    if (mt.formattype != GUID_NULL && mt.pbFormat) {
         return MatchesFormat(mt, f, nullptr);
+    }
     return true;
 }
 

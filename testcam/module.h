@@ -33,8 +33,9 @@ public:
     SingleInterfaceObject& operator=(const SingleInterfaceObject&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out)
+        if (!out) {
             return E_POINTER;
+        }
         if (iid == IID_IUnknown || iid == *InterfaceId) {
             *out = static_cast<Interface*>(this);
             AddRef();
@@ -48,8 +49,9 @@ public:
     }
     STDMETHODIMP_(ULONG) Release() override {
         LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0)
+        if (refs == 0) {
             delete this;
+        }
         return static_cast<ULONG>(refs);
     }
 

@@ -17,23 +17,27 @@ public:
         : formats_(std::move(formats)), position_(position) {}
 
     STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-        if (!types || (!fetched && count != 1))
+        if (!types || (!fetched && count != 1)) {
             return E_POINTER;
+        }
         ULONG n = 0;
         while (n < count && position_ < formats_.size()) {
             types[n] = CreateMediaType(formats_[position_]);
             if (!types[n]) {
-                while (n > 0)
+                while (n > 0) {
                     DeleteMediaType(types[--n]);
-                if (fetched)
+                }
+                if (fetched) {
                     *fetched = 0;
+                }
                 return E_OUTOFMEMORY;
             }
             ++position_;
             ++n;
         }
-        if (fetched)
+        if (fetched) {
             *fetched = n;
+        }
         return n == count ? S_OK : S_FALSE;
     }
     STDMETHODIMP Skip(ULONG count) override {
@@ -50,8 +54,9 @@ public:
         return S_OK;
     }
     STDMETHODIMP Clone(IEnumMediaTypes** out) override {
-        if (!out)
+        if (!out) {
             return E_POINTER;
+        }
         try {
             *out = new TypeEnumerator(formats_, position_);
         } catch (const std::bad_alloc&) {
@@ -89,20 +94,22 @@ Pin::Pin(Filter* filter, const GUID& category, const wchar_t* name)
 Pin::~Pin() {
     StopStreaming();
     ReleaseConnection();
-    if (wake_)
+    if (wake_) {
         CloseHandle(wake_);
+    }
 }
 
 STDMETHODIMP Pin::QueryInterface(REFIID iid, void** out) {
-    if (!out)
+    if (!out) {
         return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin)
+    }
+    if (iid == IID_IUnknown || iid == IID_IPin) {
         *out = static_cast<IPin*>(this);
-    else if (iid == IID_IKsPropertySet)
+    } else if (iid == IID_IKsPropertySet) {
         *out = static_cast<IKsPropertySet*>(this);
-    else if (iid == IID_IAMStreamConfig && filter_->config().streamConfig)
+    } else if (iid == IID_IAMStreamConfig && filter_->config().streamConfig) {
         *out = static_cast<IAMStreamConfig*>(this);
-    else {
+    } else {
         *out = nullptr;
         return E_NOINTERFACE;
     }
@@ -120,10 +127,11 @@ STDMETHODIMP_(ULONG) Pin::Release() {
 
 bool Pin::OfferedFormats(std::vector<Format>& out) const {
     try {
-        if (chosen_)
+        if (chosen_) {
             out.assign(1, current_);
-        else
+        } else {
             out = filter_->config().formats;
+        }
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -131,39 +139,47 @@ bool Pin::OfferedFormats(std::vector<Format>& out) const {
 }
 
 STDMETHODIMP Pin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
-    if (!receiver)
+    if (!receiver) {
         return E_POINTER;
+    }
     AutoLock serial(filter_->stateLock());
     AutoLock lock(filter_->lock());
-    if (peer_)
+    if (peer_) {
         return VFW_E_ALREADY_CONNECTED;
-    if (filter_->state() != State_Stopped)
+    }
+    if (filter_->state() != State_Stopped) {
         return VFW_E_NOT_STOPPED;
+    }
     std::vector<Format> offered;
-    if (!OfferedFormats(offered))
+    if (!OfferedFormats(offered)) {
         return E_OUTOFMEMORY;
+    }
 
     if (mt && FullySpecified(*mt)) {
         for (const Format& f : offered) {
             bool topDown = false;
-            if (MatchesFormat(*mt, f, &topDown))
+            if (MatchesFormat(*mt, f, &topDown)) {
                 return TryConnect(receiver, *mt, f, topDown);
+            }
         }
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
 
     // Our own types in order of preference, then those the receiver proposes.
     for (const Format& f : offered) {
-        if (mt && !AllowsFormat(*mt, f))
+        if (mt && !AllowsFormat(*mt, f)) {
             continue;
+        }
         AM_MEDIA_TYPE type;
         HRESULT hr = InitMediaType(f, &type);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
             return hr;
+        }
         hr = TryConnect(receiver, type, f, false);
         FreeMediaTypeContents(type);
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             return hr;
+        }
     }
     IEnumMediaTypes* types = nullptr;
     if (SUCCEEDED(receiver->EnumMediaTypes(&types))) {
@@ -180,8 +196,9 @@ STDMETHODIMP Pin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
             DeleteMediaType(type);
         }
         types->Release();
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             return hr;
+        }
     }
     return VFW_E_NO_ACCEPTABLE_TYPES;
 }
@@ -189,8 +206,9 @@ STDMETHODIMP Pin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
 HRESULT Pin::TryConnect(IPin* receiver, const AM_MEDIA_TYPE& mt, const Format& format,
                         bool topDown) {
     HRESULT hr = receiver->ReceiveConnection(this, &mt);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     IMemInputPin* input = nullptr;
     hr = receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
     if (SUCCEEDED(hr)) {
@@ -207,8 +225,9 @@ HRESULT Pin::TryConnect(IPin* receiver, const AM_MEDIA_TYPE& mt, const Format& f
     } else {
         hr = VFW_E_NO_TRANSPORT;
     }
-    if (input)
+    if (input) {
         input->Release();
+    }
     if (FAILED(hr)) {
         ReleaseConnection();
         receiver->Disconnect();
@@ -227,8 +246,9 @@ HRESULT ConfigureAllocator(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES&
     props.cbAlign = std::max<long>(props.cbAlign, 1);
     ALLOCATOR_PROPERTIES actual = {};
     HRESULT hr = allocator->SetProperties(&props, &actual);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     return actual.cbBuffer >= static_cast<long>(imageSize) && actual.cBuffers > 0 ? S_OK : E_FAIL;
 }
 
@@ -252,11 +272,13 @@ HRESULT Pin::DecideAllocator(IMemInputPin* input, const Format& format) {
     }
     HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IMemAllocator, reinterpret_cast<void**>(&allocator));
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     hr = ConfigureAllocator(allocator, wanted, size);
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
         hr = input->NotifyAllocator(allocator, FALSE);
+    }
     if (FAILED(hr)) {
         allocator->Release();
         return hr;
@@ -289,28 +311,33 @@ STDMETHODIMP Pin::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) {
 STDMETHODIMP Pin::Disconnect() {
     AutoLock serial(filter_->stateLock());
     AutoLock lock(filter_->lock());
-    if (filter_->state() != State_Stopped)
+    if (filter_->state() != State_Stopped) {
         return VFW_E_NOT_STOPPED;
-    if (!peer_)
+    }
+    if (!peer_) {
         return S_FALSE;
+    }
     ReleaseConnection();
     return S_OK;
 }
 
 STDMETHODIMP Pin::ConnectedTo(IPin** pin) {
-    if (!pin)
+    if (!pin) {
         return E_POINTER;
+    }
     AutoLock lock(filter_->lock());
     *pin = peer_;
-    if (!peer_)
+    if (!peer_) {
         return VFW_E_NOT_CONNECTED;
+    }
     peer_->AddRef();
     return S_OK;
 }
 
 STDMETHODIMP Pin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
-    if (!mt)
+    if (!mt) {
         return E_POINTER;
+    }
     AutoLock lock(filter_->lock());
     if (!peer_) {
         memset(mt, 0, sizeof(*mt));
@@ -320,8 +347,9 @@ STDMETHODIMP Pin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
 }
 
 STDMETHODIMP Pin::QueryPinInfo(PIN_INFO* info) {
-    if (!info)
+    if (!info) {
         return E_POINTER;
+    }
     info->pFilter = filter_;
     filter_->AddRef();
     info->dir = PINDIR_OUTPUT;
@@ -330,44 +358,53 @@ STDMETHODIMP Pin::QueryPinInfo(PIN_INFO* info) {
 }
 
 STDMETHODIMP Pin::QueryDirection(PIN_DIRECTION* dir) {
-    if (!dir)
+    if (!dir) {
         return E_POINTER;
+    }
     *dir = PINDIR_OUTPUT;
     return S_OK;
 }
 
 STDMETHODIMP Pin::QueryId(LPWSTR* id) {
-    if (!id)
+    if (!id) {
         return E_POINTER;
+    }
     size_t bytes = (wcslen(name_) + 1) * sizeof(WCHAR);
     *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (!*id)
+    if (!*id) {
         return E_OUTOFMEMORY;
+    }
     memcpy(*id, name_, bytes);
     return S_OK;
 }
 
 STDMETHODIMP Pin::QueryAccept(const AM_MEDIA_TYPE* mt) {
-    if (!mt)
+    if (!mt) {
         return E_POINTER;
+    }
     AutoLock lock(filter_->lock());
     std::vector<Format> offered;
-    if (!OfferedFormats(offered))
+    if (!OfferedFormats(offered)) {
         return E_OUTOFMEMORY;
-    for (const Format& f : offered)
-        if (MatchesFormat(*mt, f, nullptr))
+    }
+    for (const Format& f : offered) {
+        if (MatchesFormat(*mt, f, nullptr)) {
             return S_OK;
+        }
+    }
     return S_FALSE;
 }
 
 STDMETHODIMP Pin::EnumMediaTypes(IEnumMediaTypes** out) {
-    if (!out)
+    if (!out) {
         return E_POINTER;
+    }
     AutoLock lock(filter_->lock());
     *out = nullptr;
     std::vector<Format> offered;
-    if (!OfferedFormats(offered))
+    if (!OfferedFormats(offered)) {
         return E_OUTOFMEMORY;
+    }
     try {
         *out = new TypeEnumerator(std::move(offered), 0);
     } catch (const std::bad_alloc&) {
@@ -401,37 +438,47 @@ STDMETHODIMP Pin::Set(REFGUID set, DWORD, void*, DWORD, void*, DWORD) {
 
 STDMETHODIMP Pin::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD dataSize,
                       DWORD* returned) {
-    if (set != AMPROPSETID_Pin)
+    if (set != AMPROPSETID_Pin) {
         return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY)
+    }
+    if (id != AMPROPERTY_PIN_CATEGORY) {
         return E_PROP_ID_UNSUPPORTED;
-    if (!data)
+    }
+    if (!data) {
         return E_POINTER;
-    if (dataSize < sizeof(GUID))
+    }
+    if (dataSize < sizeof(GUID)) {
         return E_UNEXPECTED;
+    }
     memcpy(data, &category_, sizeof(GUID));
-    if (returned)
+    if (returned) {
         *returned = sizeof(GUID);
+    }
     return S_OK;
 }
 
 STDMETHODIMP Pin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
-    if (set != AMPROPSETID_Pin)
+    if (set != AMPROPSETID_Pin) {
         return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY)
+    }
+    if (id != AMPROPERTY_PIN_CATEGORY) {
         return E_PROP_ID_UNSUPPORTED;
-    if (support)
+    }
+    if (support) {
         *support = KSPROPERTY_SUPPORT_GET;
+    }
     return S_OK;
 }
 
 STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
-    if (!mt)
+    if (!mt) {
         return E_POINTER;
+    }
     AutoLock serial(filter_->stateLock());
     AutoLock lock(filter_->lock());
-    if (filter_->state() != State_Stopped)
+    if (filter_->state() != State_Stopped) {
         return VFW_E_NOT_STOPPED;
+    }
     const Format* match = nullptr;
     bool topDown = false;
     for (const Format& f : filter_->config().formats) {
@@ -440,8 +487,9 @@ STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
             break;
         }
     }
-    if (!match)
+    if (!match) {
         return VFW_E_INVALIDMEDIATYPE;
+    }
     if (!peer_) {
         current_ = *match;
         topDown_ = topDown;
@@ -454,10 +502,12 @@ STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
     }
     // Connected already: the graph reconnects the pin with the new format, if the peer takes it.
     IFilterGraph* graph = filter_->graph();
-    if (!graph)
+    if (!graph) {
         return VFW_E_NOT_IN_GRAPH;
-    if (peer_->QueryAccept(mt) != S_OK)
+    }
+    if (peer_->QueryAccept(mt) != S_OK) {
         return VFW_E_INVALIDMEDIATYPE;
+    }
     Format previous = current_;
     bool previousTopDown = topDown_;
     bool previousChosen = chosen_;
@@ -474,8 +524,9 @@ STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
 }
 
 STDMETHODIMP Pin::GetFormat(AM_MEDIA_TYPE** mt) {
-    if (!mt)
+    if (!mt) {
         return E_POINTER;
+    }
     AutoLock lock(filter_->lock());
     if (peer_) {
         *mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
@@ -490,23 +541,27 @@ STDMETHODIMP Pin::GetFormat(AM_MEDIA_TYPE** mt) {
 }
 
 STDMETHODIMP Pin::GetNumberOfCapabilities(int* count, int* size) {
-    if (!count || !size)
+    if (!count || !size) {
         return E_POINTER;
+    }
     *count = static_cast<int>(filter_->config().formats.size());
     *size = filter_->config().capsSize;
     return S_OK;
 }
 
 STDMETHODIMP Pin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
-    if (!mt || !caps)
+    if (!mt || !caps) {
         return E_POINTER;
+    }
     const std::vector<Format>& formats = filter_->config().formats;
-    if (index < 0 || static_cast<size_t>(index) >= formats.size())
+    if (index < 0 || static_cast<size_t>(index) >= formats.size()) {
         return S_FALSE;
+    }
     const Format& f = formats[static_cast<size_t>(index)];
     *mt = CreateMediaType(f);
-    if (!*mt)
+    if (!*mt) {
         return E_OUTOFMEMORY;
+    }
     // The caller sized `caps` from GetNumberOfCapabilities: never write past that.
     VIDEO_STREAM_CONFIG_CAPS full;
     FillCaps(f, &full);
@@ -518,13 +573,16 @@ STDMETHODIMP Pin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
 }
 
 HRESULT Pin::StartStreaming() {
-    if (!peer_ || thread_)
+    if (!peer_ || thread_) {
         return S_OK;
-    if (!wake_ || !pattern_.Init(current_, topDown_))
+    }
+    if (!wake_ || !pattern_.Init(current_, topDown_)) {
         return E_OUTOFMEMORY;
+    }
     HRESULT hr = allocator_->Commit();
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     InterlockedExchange(&stopRequested_, 0);
     ResetEvent(wake_);
     ThreadStarted();
@@ -539,8 +597,9 @@ HRESULT Pin::StartStreaming() {
 }
 
 void Pin::StopStreaming() {
-    if (!thread_)
+    if (!thread_) {
         return;
+    }
     InterlockedExchange(&stopRequested_, 1);
     SetEvent(wake_);
     // Releases a GetBuffer that waits for a free buffer.
@@ -551,15 +610,17 @@ void Pin::StopStreaming() {
 }
 
 void Pin::Wake() {
-    if (wake_)
+    if (wake_) {
         SetEvent(wake_);
+    }
 }
 
 DWORD WINAPI Pin::ThreadProc(void* param) {
     HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     static_cast<Pin*>(param)->Stream();
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
         CoUninitialize();
+    }
     ThreadEnded();
     return 0;
 }
@@ -601,8 +662,9 @@ void Pin::Stream() {
             continue;
         }
         // Fell behind by more than a frame: drop the missed ones rather than burst.
-        if (now - due > interval)
+        if (now - due > interval) {
             due = now;
+        }
 
         IMediaSample* sample = nullptr;
         if (FAILED(allocator_->GetBuffer(&sample, nullptr, nullptr, 0))) {
@@ -634,8 +696,9 @@ void Pin::Stream() {
         ReceiveEnded(drawTime);
         sample->Release();
         // Downstream refused (S_FALSE or an error): nothing more until the next run.
-        if (hr != S_OK)
+        if (hr != S_OK) {
             halted = true;
+        }
         ++frame;
         discontinuity = false;
         due += interval;

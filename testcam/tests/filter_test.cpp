@@ -19,11 +19,13 @@ ULONG RefCount(IUnknown* object) {
 }
 
 void FreeType(AM_MEDIA_TYPE* mt) {
-    if (!mt)
+    if (!mt) {
         return;
+    }
     CoTaskMemFree(mt->pbFormat);
-    if (mt->pUnk)
+    if (mt->pUnk) {
         mt->pUnk->Release();
+    }
     CoTaskMemFree(mt);
 }
 
@@ -43,10 +45,12 @@ protected:
         pin_->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config_));
     }
     void TearDown() override {
-        if (config_)
+        if (config_) {
             config_->Release();
-        if (pin_)
+        }
+        if (pin_) {
             pin_->Release();
+        }
         if (filter_) {
             EXPECT_EQ(0u, filter_->Release());
         }

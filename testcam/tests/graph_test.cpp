@@ -91,34 +91,39 @@ struct Graph : CameraGraph {
     HRESULT AddGrabber(Recorder* recorder) {
         HRESULT hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IBaseFilter, reinterpret_cast<void**>(&grabber));
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             hr = AddNullRenderer();
+        }
         ISampleGrabber* settings = nullptr;
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             hr = grabber->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&settings));
+        }
         if (SUCCEEDED(hr)) {
             hr = settings->SetCallback(recorder, 0);
             settings->Release();
         }
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             hr = graph->AddFilter(grabber, L"Grabber");
+        }
         return hr;
     }
 
     // Camera -> sample grabber -> null renderer over the capture pin.
     HRESULT RenderToGrabber(Recorder* recorder) {
         HRESULT hr = AddGrabber(recorder);
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             hr = builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, grabber,
                                        sink);
+        }
         return hr;
     }
 };
 
 bool RunGraph(IMediaControl* control) {
     HRESULT hr = control->Run();
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return false;
+    }
     OAFilterState state = State_Stopped;
     return SUCCEEDED(control->GetState(5000, &state)) && state == State_Running;
 }
@@ -162,8 +167,9 @@ TEST(Graph, PreviewPinIsRenderedDirectly) {
     ASSERT_TRUE(preview && capture);
     IPin* peer = nullptr;
     EXPECT_EQ(S_OK, preview->ConnectedTo(&peer));
-    if (peer)
+    if (peer) {
         peer->Release();
+    }
     EXPECT_EQ(VFW_E_NOT_CONNECTED, capture->ConnectedTo(&peer));
     preview->Release();
     capture->Release();
@@ -205,8 +211,9 @@ TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
     ASSERT_GE(frames.size(), 10u);
     // Measured over the steady part, after the first half second.
     size_t first = 0;
-    while (first < frames.size() && frames[first].arrival - frames[0].arrival < 5000000)
+    while (first < frames.size() && frames[first].arrival - frames[0].arrival < 5000000) {
         ++first;
+    }
     ASSERT_LT(first + 5, frames.size());
     const Recorder::Frame& a = frames[first];
     const Recorder::Frame& b = frames.back();
@@ -263,8 +270,9 @@ TEST(Graph, PauseRunStopAHundredTimes) {
     for (int i = 0; i < 100; ++i) {
         ASSERT_TRUE(SUCCEEDED(g.control->Pause())) << i;
         ASSERT_TRUE(SUCCEEDED(g.control->Run())) << i;
-        if (i % 10 == 0)
+        if (i % 10 == 0) {
             Pump(40);
+        }
         ASSERT_EQ(S_OK, g.control->Stop()) << i;
         TestCamStats stats = Stats();
         ASSERT_EQ(0, stats.threads) << i;
