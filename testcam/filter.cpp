@@ -1,61 +1,33 @@
 #include "testcam/filter.h"
+#include "testcam/enumerator.h"
 
 #include <uuids.h>
-
-#include <new>
 
 namespace testcam {
 
 namespace {
 
-class PinEnumerator final : public SingleInterfaceObject<IEnumPins, &IID_IEnumPins> {
+// The filter's pins for its pin enumerator, which keeps the filter alive.
+class PinList {
 public:
-    PinEnumerator(Filter* filter, ULONG position) : filter_(filter), position_(position) {
-        filter_->AddRef();
-    }
+    explicit PinList(Filter* filter) : filter_(filter) { filter_->AddRef(); }
+    PinList(const PinList& other) : PinList(other.filter_) {}
+    PinList& operator=(const PinList&) = delete;
+    ~PinList() { filter_->Release(); }
 
-    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
-        if (!pins || (!fetched && count != 1)) {
-            return E_POINTER;
-        }
-        ULONG n = 0;
-        while (n < count && position_ < static_cast<ULONG>(filter_->PinCount())) {
-            pins[n] = filter_->PinAt(static_cast<int>(position_++));
-            pins[n]->AddRef();
-            ++n;
-        }
-        if (fetched) {
-            *fetched = n;
-        }
-        return n == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override {
-        ULONG total = static_cast<ULONG>(filter_->PinCount());
-        if (count > total - position_) {
-            position_ = total;
-            return S_FALSE;
-        }
-        position_ += count;
+    ULONG Count() const { return static_cast<ULONG>(filter_->PinCount()); }
+    HRESULT Get(ULONG index, IPin** pin) const {
+        *pin = filter_->PinAt(static_cast<int>(index));
+        (*pin)->AddRef();
         return S_OK;
     }
-    STDMETHODIMP Reset() override {
-        position_ = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumPins** out) override {
-        if (!out) {
-            return E_POINTER;
-        }
-        *out = new (std::nothrow) PinEnumerator(filter_, position_);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
+    static void Free(IPin* pin) { pin->Release(); }
 
 private:
-    ~PinEnumerator() override { filter_->Release(); }
-
     Filter* filter_;
-    ULONG position_;
 };
+
+using PinEnumerator = Enumerator<IEnumPins, &IID_IEnumPins, IPin*, PinList>;
 
 } // namespace
 
@@ -74,12 +46,11 @@ Filter::~Filter() {
 
 HRESULT Filter::Create(REFIID iid, void** out) {
     Filter* filter = nullptr;
-    try {
-        filter = new Filter();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+    HRESULT hr = NewObject<Filter>(&filter);
+    if (FAILED(hr)) {
+        return hr;
     }
-    HRESULT hr = filter->QueryInterface(iid, out);
+    hr = filter->QueryInterface(iid, out);
     filter->Release();
     return hr;
 }
@@ -237,8 +208,7 @@ STDMETHODIMP Filter::EnumPins(IEnumPins** out) {
     if (!out) {
         return E_POINTER;
     }
-    *out = new (std::nothrow) PinEnumerator(this, 0);
-    return *out ? S_OK : E_OUTOFMEMORY;
+    return NewObject<PinEnumerator>(out, PinList(this), 0u);
 }
 
 STDMETHODIMP Filter::FindPin(LPCWSTR id, IPin** pin) {
@@ -337,9 +307,9 @@ STDMETHODIMP Filter::Load(IPropertyBag* bag, IErrorLog* log) {
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
         }
         if (config.previewPin && !preview_) {
-            preview_ = new (std::nothrow) Pin(this, PIN_CATEGORY_PREVIEW, L"Preview");
-            if (!preview_) {
-                return E_OUTOFMEMORY;
+            HRESULT hr = NewObject<Pin>(&preview_, this, PIN_CATEGORY_PREVIEW, L"Preview");
+            if (FAILED(hr)) {
+                return hr;
             }
         }
         config_ = std::move(config);

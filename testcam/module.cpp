@@ -103,11 +103,12 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     if (clsid != CLSID_LookwellTestCamera) {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
-    auto* factory = new (std::nothrow) ClassFactory();
-    if (!factory) {
-        return E_OUTOFMEMORY;
+    ClassFactory* factory = nullptr;
+    HRESULT hr = NewObject<ClassFactory>(&factory);
+    if (FAILED(hr)) {
+        return hr;
     }
-    HRESULT hr = factory->QueryInterface(iid, out);
+    hr = factory->QueryInterface(iid, out);
     factory->Release();
     return hr;
 }

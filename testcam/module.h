@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <new>
+#include <utility>
+
 namespace testcam {
 
 extern HMODULE g_module;
@@ -23,6 +26,18 @@ void ThreadEnded();
 void ReceiveStarted();
 void ReceiveEnded(LONGLONG renderTime);
 void GetStats(TestCamStats* stats);
+
+// Every object of the DLL is made here. Constructors allocate (vectors, strings) and throw
+// when memory runs out, which a COM caller must see as E_OUTOFMEMORY.
+template <class T, class Out, class... Args> HRESULT NewObject(Out** out, Args&&... args) {
+    try {
+        *out = new T(std::forward<Args>(args)...);
+    } catch (const std::bad_alloc&) {
+        *out = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
 
 // IUnknown of an object with one interface, counted in the module's live objects. Starts with
 // one reference, which belongs to its creator.

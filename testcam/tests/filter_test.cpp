@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstring>
+#include <vector>
 
 using namespace testcam_test;
 
@@ -195,6 +196,73 @@ TEST_F(Bound, OneCapturePinWithItsCategory) {
     EXPECT_EQ(E_PROP_ID_UNSUPPORTED, props->Set(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr,
                                                 0, &category, sizeof(category)));
     props->Release();
+}
+
+namespace {
+
+// Walks an enumerator of `total` items through Next, Skip, Reset and Clone; `same` tells
+// whether two fetched items are the same, `release` gives one back.
+template <class Enum, class Item, class Same, class Release>
+void Walk(Enum* e, ULONG total, Same same, Release release) {
+    ASSERT_GE(total, 2u);
+    std::vector<Item> items(total + 1);
+    ULONG fetched = 99;
+    EXPECT_EQ(E_POINTER, e->Next(2, items.data(), nullptr));
+    ASSERT_EQ(S_OK, e->Next(1, items.data(), nullptr));
+    Item first = items[0];
+    EXPECT_EQ(S_FALSE, e->Next(total + 1, items.data(), &fetched));
+    EXPECT_EQ(total - 1, fetched);
+    for (ULONG i = 0; i < fetched; ++i) {
+        release(items[i]);
+    }
+    EXPECT_EQ(S_FALSE, e->Next(1, items.data(), &fetched));
+    EXPECT_EQ(0u, fetched);
+
+    EXPECT_EQ(S_OK, e->Reset());
+    EXPECT_EQ(S_OK, e->Skip(total));
+    EXPECT_EQ(S_FALSE, e->Skip(1));
+    EXPECT_EQ(S_OK, e->Reset());
+    EXPECT_EQ(S_FALSE, e->Skip(total + 5));
+
+    // A clone starts where its original stands and moves on its own.
+    EXPECT_EQ(S_OK, e->Reset());
+    Enum* clone = nullptr;
+    ASSERT_EQ(S_OK, e->Clone(&clone));
+    ASSERT_EQ(S_OK, e->Skip(1));
+    Item again = nullptr;
+    ASSERT_EQ(S_OK, clone->Next(1, &again, nullptr));
+    EXPECT_TRUE(same(first, again));
+    release(again);
+    Enum* second = nullptr;
+    ASSERT_EQ(S_OK, e->Clone(&second));
+    EXPECT_EQ(S_OK, second->Skip(total - 1));
+    EXPECT_EQ(S_FALSE, second->Skip(1));
+    EXPECT_EQ(S_OK, e->Skip(total - 1));
+    second->Release();
+    clone->Release();
+    release(first);
+}
+
+} // namespace
+
+TEST_F(Bound, PinAndTypeEnumeratorsWalkTheirLists) {
+    Bind(L"RGB24:160x120@30,YUY2:320x240@30,RGB32:640x480@15", L"previewpin");
+    IEnumPins* pins = nullptr;
+    ASSERT_EQ(S_OK, filter_->EnumPins(&pins));
+    Walk<IEnumPins, IPin*>(
+        pins, 2, [](IPin* a, IPin* b) { return a == b; }, [](IPin* p) { p->Release(); });
+    pins->Release();
+
+    IEnumMediaTypes* types = nullptr;
+    ASSERT_EQ(S_OK, pin_->EnumMediaTypes(&types));
+    Walk<IEnumMediaTypes, AM_MEDIA_TYPE*>(
+        types, 3,
+        [](AM_MEDIA_TYPE* a, AM_MEDIA_TYPE* b) {
+            return a->subtype == b->subtype &&
+                   Vih(a)->bmiHeader.biWidth == Vih(b)->bmiHeader.biWidth;
+        },
+        FreeType);
+    types->Release();
 }
 
 TEST_F(Bound, PinsCountOnTheFilter) {

@@ -1,3 +1,6 @@
+// The pins' connection side: media types, connection and allocator negotiation, the stream
+// configuration and the pin category.
+#include "testcam/enumerator.h"
 #include "testcam/filter.h"
 #include "testcam/mediatype.h"
 
@@ -5,83 +8,33 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace testcam {
 
 namespace {
 
-class TypeEnumerator final : public SingleInterfaceObject<IEnumMediaTypes, &IID_IEnumMediaTypes> {
+// The formats a pin offers, as media types for its type enumerator.
+class FormatList {
 public:
-    TypeEnumerator(std::vector<Format> formats, ULONG position)
-        : formats_(std::move(formats)), position_(position) {}
+    explicit FormatList(std::vector<Format> formats) : formats_(std::move(formats)) {}
 
-    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-        if (!types || (!fetched && count != 1)) {
-            return E_POINTER;
-        }
-        ULONG n = 0;
-        while (n < count && position_ < formats_.size()) {
-            types[n] = CreateMediaType(formats_[position_]);
-            if (!types[n]) {
-                while (n > 0) {
-                    DeleteMediaType(types[--n]);
-                }
-                if (fetched) {
-                    *fetched = 0;
-                }
-                return E_OUTOFMEMORY;
-            }
-            ++position_;
-            ++n;
-        }
-        if (fetched) {
-            *fetched = n;
-        }
-        return n == count ? S_OK : S_FALSE;
+    ULONG Count() const { return static_cast<ULONG>(formats_.size()); }
+    HRESULT Get(ULONG index, AM_MEDIA_TYPE** mt) const {
+        *mt = CreateMediaType(formats_[index]);
+        return *mt ? S_OK : E_OUTOFMEMORY;
     }
-    STDMETHODIMP Skip(ULONG count) override {
-        ULONG left = static_cast<ULONG>(formats_.size()) - position_;
-        if (count > left) {
-            position_ = static_cast<ULONG>(formats_.size());
-            return S_FALSE;
-        }
-        position_ += count;
-        return S_OK;
-    }
-    STDMETHODIMP Reset() override {
-        position_ = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumMediaTypes** out) override {
-        if (!out) {
-            return E_POINTER;
-        }
-        try {
-            *out = new TypeEnumerator(formats_, position_);
-        } catch (const std::bad_alloc&) {
-            *out = nullptr;
-            return E_OUTOFMEMORY;
-        }
-        return S_OK;
-    }
+    static void Free(AM_MEDIA_TYPE* mt) { DeleteMediaType(mt); }
 
 private:
     std::vector<Format> formats_;
-    ULONG position_;
 };
+
+using TypeEnumerator =
+    Enumerator<IEnumMediaTypes, &IID_IEnumMediaTypes, AM_MEDIA_TYPE*, FormatList>;
 
 bool FullySpecified(const AM_MEDIA_TYPE& mt) {
     return mt.majortype != GUID_NULL && mt.subtype != GUID_NULL && mt.formattype != GUID_NULL &&
            mt.pbFormat;
-}
-
-LONGLONG QpcNow() {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<LONGLONG>(static_cast<double>(now.QuadPart) * 10000000.0 /
-                                 static_cast<double>(frequency.QuadPart));
 }
 
 } // namespace
@@ -405,12 +358,7 @@ STDMETHODIMP Pin::EnumMediaTypes(IEnumMediaTypes** out) {
     if (!OfferedFormats(offered)) {
         return E_OUTOFMEMORY;
     }
-    try {
-        *out = new TypeEnumerator(std::move(offered), 0);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
-    return S_OK;
+    return NewObject<TypeEnumerator>(out, FormatList(std::move(offered)), 0u);
 }
 
 STDMETHODIMP Pin::QueryInternalConnections(IPin**, ULONG*) {
@@ -570,139 +518,6 @@ STDMETHODIMP Pin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
     memcpy(caps, &full, copied);
     memset(caps + copied, 0, reported - copied);
     return S_OK;
-}
-
-HRESULT Pin::StartStreaming() {
-    if (!peer_ || thread_) {
-        return S_OK;
-    }
-    if (!wake_ || !pattern_.Init(current_, topDown_)) {
-        return E_OUTOFMEMORY;
-    }
-    HRESULT hr = allocator_->Commit();
-    if (FAILED(hr)) {
-        return hr;
-    }
-    InterlockedExchange(&stopRequested_, 0);
-    ResetEvent(wake_);
-    ThreadStarted();
-    thread_ = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
-    if (!thread_) {
-        hr = HRESULT_FROM_WIN32(GetLastError());
-        ThreadEnded();
-        allocator_->Decommit();
-        return hr;
-    }
-    return S_OK;
-}
-
-void Pin::StopStreaming() {
-    if (!thread_) {
-        return;
-    }
-    InterlockedExchange(&stopRequested_, 1);
-    SetEvent(wake_);
-    // Releases a GetBuffer that waits for a free buffer.
-    allocator_->Decommit();
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-    thread_ = nullptr;
-}
-
-void Pin::Wake() {
-    if (wake_) {
-        SetEvent(wake_);
-    }
-}
-
-DWORD WINAPI Pin::ThreadProc(void* param) {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    static_cast<Pin*>(param)->Stream();
-    if (SUCCEEDED(hr)) {
-        CoUninitialize();
-    }
-    ThreadEnded();
-    return 0;
-}
-
-void Pin::Stream() {
-    const LONGLONG interval = DeliveryInterval(current_);
-    const DWORD size = ImageSize(current_);
-    ULONGLONG frame = 0;
-    LONG lastRun = 0;
-    REFERENCE_TIME due = 0;
-    bool discontinuity = true;
-    bool halted = false;
-
-    while (!stopRequested_) {
-        REFERENCE_TIME start = 0;
-        IReferenceClock* clock = nullptr;
-        LONG run = 0;
-        FILTER_STATE state = filter_->Snapshot(&start, &clock, &run);
-        // Stamps are stream times on the graph's clock; with no clock the frames go unstamped.
-        const bool stamped = clock != nullptr;
-        REFERENCE_TIME now = QpcNow();
-        if (clock) {
-            clock->GetTime(&now);
-            clock->Release();
-        }
-        if (state != State_Running || (halted && run == lastRun)) {
-            WaitForSingleObject(wake_, INFINITE);
-            continue;
-        }
-        if (run != lastRun) {
-            // A new run: the first frame is due when the stream starts, not before.
-            lastRun = run;
-            halted = false;
-            discontinuity = true;
-            due = stamped ? std::max(now, start) : now;
-        }
-        if (now < due) {
-            WaitForSingleObject(wake_, static_cast<DWORD>((due - now + 9999) / 10000));
-            continue;
-        }
-        // Fell behind by more than a frame: drop the missed ones rather than burst.
-        if (now - due > interval) {
-            due = now;
-        }
-
-        IMediaSample* sample = nullptr;
-        if (FAILED(allocator_->GetBuffer(&sample, nullptr, nullptr, 0))) {
-            // Decommitted by Stop; the loop's condition ends the thread.
-            WaitForSingleObject(wake_, 10);
-            continue;
-        }
-        BYTE* data = nullptr;
-        if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < static_cast<long>(size)) {
-            sample->Release();
-            halted = true;
-            continue;
-        }
-        LONGLONG drawStart = QpcNow();
-        pattern_.Render(data, frame);
-        LONGLONG drawTime = QpcNow() - drawStart;
-        sample->SetActualDataLength(static_cast<long>(size));
-        sample->SetSyncPoint(TRUE);
-        sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
-        if (stamped) {
-            REFERENCE_TIME t0 = due - start;
-            REFERENCE_TIME t1 = t0 + interval;
-            sample->SetTime(&t0, &t1);
-        } else {
-            sample->SetTime(nullptr, nullptr);
-        }
-        ReceiveStarted();
-        HRESULT hr = input_->Receive(sample);
-        ReceiveEnded(drawTime);
-        sample->Release();
-        // Downstream refused (S_FALSE or an error): nothing more until the next run.
-        if (hr != S_OK) {
-            halted = true;
-        }
-        ++frame;
-        discontinuity = false;
-        due += interval;
-    }
 }
 
 } // namespace testcam
