@@ -165,8 +165,13 @@ STDMETHODIMP Filter::GetState(DWORD, FILTER_STATE* state) {
     }
     AutoLock lock(lock_);
     *state = state_;
-    // A live source has nothing to show while paused.
-    return state_ == State_Paused ? VFW_S_CANT_CUE : S_OK;
+    // A live source has nothing to show while paused, but only a connected pin would show it:
+    // the platform's capture filters answer S_OK when theirs is unconnected.
+    bool connected = false;
+    for (int i = 0; i < PinCount(); ++i) {
+        connected = connected || PinAt(i)->IsConnected();
+    }
+    return state_ == State_Paused && connected ? VFW_S_CANT_CUE : S_OK;
 }
 
 STDMETHODIMP Filter::SetSyncSource(IReferenceClock* clock) {

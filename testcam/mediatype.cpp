@@ -128,27 +128,39 @@ HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE& src) {
     return S_OK;
 }
 
-bool MatchesFormat(const AM_MEDIA_TYPE& mt, const Format& f, bool* topDown) {
-    if (mt.majortype != MEDIATYPE_Video || mt.subtype != SubtypeGuid(f.subtype) || !mt.pbFormat) {
-        return false;
+namespace {
+
+// The bitmap header and frame time of `mt`'s format block, when the block has the format type
+// `f` uses and is long enough to read; null otherwise.
+const BITMAPINFOHEADER* Header(const AM_MEDIA_TYPE& mt, const Format& f,
+                               REFERENCE_TIME* frameTime) {
+    if (!mt.pbFormat) {
+        return nullptr;
     }
-    const BITMAPINFOHEADER* bmi = nullptr;
-    REFERENCE_TIME frameTime = 0;
     if (mt.formattype == FORMAT_VideoInfo && !f.videoInfo2 &&
         mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
         const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-        bmi = &vih->bmiHeader;
-        frameTime = vih->AvgTimePerFrame;
-    } else if (mt.formattype == FORMAT_VideoInfo2 && f.videoInfo2 &&
-               mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+        *frameTime = vih->AvgTimePerFrame;
+        return &vih->bmiHeader;
+    }
+    if (mt.formattype == FORMAT_VideoInfo2 && f.videoInfo2 &&
+        mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
         const auto* vih = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
-        bmi = &vih->bmiHeader;
-        frameTime = vih->AvgTimePerFrame;
-    } else {
+        *frameTime = vih->AvgTimePerFrame;
+        return &vih->bmiHeader;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool SelectsFormat(const AM_MEDIA_TYPE& mt, const Format& f, bool* topDown) {
+    if (mt.majortype != MEDIATYPE_Video || mt.subtype != SubtypeGuid(f.subtype)) {
         return false;
     }
-    if (bmi->biWidth != f.width || bmi->biBitCount != BitCount(f.subtype) ||
-        bmi->biCompression != Compression(f.subtype)) {
+    REFERENCE_TIME frameTime = 0;
+    const BITMAPINFOHEADER* bmi = Header(mt, f, &frameTime);
+    if (!bmi || bmi->biWidth != f.width) {
         return false;
     }
     // Rows may run either way in RGB; YUY2 is always top-down with a positive height.
@@ -156,7 +168,24 @@ bool MatchesFormat(const AM_MEDIA_TYPE& mt, const Format& f, bool* topDown) {
     if (bmi->biHeight != f.height && !flipped) {
         return false;
     }
+    // Formats of one size may differ in frame rate alone: a stated frame time picks one.
     if (frameTime != 0 && frameTime != f.frameTime) {
+        return false;
+    }
+    if (topDown) {
+        *topDown = flipped;
+    }
+    return true;
+}
+
+bool MatchesFormat(const AM_MEDIA_TYPE& mt, const Format& f, bool* topDown) {
+    bool flipped = false;
+    if (!SelectsFormat(mt, f, &flipped)) {
+        return false;
+    }
+    REFERENCE_TIME frameTime = 0;
+    const BITMAPINFOHEADER* bmi = Header(mt, f, &frameTime);
+    if (bmi->biBitCount != BitCount(f.subtype) || bmi->biCompression != Compression(f.subtype)) {
         return false;
     }
     if (topDown) {

@@ -61,6 +61,8 @@ public:
     HRESULT StartStreaming();
     void StopStreaming();
     void Wake();
+    // Under the filter's lock.
+    bool IsConnected() const { return peer_ != nullptr; }
 
 private:
     HRESULT TryConnect(IPin* receiver, const AM_MEDIA_TYPE& mt, const Format& format, bool topDown);

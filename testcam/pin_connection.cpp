@@ -341,7 +341,7 @@ STDMETHODIMP Pin::QueryAccept(const AM_MEDIA_TYPE* mt) {
         return E_OUTOFMEMORY;
     }
     for (const Format& f : offered) {
-        if (MatchesFormat(*mt, f, nullptr)) {
+        if (SelectsFormat(*mt, f, nullptr)) {
             return S_OK;
         }
     }
@@ -430,13 +430,14 @@ STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
     const Format* match = nullptr;
     bool topDown = false;
     for (const Format& f : filter_->config().formats) {
-        if (MatchesFormat(*mt, f, &topDown)) {
+        if (SelectsFormat(*mt, f, &topDown)) {
             match = &f;
             break;
         }
     }
+    // What the platform's capture filters answer for a type they cannot deliver.
     if (!match) {
-        return VFW_E_INVALIDMEDIATYPE;
+        return E_FAIL;
     }
     if (!peer_) {
         current_ = *match;
@@ -453,7 +454,15 @@ STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
     if (!graph) {
         return VFW_E_NOT_IN_GRAPH;
     }
-    if (peer_->QueryAccept(mt) != S_OK) {
+    // The peer is asked about the type the pin will connect with, not the caller's sketch of it.
+    AM_MEDIA_TYPE own;
+    HRESULT hr = InitMediaType(*match, &own);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    bool accepted = peer_->QueryAccept(&own) == S_OK;
+    FreeMediaTypeContents(own);
+    if (!accepted) {
         return VFW_E_INVALIDMEDIATYPE;
     }
     Format previous = current_;
@@ -462,7 +471,7 @@ STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
     current_ = *match;
     topDown_ = topDown;
     chosen_ = true;
-    HRESULT hr = graph->Reconnect(this);
+    hr = graph->Reconnect(this);
     if (FAILED(hr)) {
         current_ = previous;
         topDown_ = previousTopDown;
@@ -498,12 +507,14 @@ STDMETHODIMP Pin::GetNumberOfCapabilities(int* count, int* size) {
 }
 
 STDMETHODIMP Pin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
-    if (!mt || !caps) {
-        return E_POINTER;
-    }
+    // The index comes first, as in the platform's capture filters: a caller looking for the end
+    // may pass no buffers.
     const std::vector<Format>& formats = filter_->config().formats;
     if (index < 0 || static_cast<size_t>(index) >= formats.size()) {
         return S_FALSE;
+    }
+    if (!mt || !caps) {
+        return E_POINTER;
     }
     const Format& f = formats[static_cast<size_t>(index)];
     *mt = CreateMediaType(f);

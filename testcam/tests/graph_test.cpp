@@ -195,6 +195,33 @@ TEST(Graph, PausedGraphWithALiveSourceCannotCue) {
     EXPECT_EQ(before, Stats().delivered);
 }
 
+TEST(Graph, PausedCameraCannotCueOnlyWhileConnected) {
+    ScopedCamera camera(L"RGB24:160x120@30");
+    Graph g;
+    ASSERT_EQ(S_OK, g.Open(camera.name()));
+    ASSERT_EQ(S_OK, g.AddNullRenderer());
+    ASSERT_EQ(S_OK, g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.camera,
+                                            nullptr, g.sink));
+    FILTER_STATE state = State_Stopped;
+    ASSERT_EQ(S_OK, g.camera->Pause());
+    EXPECT_EQ(VFW_S_CANT_CUE, g.camera->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
+    ASSERT_EQ(S_OK, g.camera->Stop());
+
+    IPin* pin = GetPin(g.camera, L"Capture");
+    ASSERT_NE(nullptr, pin);
+    IPin* peer = nullptr;
+    ASSERT_EQ(S_OK, pin->ConnectedTo(&peer));
+    EXPECT_EQ(S_OK, g.graph->Disconnect(peer));
+    EXPECT_EQ(S_OK, g.graph->Disconnect(pin));
+    peer->Release();
+    pin->Release();
+    ASSERT_EQ(S_OK, g.camera->Pause());
+    EXPECT_EQ(S_OK, g.camera->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
+    EXPECT_EQ(S_OK, g.camera->Stop());
+}
+
 TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
     ScopedCamera camera(GetParam().formats);
     Recorder recorder;
