@@ -234,6 +234,8 @@ bool ParseOptions(const std::wstring& text, Config& config) {
             result.streamConfig = false;
         } else if (EqualNoCase(option, L"previewpin")) {
             result.previewPin = true;
+        } else if (EqualNoCase(option, L"stuckrun")) {
+            result.stuckRun = true;
         } else if (_wcsnicmp(option.c_str(), L"capssize=", 9) == 0) {
             long size = 0;
             if (!ParseCount(option.substr(9), 4096, size)) {

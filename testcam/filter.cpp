@@ -32,6 +32,7 @@ using PinEnumerator = Enumerator<IEnumPins, &IID_IEnumPins, IPin*, PinList>;
 } // namespace
 
 Filter::Filter() : config_(DefaultConfig()), capture_(this, PIN_CATEGORY_CAPTURE, L"Capture") {
+    settled_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     ObjectCreated();
 }
 
@@ -40,6 +41,9 @@ Filter::~Filter() {
     delete preview_;
     if (clock_) {
         clock_->Release();
+    }
+    if (settled_) {
+        CloseHandle(settled_);
     }
     ObjectDestroyed();
 }
@@ -120,6 +124,7 @@ STDMETHODIMP Filter::Stop() {
     {
         AutoLock lock(lock_);
         state_ = State_Stopped;
+        SettleRun();
     }
     StopPins();
     return S_OK;
@@ -135,6 +140,7 @@ STDMETHODIMP Filter::Pause() {
     }
     AutoLock lock(lock_);
     state_ = State_Paused;
+    SettleRun();
     for (int i = 0; i < PinCount(); ++i) {
         PinAt(i)->Wake();
     }
@@ -150,6 +156,16 @@ STDMETHODIMP Filter::Run(REFERENCE_TIME start) {
         }
     }
     AutoLock lock(lock_);
+    if (config_.stuckRun) {
+        // The stuckrun option: paused it stays, the run pending until Pause or Stop. S_FALSE is
+        // a filter's word for a change of state not yet complete.
+        state_ = State_Paused;
+        runPending_ = true;
+        if (settled_) {
+            ResetEvent(settled_);
+        }
+        return S_FALSE;
+    }
     start_ = start;
     state_ = State_Running;
     ++runs_;
@@ -159,11 +175,34 @@ STDMETHODIMP Filter::Run(REFERENCE_TIME start) {
     return S_OK;
 }
 
-STDMETHODIMP Filter::GetState(DWORD, FILTER_STATE* state) {
+void Filter::SettleRun() {
+    runPending_ = false;
+    if (settled_) {
+        SetEvent(settled_);
+    }
+}
+
+STDMETHODIMP Filter::GetState(DWORD timeout, FILTER_STATE* state) {
     if (!state) {
         return E_POINTER;
     }
+    bool pending = false;
+    {
+        AutoLock lock(lock_);
+        pending = runPending_;
+    }
+    // A pending run waits as long as the caller allows for Pause or Stop to settle it. Wine's
+    // graph polls a filter between states with a timeout of 10 ms until its own runs out, and
+    // would spin on an answer that came at once.
+    if (pending && settled_ && timeout != 0) {
+        WaitForSingleObject(settled_, timeout);
+    }
     AutoLock lock(lock_);
+    // The state on its way, as filters between states answer.
+    if (runPending_) {
+        *state = State_Running;
+        return VFW_S_STATE_INTERMEDIATE;
+    }
     *state = state_;
     // A live source has nothing to show while paused, but only a connected pin would show it:
     // the platform's capture filters answer S_OK when theirs is unconnected.

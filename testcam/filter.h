@@ -64,6 +64,8 @@ private:
     Filter& operator=(const Filter&) = delete;
     HRESULT StartPins();
     void StopPins();
+    // Under the lock: no run is pending any more.
+    void SettleRun();
 
     LONG refs_ = 1;
     // Serialises state changes, which wait for streaming threads; the threads never take it.
@@ -75,6 +77,9 @@ private:
     FILTER_STATE state_ = State_Stopped;
     REFERENCE_TIME start_ = 0;
     LONG runs_ = 0;
+    // The stuckrun option: Run left the filter paused with the run pending, until Pause or Stop.
+    bool runPending_ = false;
+    HANDLE settled_ = nullptr; // set while no run is pending
     IReferenceClock* clock_ = nullptr;
     IFilterGraph* graph_ = nullptr; // not AddRef'd: the graph owns the filter
     WCHAR name_[MAX_FILTER_NAME] = {};

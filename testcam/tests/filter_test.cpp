@@ -165,6 +165,29 @@ TEST_F(Bound, PausedUnconnectedSourceAnswersOk) {
     EXPECT_EQ(State_Stopped, state);
 }
 
+TEST_F(Bound, StuckRunStaysPausedUntilPauseOrStop) {
+    Bind(L"RGB24:160x120@30", L"stuckrun");
+    FILTER_STATE state = State_Stopped;
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(S_FALSE, filter_->Run(0)) << round;
+        EXPECT_EQ(VFW_S_STATE_INTERMEDIATE, filter_->GetState(0, &state)) << round;
+        EXPECT_EQ(State_Running, state) << round;
+        // It waits the time it is given for the run that never comes.
+        ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(VFW_S_STATE_INTERMEDIATE, filter_->GetState(200, &state)) << round;
+        EXPECT_GE(GetTickCount64() - start, 150u) << round;
+        if (round == 0) {
+            EXPECT_EQ(S_OK, filter_->Pause());
+            EXPECT_EQ(S_OK, filter_->GetState(0, &state));
+            EXPECT_EQ(State_Paused, state);
+        } else {
+            EXPECT_EQ(S_OK, filter_->Stop());
+            EXPECT_EQ(S_OK, filter_->GetState(0, &state));
+            EXPECT_EQ(State_Stopped, state);
+        }
+    }
+}
+
 TEST_F(Bound, OneCapturePinWithItsCategory) {
     Bind(L"");
     IEnumPins* pins = nullptr;

@@ -411,3 +411,54 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DeviceCase>& param) {
         return std::string(param.param.name);
     });
+
+namespace {
+
+// User and kernel time of the whole process, in 100 ns units.
+LONGLONG ProcessCpu() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    ULARGE_INTEGER k = {{kernel.dwLowDateTime, kernel.dwHighDateTime}};
+    ULARGE_INTEGER u = {{user.dwLowDateTime, user.dwHighDateTime}};
+    return static_cast<LONGLONG>(k.QuadPart + u.QuadPart);
+}
+
+} // namespace
+
+// Measured on Wine 8: the graph's Run answers S_FALSE when it starts from stopped, whatever
+// the camera's Run answers (the renderer's Pause cannot cue yet). Its GetState polls a filter
+// between states until the timeout runs out, then answers VFW_S_STATE_INTERMEDIATE.
+TEST(Graph, StuckRunNeverReachesRunning) {
+    ScopedCamera camera(L"RGB24:160x120@30", L"stuckrun");
+    Graph g;
+    ASSERT_EQ(S_OK, g.Open(camera.name()));
+    ASSERT_EQ(S_OK, g.AddNullRenderer());
+    ASSERT_EQ(S_OK, g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.camera,
+                                            nullptr, g.sink));
+    LONGLONG delivered = Stats().delivered;
+    EXPECT_EQ(S_FALSE, g.control->Run());
+
+    OAFilterState state = State_Stopped;
+    LONGLONG start = Now100ns();
+    LONGLONG cpu = ProcessCpu();
+    EXPECT_EQ(VFW_S_STATE_INTERMEDIATE, g.control->GetState(5000, &state));
+    LONGLONG waited = (Now100ns() - start) / 10000;
+    cpu = (ProcessCpu() - cpu) / 10000;
+    EXPECT_EQ(State_Running, state);
+    EXPECT_GE(waited, 4900);
+    EXPECT_LT(waited, 7000);
+    // The camera makes the graph's poll wait, not spin (about 2 s of processor time if it did).
+    EXPECT_LT(cpu, 1000);
+
+    FILTER_STATE own = State_Stopped;
+    EXPECT_EQ(VFW_S_STATE_INTERMEDIATE, g.camera->GetState(0, &own));
+    EXPECT_EQ(State_Running, own);
+    EXPECT_EQ(delivered, Stats().delivered);
+    EXPECT_EQ(0, Stats().inReceive);
+
+    // Stop settles it, at once.
+    EXPECT_EQ(S_OK, g.control->Stop());
+    EXPECT_EQ(S_OK, g.control->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    EXPECT_EQ(0, Stats().threads);
+}
