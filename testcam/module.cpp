@@ -117,9 +117,15 @@ STDAPI DllCanUnloadNow() {
     return ModuleInUse() ? S_FALSE : S_OK;
 }
 
+// Registering the DLL on its own (regsvr32 without /i), as people register a virtual camera,
+// leaves a camera to use: the default one when there is no test camera yet.
 STDAPI DllRegisterServer() {
     try {
-        return RegisterServer();
+        HRESULT hr = RegisterServer();
+        if (SUCCEEDED(hr)) {
+            hr = AddDefaultInstanceIfNone();
+        }
+        return SUCCEEDED(hr) ? S_OK : hr;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -133,7 +139,8 @@ STDAPI DllUnregisterServer() {
     }
 }
 
-// regsvr32 /i:"text" adds a camera instance, regsvr32 /u /n /i:"name" removes one.
+// regsvr32 /n /i:"text" adds a camera instance, regsvr32 /u /n /i:"name" removes one. Without
+// /n, regsvr32 calls DllRegisterServer first.
 STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
     try {
         InstallRequest request;

@@ -63,6 +63,28 @@ private:
     HRESULT hr_;
 };
 
+// The names of this camera's instances in the category.
+std::vector<std::wstring> OurInstances() {
+    std::vector<std::wstring> ours;
+    HKEY root = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, InstanceRoot().c_str(), 0, KEY_READ, &root) ==
+        ERROR_SUCCESS) {
+        wchar_t name[256];
+        for (DWORD i = 0;; ++i) {
+            DWORD length = 256;
+            if (RegEnumKeyExW(root, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+                ERROR_SUCCESS) {
+                break;
+            }
+            if (IsOurInstance(name)) {
+                ours.push_back(name);
+            }
+        }
+        RegCloseKey(root);
+    }
+    return ours;
+}
+
 HRESULT WriteBagString(IPropertyBag* bag, const wchar_t* name, const std::wstring& value) {
     VARIANT v;
     VariantInit(&v);
@@ -106,24 +128,7 @@ HRESULT RegisterServer() {
 }
 
 HRESULT UnregisterServer() {
-    std::vector<std::wstring> ours;
-    HKEY root = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, InstanceRoot().c_str(), 0, KEY_READ, &root) ==
-        ERROR_SUCCESS) {
-        wchar_t name[256];
-        for (DWORD i = 0;; ++i) {
-            DWORD length = 256;
-            if (RegEnumKeyExW(root, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS) {
-                break;
-            }
-            if (IsOurInstance(name)) {
-                ours.push_back(name);
-            }
-        }
-        RegCloseKey(root);
-    }
-    for (const std::wstring& name : ours) {
+    for (const std::wstring& name : OurInstances()) {
         HRESULT hr = RemoveInstance(name);
         if (FAILED(hr)) {
             return hr;
@@ -134,6 +139,15 @@ HRESULT UnregisterServer() {
         return HRESULT_FROM_WIN32(static_cast<unsigned long>(err));
     }
     return S_OK;
+}
+
+HRESULT AddDefaultInstanceIfNone() {
+    if (!OurInstances().empty()) {
+        return S_FALSE;
+    }
+    InstallRequest request;
+    request.name = Config().friendlyName;
+    return AddInstance(request);
 }
 
 HRESULT AddInstance(const InstallRequest& request) {

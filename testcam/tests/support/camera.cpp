@@ -12,11 +12,17 @@ namespace testcam_test {
 namespace {
 
 typedef HRESULT(STDAPICALLTYPE* InstallFn)(BOOL, LPCWSTR);
-typedef HRESULT(STDAPICALLTYPE* CanUnloadFn)();
+// DllCanUnloadNow, DllRegisterServer and DllUnregisterServer.
+typedef HRESULT(STDAPICALLTYPE* PlainFn)();
 
 FARPROC Export(const char* name) {
     HMODULE module = CameraModule();
     return module ? GetProcAddress(module, name) : nullptr;
+}
+
+HRESULT CallPlain(const char* name) {
+    auto fn = reinterpret_cast<PlainFn>(reinterpret_cast<void*>(Export(name)));
+    return fn ? fn() : E_FAIL;
 }
 
 } // namespace
@@ -47,13 +53,20 @@ TestCamStats Stats() {
 }
 
 HRESULT CameraCanUnloadNow() {
-    auto fn = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(Export("DllCanUnloadNow")));
-    return fn ? fn() : E_FAIL;
+    return CallPlain("DllCanUnloadNow");
 }
 
 HRESULT CameraInstall(BOOL install, const std::wstring& commandLine) {
     auto fn = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(Export("DllInstall")));
     return fn ? fn(install, commandLine.c_str()) : E_FAIL;
+}
+
+HRESULT CameraRegister() {
+    return CallPlain("DllRegisterServer");
+}
+
+HRESULT CameraUnregister() {
+    return CallPlain("DllUnregisterServer");
 }
 
 ScopedCamera::ScopedCamera(const std::wstring& formats, const std::wstring& options) {
