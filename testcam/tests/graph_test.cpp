@@ -456,7 +456,10 @@ TEST(Graph, StuckRunNeverReachesRunning) {
     EXPECT_EQ(delivered, Stats().delivered);
     EXPECT_EQ(0, Stats().inReceive);
 
-    // Stop settles it, at once.
+    // Pause and Stop settle it, at once.
+    EXPECT_TRUE(SUCCEEDED(g.control->Pause()));
+    EXPECT_EQ(VFW_S_CANT_CUE, g.control->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
     EXPECT_EQ(S_OK, g.control->Stop());
     EXPECT_EQ(S_OK, g.control->GetState(0, &state));
     EXPECT_EQ(State_Stopped, state);
