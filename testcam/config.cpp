@@ -11,10 +11,12 @@ namespace {
 std::wstring Trim(const std::wstring& s) {
     size_t b = 0;
     size_t e = s.size();
-    while (b < e && iswspace(s[b]))
+    while (b < e && iswspace(s[b])) {
         ++b;
-    while (e > b && iswspace(s[e - 1]))
+    }
+    while (e > b && iswspace(s[e - 1])) {
         --e;
+    }
     return s.substr(b, e - b);
 }
 
@@ -24,8 +26,9 @@ std::vector<std::wstring> Split(const std::wstring& s, wchar_t sep) {
     for (;;) {
         size_t pos = s.find(sep, start);
         parts.push_back(Trim(s.substr(start, pos == std::wstring::npos ? pos : pos - start)));
-        if (pos == std::wstring::npos)
+        if (pos == std::wstring::npos) {
             return parts;
+        }
         start = pos + 1;
     }
 }
@@ -36,24 +39,28 @@ bool EqualNoCase(const std::wstring& a, const wchar_t* b) {
 
 // A whole decimal number in [1, max], nothing else.
 bool ParseCount(const std::wstring& s, long max, long& out) {
-    if (s.empty() || s.size() > 9)
+    if (s.empty() || s.size() > 9) {
         return false;
+    }
     long value = 0;
     for (wchar_t c : s) {
-        if (c < L'0' || c > L'9')
+        if (c < L'0' || c > L'9') {
             return false;
+        }
         value = value * 10 + (c - L'0');
     }
-    if (value < 1 || value > max)
+    if (value < 1 || value > max) {
         return false;
+    }
     out = value;
     return true;
 }
 
 // Frames per second, with optional decimals, into a frame time in 100 ns units.
 bool ParseRate(const std::wstring& s, LONGLONG& frameTime) {
-    if (s.empty() || s.size() > 12)
+    if (s.empty() || s.size() > 12) {
         return false;
+    }
     double rate = 0;
     double scale = 0;
     for (wchar_t c : s) {
@@ -74,42 +81,49 @@ bool ParseRate(const std::wstring& s, LONGLONG& frameTime) {
         frameTime = 0;
         return true;
     }
-    if (rate > 1000 || rate < 0.1)
+    if (rate > 1000 || rate < 0.1) {
         return false;
+    }
     frameTime = static_cast<LONGLONG>(10000000.0 / rate + 0.5);
     return true;
 }
 
 bool ParseFormat(const std::wstring& entry, Format& f) {
     std::vector<std::wstring> fields = Split(entry, L':');
-    if (fields.size() < 2 || fields.size() > 3)
+    if (fields.size() < 2 || fields.size() > 3) {
         return false;
-    if (EqualNoCase(fields[0], L"YUY2"))
+    }
+    if (EqualNoCase(fields[0], L"YUY2")) {
         f.subtype = Subtype::YUY2;
-    else if (EqualNoCase(fields[0], L"RGB24"))
+    } else if (EqualNoCase(fields[0], L"RGB24")) {
         f.subtype = Subtype::RGB24;
-    else if (EqualNoCase(fields[0], L"RGB32"))
+    } else if (EqualNoCase(fields[0], L"RGB32")) {
         f.subtype = Subtype::RGB32;
-    else
+    } else {
         return false;
+    }
     if (fields.size() == 3) {
-        if (!EqualNoCase(fields[2], L"vih2"))
+        if (!EqualNoCase(fields[2], L"vih2")) {
             return false;
+        }
         f.videoInfo2 = true;
     }
     const std::wstring& geometry = fields[1];
     size_t x = geometry.find(L'x');
     size_t at = geometry.find(L'@');
-    if (x == std::wstring::npos || at == std::wstring::npos || at < x)
+    if (x == std::wstring::npos || at == std::wstring::npos || at < x) {
         return false;
+    }
     long w = 0;
     long h = 0;
     if (!ParseCount(geometry.substr(0, x), 4096, w) ||
-        !ParseCount(geometry.substr(x + 1, at - x - 1), 4096, h))
+        !ParseCount(geometry.substr(x + 1, at - x - 1), 4096, h)) {
         return false;
+    }
     // YUY2 packs two pixels into one macropixel.
-    if (f.subtype == Subtype::YUY2 && w % 2 != 0)
+    if (f.subtype == Subtype::YUY2 && w % 2 != 0) {
         return false;
+    }
     f.width = w;
     f.height = h;
     return ParseRate(geometry.substr(at + 1), f.frameTime);
@@ -157,14 +171,16 @@ DWORD ImageSize(const Format& format) {
 }
 
 DWORD BitRate(const Format& format) {
-    if (format.frameTime <= 0)
+    if (format.frameTime <= 0) {
         return 0;
+    }
     double bits = static_cast<double>(format.width) * format.height * BitCount(format.subtype);
     // The frame time is rounded to 100 ns; the nominal rate is what it was rounded from.
     double fps = std::round(10000000.0 / static_cast<double>(format.frameTime) * 1000.0) / 1000.0;
     double rate = bits * fps;
-    if (rate >= 4294967295.0)
+    if (rate >= 4294967295.0) {
         return 0xFFFFFFFFu;
+    }
     return static_cast<DWORD>(rate + 0.5);
 }
 
@@ -187,8 +203,9 @@ bool ParseFormats(const std::wstring& text, std::vector<Format>& out) {
     std::vector<Format> formats;
     for (const std::wstring& entry : Split(text, L',')) {
         Format f;
-        if (!ParseFormat(entry, f))
+        if (!ParseFormat(entry, f)) {
             return false;
+        }
         formats.push_back(f);
     }
     out = std::move(formats);
@@ -210,16 +227,20 @@ std::wstring FormatsToString(const std::vector<Format>& formats) {
 bool ParseOptions(const std::wstring& text, Config& config) {
     Config result = config;
     for (const std::wstring& option : Split(text, L',')) {
-        if (option.empty())
+        if (option.empty()) {
             continue;
+        }
         if (EqualNoCase(option, L"nostreamconfig")) {
             result.streamConfig = false;
         } else if (EqualNoCase(option, L"previewpin")) {
             result.previewPin = true;
+        } else if (EqualNoCase(option, L"stuckrun")) {
+            result.stuckRun = true;
         } else if (_wcsnicmp(option.c_str(), L"capssize=", 9) == 0) {
             long size = 0;
-            if (!ParseCount(option.substr(9), 4096, size))
+            if (!ParseCount(option.substr(9), 4096, size)) {
                 return false;
+            }
             result.capsSize = static_cast<int>(size);
         } else {
             return false;
@@ -237,31 +258,37 @@ bool ParseInstallRequest(const std::wstring& text, InstallRequest& out) {
     } else {
         for (const std::wstring& field : Split(trimmed, L';')) {
             size_t eq = field.find(L'=');
-            if (eq == std::wstring::npos)
+            if (eq == std::wstring::npos) {
                 return false;
+            }
             std::wstring key = Trim(field.substr(0, eq));
             std::wstring value = Trim(field.substr(eq + 1));
-            if (EqualNoCase(key, L"name"))
+            if (EqualNoCase(key, L"name")) {
                 request.name = value;
-            else if (EqualNoCase(key, L"formats"))
+            } else if (EqualNoCase(key, L"formats")) {
                 request.formats = value;
-            else if (EqualNoCase(key, L"options"))
+            } else if (EqualNoCase(key, L"options")) {
                 request.options = value;
-            else
+            } else {
                 return false;
+            }
         }
     }
-    if (request.name.empty())
+    if (request.name.empty()) {
         request.name = Config().friendlyName;
+    }
     // The name is also a registry key name.
-    if (request.name.find(L'\\') != std::wstring::npos || request.name.size() > 200)
+    if (request.name.find(L'\\') != std::wstring::npos || request.name.size() > 200) {
         return false;
+    }
     std::vector<Format> formats;
     Config options;
-    if (!request.formats.empty() && !ParseFormats(request.formats, formats))
+    if (!request.formats.empty() && !ParseFormats(request.formats, formats)) {
         return false;
-    if (!ParseOptions(request.options, options))
+    }
+    if (!ParseOptions(request.options, options)) {
         return false;
+    }
     out = std::move(request);
     return true;
 }

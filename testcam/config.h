@@ -38,6 +38,7 @@ struct Config {
     bool streamConfig = true; // the capture pin offers IAMStreamConfig
     int capsSize = kCapsSize; // what GetNumberOfCapabilities reports
     bool previewPin = false;  // a preview pin next to the capture pin
+    bool stuckRun = false;    // Run never reaches the running state
 };
 
 Config DefaultConfig();
@@ -47,7 +48,7 @@ Config DefaultConfig();
 bool ParseFormats(const std::wstring& text, std::vector<Format>& out);
 std::wstring FormatsToString(const std::vector<Format>& formats);
 
-// "nostreamconfig,capssize=64,previewpin". False on an unknown or malformed option.
+// "nostreamconfig,capssize=64,previewpin,stuckrun". False on an unknown or malformed option.
 bool ParseOptions(const std::wstring& text, Config& config);
 
 // The text regsvr32 /i: hands over: either a bare friendly name or

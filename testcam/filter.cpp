@@ -1,96 +1,76 @@
 #include "testcam/filter.h"
+#include "testcam/enumerator.h"
 
 #include <uuids.h>
-
-#include <new>
 
 namespace testcam {
 
 namespace {
 
-class PinEnumerator final : public SingleInterfaceObject<IEnumPins, &IID_IEnumPins> {
+// The filter's pins for its pin enumerator, which keeps the filter alive.
+class PinList {
 public:
-    PinEnumerator(Filter* filter, ULONG position) : filter_(filter), position_(position) {
-        filter_->AddRef();
-    }
+    explicit PinList(Filter* filter) : filter_(filter) { filter_->AddRef(); }
+    PinList(const PinList& other) : PinList(other.filter_) {}
+    PinList& operator=(const PinList&) = delete;
+    ~PinList() { filter_->Release(); }
 
-    STDMETHODIMP Next(ULONG count, IPin** pins, ULONG* fetched) override {
-        if (!pins || (!fetched && count != 1))
-            return E_POINTER;
-        ULONG n = 0;
-        while (n < count && position_ < static_cast<ULONG>(filter_->PinCount())) {
-            pins[n] = filter_->PinAt(static_cast<int>(position_++));
-            pins[n]->AddRef();
-            ++n;
-        }
-        if (fetched)
-            *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override {
-        ULONG total = static_cast<ULONG>(filter_->PinCount());
-        if (count > total - position_) {
-            position_ = total;
-            return S_FALSE;
-        }
-        position_ += count;
+    ULONG Count() const { return static_cast<ULONG>(filter_->PinCount()); }
+    HRESULT Get(ULONG index, IPin** pin) const {
+        *pin = filter_->PinAt(static_cast<int>(index));
+        (*pin)->AddRef();
         return S_OK;
     }
-    STDMETHODIMP Reset() override {
-        position_ = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumPins** out) override {
-        if (!out)
-            return E_POINTER;
-        *out = new (std::nothrow) PinEnumerator(filter_, position_);
-        return *out ? S_OK : E_OUTOFMEMORY;
-    }
+    static void Free(IPin* pin) { pin->Release(); }
 
 private:
-    ~PinEnumerator() override { filter_->Release(); }
-
     Filter* filter_;
-    ULONG position_;
 };
+
+using PinEnumerator = Enumerator<IEnumPins, &IID_IEnumPins, IPin*, PinList>;
 
 } // namespace
 
 Filter::Filter() : config_(DefaultConfig()), capture_(this, PIN_CATEGORY_CAPTURE, L"Capture") {
+    settled_ = CreateEventW(nullptr, TRUE, TRUE, nullptr);
     ObjectCreated();
 }
 
 Filter::~Filter() {
     StopPins();
     delete preview_;
-    if (clock_)
+    if (clock_) {
         clock_->Release();
+    }
+    if (settled_) {
+        CloseHandle(settled_);
+    }
     ObjectDestroyed();
 }
 
 HRESULT Filter::Create(REFIID iid, void** out) {
     Filter* filter = nullptr;
-    try {
-        filter = new Filter();
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
+    HRESULT hr = NewObject<Filter>(&filter);
+    if (FAILED(hr)) {
+        return hr;
     }
-    HRESULT hr = filter->QueryInterface(iid, out);
+    hr = filter->QueryInterface(iid, out);
     filter->Release();
     return hr;
 }
 
 STDMETHODIMP Filter::QueryInterface(REFIID iid, void** out) {
-    if (!out)
+    if (!out) {
         return E_POINTER;
+    }
     if (iid == IID_IUnknown || iid == IID_IPersist || iid == IID_IMediaFilter ||
-        iid == IID_IBaseFilter)
+        iid == IID_IBaseFilter) {
         *out = static_cast<IBaseFilter*>(this);
-    else if (iid == IID_IPersistPropertyBag)
+    } else if (iid == IID_IPersistPropertyBag) {
         *out = static_cast<IPersistPropertyBag*>(this);
-    else if (iid == IID_IAMFilterMiscFlags)
+    } else if (iid == IID_IAMFilterMiscFlags) {
         *out = static_cast<IAMFilterMiscFlags*>(this);
-    else {
+    } else {
         *out = nullptr;
         return E_NOINTERFACE;
     }
@@ -104,14 +84,16 @@ STDMETHODIMP_(ULONG) Filter::AddRef() {
 
 STDMETHODIMP_(ULONG) Filter::Release() {
     LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0)
+    if (refs == 0) {
         delete this;
+    }
     return static_cast<ULONG>(refs);
 }
 
 STDMETHODIMP Filter::GetClassID(CLSID* clsid) {
-    if (!clsid)
+    if (!clsid) {
         return E_POINTER;
+    }
     *clsid = CLSID_LookwellTestCamera;
     return S_OK;
 }
@@ -120,18 +102,21 @@ HRESULT Filter::StartPins() {
     HRESULT hr = S_OK;
     {
         AutoLock lock(lock_);
-        for (int i = 0; i < PinCount() && SUCCEEDED(hr); ++i)
+        for (int i = 0; i < PinCount() && SUCCEEDED(hr); ++i) {
             hr = PinAt(i)->StartStreaming();
+        }
     }
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         StopPins();
+    }
     return hr;
 }
 
 void Filter::StopPins() {
     // Without the lock: the streaming threads take it while they finish.
-    for (int i = 0; i < PinCount(); ++i)
+    for (int i = 0; i < PinCount(); ++i) {
         PinAt(i)->StopStreaming();
+    }
 }
 
 STDMETHODIMP Filter::Stop() {
@@ -139,6 +124,7 @@ STDMETHODIMP Filter::Stop() {
     {
         AutoLock lock(lock_);
         state_ = State_Stopped;
+        SettleRun();
     }
     StopPins();
     return S_OK;
@@ -148,13 +134,16 @@ STDMETHODIMP Filter::Pause() {
     AutoLock serial(stateLock_);
     if (state_ == State_Stopped) {
         HRESULT hr = StartPins();
-        if (FAILED(hr))
+        if (FAILED(hr)) {
             return hr;
+        }
     }
     AutoLock lock(lock_);
     state_ = State_Paused;
-    for (int i = 0; i < PinCount(); ++i)
+    SettleRun();
+    for (int i = 0; i < PinCount(); ++i) {
         PinAt(i)->Wake();
+    }
     return S_OK;
 }
 
@@ -162,44 +151,89 @@ STDMETHODIMP Filter::Run(REFERENCE_TIME start) {
     AutoLock serial(stateLock_);
     if (state_ == State_Stopped) {
         HRESULT hr = StartPins();
-        if (FAILED(hr))
+        if (FAILED(hr)) {
             return hr;
+        }
     }
     AutoLock lock(lock_);
+    if (config_.stuckRun) {
+        // The stuckrun option: paused it stays, the run pending until Pause or Stop. S_FALSE is
+        // a filter's word for a change of state not yet complete.
+        state_ = State_Paused;
+        runPending_ = true;
+        if (settled_) {
+            ResetEvent(settled_);
+        }
+        return S_FALSE;
+    }
     start_ = start;
     state_ = State_Running;
     ++runs_;
-    for (int i = 0; i < PinCount(); ++i)
+    for (int i = 0; i < PinCount(); ++i) {
         PinAt(i)->Wake();
+    }
     return S_OK;
 }
 
-STDMETHODIMP Filter::GetState(DWORD, FILTER_STATE* state) {
-    if (!state)
+void Filter::SettleRun() {
+    runPending_ = false;
+    if (settled_) {
+        SetEvent(settled_);
+    }
+}
+
+STDMETHODIMP Filter::GetState(DWORD timeout, FILTER_STATE* state) {
+    if (!state) {
         return E_POINTER;
+    }
+    bool pending = false;
+    {
+        AutoLock lock(lock_);
+        pending = runPending_;
+    }
+    // A pending run waits as long as the caller allows for Pause or Stop to settle it. Wine's
+    // graph polls a filter between states with a timeout of 10 ms until its own runs out, and
+    // would spin on an answer that came at once.
+    if (pending && settled_ && timeout != 0) {
+        WaitForSingleObject(settled_, timeout);
+    }
     AutoLock lock(lock_);
+    // The state on its way, as filters between states answer.
+    if (runPending_) {
+        *state = State_Running;
+        return VFW_S_STATE_INTERMEDIATE;
+    }
     *state = state_;
-    // A live source has nothing to show while paused.
-    return state_ == State_Paused ? VFW_S_CANT_CUE : S_OK;
+    // A live source has nothing to show while paused, but only a connected pin would show it:
+    // the platform's capture filters answer S_OK when theirs is unconnected.
+    bool connected = false;
+    for (int i = 0; i < PinCount(); ++i) {
+        connected = connected || PinAt(i)->IsConnected();
+    }
+    return state_ == State_Paused && connected ? VFW_S_CANT_CUE : S_OK;
 }
 
 STDMETHODIMP Filter::SetSyncSource(IReferenceClock* clock) {
     AutoLock lock(lock_);
-    if (clock)
+    if (clock) {
         clock->AddRef();
-    if (clock_)
+    }
+    if (clock_) {
         clock_->Release();
+    }
     clock_ = clock;
     return S_OK;
 }
 
 STDMETHODIMP Filter::GetSyncSource(IReferenceClock** clock) {
-    if (!clock)
+    if (!clock) {
         return E_POINTER;
+    }
     AutoLock lock(lock_);
     *clock = clock_;
-    if (clock_)
+    if (clock_) {
         clock_->AddRef();
+    }
     return S_OK;
 }
 
@@ -207,26 +241,29 @@ FILTER_STATE Filter::Snapshot(REFERENCE_TIME* start, IReferenceClock** clock, LO
     AutoLock lock(lock_);
     *start = start_;
     *clock = clock_;
-    if (clock_)
+    if (clock_) {
         clock_->AddRef();
+    }
     *run = runs_;
     return state_;
 }
 
 STDMETHODIMP Filter::EnumPins(IEnumPins** out) {
-    if (!out)
+    if (!out) {
         return E_POINTER;
-    *out = new (std::nothrow) PinEnumerator(this, 0);
-    return *out ? S_OK : E_OUTOFMEMORY;
+    }
+    return NewObject<PinEnumerator>(out, PinList(this), 0u);
 }
 
 STDMETHODIMP Filter::FindPin(LPCWSTR id, IPin** pin) {
-    if (!id || !pin)
+    if (!id || !pin) {
         return E_POINTER;
+    }
     for (int i = 0; i < PinCount(); ++i) {
         LPWSTR pinId = nullptr;
-        if (FAILED(PinAt(i)->QueryId(&pinId)))
+        if (FAILED(PinAt(i)->QueryId(&pinId))) {
             continue;
+        }
         bool same = lstrcmpW(pinId, id) == 0;
         CoTaskMemFree(pinId);
         if (same) {
@@ -240,13 +277,15 @@ STDMETHODIMP Filter::FindPin(LPCWSTR id, IPin** pin) {
 }
 
 STDMETHODIMP Filter::QueryFilterInfo(FILTER_INFO* info) {
-    if (!info)
+    if (!info) {
         return E_POINTER;
+    }
     AutoLock lock(lock_);
     lstrcpynW(info->achName, name_, MAX_FILTER_NAME);
     info->pGraph = graph_;
-    if (graph_)
+    if (graph_) {
         graph_->AddRef();
+    }
     return S_OK;
 }
 
@@ -258,8 +297,9 @@ STDMETHODIMP Filter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
 }
 
 STDMETHODIMP Filter::QueryVendorInfo(LPWSTR* info) {
-    if (!info)
+    if (!info) {
         return E_POINTER;
+    }
     *info = nullptr;
     return E_NOTIMPL;
 }
@@ -274,11 +314,13 @@ namespace {
 bool ReadString(IPropertyBag* bag, const wchar_t* name, IErrorLog* log, std::wstring& out) {
     VARIANT value;
     VariantInit(&value);
-    if (FAILED(bag->Read(name, &value, log)))
+    if (FAILED(bag->Read(name, &value, log))) {
         return false;
+    }
     bool ok = value.vt == VT_BSTR && value.bstrVal;
-    if (ok)
+    if (ok) {
         out.assign(value.bstrVal, SysStringLen(value.bstrVal));
+    }
     VariantClear(&value);
     return ok;
 }
@@ -286,27 +328,33 @@ bool ReadString(IPropertyBag* bag, const wchar_t* name, IErrorLog* log, std::wst
 } // namespace
 
 STDMETHODIMP Filter::Load(IPropertyBag* bag, IErrorLog* log) {
-    if (!bag)
+    if (!bag) {
         return E_POINTER;
+    }
     AutoLock serial(stateLock_);
     AutoLock lock(lock_);
-    if (loaded_ || state_ != State_Stopped)
+    if (loaded_ || state_ != State_Stopped) {
         return E_UNEXPECTED;
+    }
     try {
         Config config = DefaultConfig();
         std::wstring text;
-        if (ReadString(bag, L"FriendlyName", log, text))
+        if (ReadString(bag, L"FriendlyName", log, text)) {
             config.friendlyName = text;
+        }
         // A malformed configuration fails the bind loudly rather than streaming defaults.
         if (ReadString(bag, L"Formats", log, text) && !text.empty() &&
-            !ParseFormats(text, config.formats))
+            !ParseFormats(text, config.formats)) {
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
-        if (ReadString(bag, L"Options", log, text) && !ParseOptions(text, config))
+        }
+        if (ReadString(bag, L"Options", log, text) && !ParseOptions(text, config)) {
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        }
         if (config.previewPin && !preview_) {
-            preview_ = new (std::nothrow) Pin(this, PIN_CATEGORY_PREVIEW, L"Preview");
-            if (!preview_)
-                return E_OUTOFMEMORY;
+            HRESULT hr = NewObject<Pin>(&preview_, this, PIN_CATEGORY_PREVIEW, L"Preview");
+            if (FAILED(hr)) {
+                return hr;
+            }
         }
         config_ = std::move(config);
     } catch (const std::bad_alloc&) {

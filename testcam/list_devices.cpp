@@ -15,10 +15,11 @@ void PrintNames(IEnumMoniker* devices) {
                                              reinterpret_cast<void**>(&bag)))) {
             VARIANT name;
             VariantInit(&name);
-            if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR)
+            if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR) {
                 printf("%ls\n", name.bstrVal);
-            else
+            } else {
                 printf("(unnamed)\n");
+            }
             VariantClear(&name);
             bag->Release();
         }
@@ -29,8 +30,9 @@ void PrintNames(IEnumMoniker* devices) {
 } // namespace
 
 int wmain() {
-    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)))
+    if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) {
         return 2;
+    }
     int rc = 2;
     ICreateDevEnum* devenum = nullptr;
     if (SUCCEEDED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,

@@ -51,8 +51,9 @@ ULONG Gcd(ULONG a, ULONG b) {
 HRESULT InitMediaType(const Format& f, AM_MEDIA_TYPE* mt) {
     ULONG size = f.videoInfo2 ? sizeof(VIDEOINFOHEADER2) : sizeof(VIDEOINFOHEADER);
     BYTE* block = static_cast<BYTE*>(CoTaskMemAlloc(size));
-    if (!block)
+    if (!block) {
         return E_OUTOFMEMORY;
+    }
     memset(block, 0, size);
     memset(mt, 0, sizeof(*mt));
     mt->majortype = MEDIATYPE_Video;
@@ -101,8 +102,9 @@ void FreeMediaTypeContents(AM_MEDIA_TYPE& mt) {
 }
 
 void DeleteMediaType(AM_MEDIA_TYPE* mt) {
-    if (!mt)
+    if (!mt) {
         return;
+    }
     FreeMediaTypeContents(*mt);
     CoTaskMemFree(mt);
 }
@@ -120,53 +122,92 @@ HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE& src) {
         memcpy(dst->pbFormat, src.pbFormat, src.cbFormat);
         dst->cbFormat = src.cbFormat;
     }
-    if (dst->pUnk)
+    if (dst->pUnk) {
         dst->pUnk->AddRef();
+    }
     return S_OK;
 }
 
-bool MatchesFormat(const AM_MEDIA_TYPE& mt, const Format& f, bool* topDown) {
-    if (mt.majortype != MEDIATYPE_Video || mt.subtype != SubtypeGuid(f.subtype) || !mt.pbFormat)
-        return false;
-    const BITMAPINFOHEADER* bmi = nullptr;
-    REFERENCE_TIME frameTime = 0;
+namespace {
+
+// The bitmap header and frame time of `mt`'s format block, when the block has the format type
+// `f` uses and is long enough to read; null otherwise.
+const BITMAPINFOHEADER* Header(const AM_MEDIA_TYPE& mt, const Format& f,
+                               REFERENCE_TIME* frameTime) {
+    if (!mt.pbFormat) {
+        return nullptr;
+    }
     if (mt.formattype == FORMAT_VideoInfo && !f.videoInfo2 &&
         mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
         const auto* vih = reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
-        bmi = &vih->bmiHeader;
-        frameTime = vih->AvgTimePerFrame;
-    } else if (mt.formattype == FORMAT_VideoInfo2 && f.videoInfo2 &&
-               mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+        *frameTime = vih->AvgTimePerFrame;
+        return &vih->bmiHeader;
+    }
+    if (mt.formattype == FORMAT_VideoInfo2 && f.videoInfo2 &&
+        mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
         const auto* vih = reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat);
-        bmi = &vih->bmiHeader;
-        frameTime = vih->AvgTimePerFrame;
-    } else {
+        *frameTime = vih->AvgTimePerFrame;
+        return &vih->bmiHeader;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+bool SelectsFormat(const AM_MEDIA_TYPE& mt, const Format& f, bool* topDown) {
+    if (mt.majortype != MEDIATYPE_Video || mt.subtype != SubtypeGuid(f.subtype)) {
         return false;
     }
-    if (bmi->biWidth != f.width || bmi->biBitCount != BitCount(f.subtype) ||
-        bmi->biCompression != Compression(f.subtype))
+    REFERENCE_TIME frameTime = 0;
+    const BITMAPINFOHEADER* bmi = Header(mt, f, &frameTime);
+    if (!bmi || bmi->biWidth != f.width) {
         return false;
+    }
     // Rows may run either way in RGB; YUY2 is always top-down with a positive height.
     bool flipped = bmi->biHeight == -f.height && f.subtype != Subtype::YUY2;
-    if (bmi->biHeight != f.height && !flipped)
+    if (bmi->biHeight != f.height && !flipped) {
         return false;
-    if (frameTime != 0 && frameTime != f.frameTime)
+    }
+    // Formats of one size may differ in frame rate alone: a stated frame time picks one.
+    if (frameTime != 0 && frameTime != f.frameTime) {
         return false;
-    if (topDown)
+    }
+    if (topDown) {
         *topDown = flipped;
+    }
+    return true;
+}
+
+bool MatchesFormat(const AM_MEDIA_TYPE& mt, const Format& f, bool* topDown) {
+    bool flipped = false;
+    if (!SelectsFormat(mt, f, &flipped)) {
+        return false;
+    }
+    REFERENCE_TIME frameTime = 0;
+    const BITMAPINFOHEADER* bmi = Header(mt, f, &frameTime);
+    if (bmi->biBitCount != BitCount(f.subtype) || bmi->biCompression != Compression(f.subtype)) {
+        return false;
+    }
+    if (topDown) {
+        *topDown = flipped;
+    }
     return true;
 }
 
 bool AllowsFormat(const AM_MEDIA_TYPE& mt, const Format& f) {
-    if (mt.majortype != GUID_NULL && mt.majortype != MEDIATYPE_Video)
+    if (mt.majortype != GUID_NULL && mt.majortype != MEDIATYPE_Video) {
         return false;
-    if (mt.subtype != GUID_NULL && mt.subtype != SubtypeGuid(f.subtype))
+    }
+    if (mt.subtype != GUID_NULL && mt.subtype != SubtypeGuid(f.subtype)) {
         return false;
+    }
     const GUID& formatType = f.videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
-    if (mt.formattype != GUID_NULL && mt.formattype != formatType)
+    if (mt.formattype != GUID_NULL && mt.formattype != formatType) {
         return false;
-    if (mt.formattype != GUID_NULL && mt.pbFormat)
+    }
+    if (mt.formattype != GUID_NULL && mt.pbFormat) {
         return MatchesFormat(mt, f, nullptr);
+    }
     return true;
 }
 

@@ -14,7 +14,13 @@ void FreeMediaTypeContents(AM_MEDIA_TYPE& mt);
 void DeleteMediaType(AM_MEDIA_TYPE* mt);
 HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE& src);
 
-// Whether `mt`, fully specified, describes `format`; `topDown` tells which way its rows run.
+// Whether `mt` asks for `format`, judged as the platform's capture filters judge what SetFormat
+// and QueryAccept get: by major type, subtype, format type, frame size and a stated frame time.
+// Clients fill in biBitCount, biCompression, biSizeImage or lSampleSize carelessly, and the
+// filter answers with its own full type anyway. `topDown` tells which way the rows run.
+bool SelectsFormat(const AM_MEDIA_TYPE& mt, const Format& format, bool* topDown);
+// Whether `mt`, with every field filled in, describes `format` exactly enough to connect with it
+// as it is: the bit depth and compression must be right too.
 bool MatchesFormat(const AM_MEDIA_TYPE& mt, const Format& format, bool* topDown);
 // Whether a partly specified `mt` (GUID_NULL as a wildcard) allows `format`.
 bool AllowsFormat(const AM_MEDIA_TYPE& mt, const Format& format);

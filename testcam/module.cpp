@@ -24,11 +24,13 @@ volatile LONGLONG g_renderTime = 0;
 class ClassFactory final : public SingleInterfaceObject<IClassFactory, &IID_IClassFactory> {
 public:
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-        if (!out)
+        if (!out) {
             return E_POINTER;
+        }
         *out = nullptr;
-        if (outer)
+        if (outer) {
             return CLASS_E_NOAGGREGATION;
+        }
         return Filter::Create(iid, out);
     }
     STDMETHODIMP LockServer(BOOL lock) override {
@@ -46,10 +48,11 @@ void ObjectDestroyed() {
     InterlockedDecrement(&g_objects);
 }
 void LockModule(bool lock) {
-    if (lock)
+    if (lock) {
         InterlockedIncrement(&g_locks);
-    else
+    } else {
         InterlockedDecrement(&g_locks);
+    }
 }
 bool ModuleInUse() {
     return g_objects != 0 || g_locks != 0;
@@ -93,15 +96,19 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
 }
 
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
-    if (!out)
+    if (!out) {
         return E_POINTER;
+    }
     *out = nullptr;
-    if (clsid != CLSID_LookwellTestCamera)
+    if (clsid != CLSID_LookwellTestCamera) {
         return CLASS_E_CLASSNOTAVAILABLE;
-    auto* factory = new (std::nothrow) ClassFactory();
-    if (!factory)
-        return E_OUTOFMEMORY;
-    HRESULT hr = factory->QueryInterface(iid, out);
+    }
+    ClassFactory* factory = nullptr;
+    HRESULT hr = NewObject<ClassFactory>(&factory);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    hr = factory->QueryInterface(iid, out);
     factory->Release();
     return hr;
 }
@@ -110,9 +117,15 @@ STDAPI DllCanUnloadNow() {
     return ModuleInUse() ? S_FALSE : S_OK;
 }
 
+// Registering the DLL on its own (regsvr32 without /i), as people register a virtual camera,
+// leaves a camera to use: the default one when there is no test camera yet.
 STDAPI DllRegisterServer() {
     try {
-        return RegisterServer();
+        HRESULT hr = RegisterServer();
+        if (SUCCEEDED(hr)) {
+            hr = AddDefaultInstanceIfNone();
+        }
+        return SUCCEEDED(hr) ? S_OK : hr;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
@@ -126,14 +139,17 @@ STDAPI DllUnregisterServer() {
     }
 }
 
-// regsvr32 /i:"text" adds a camera instance, regsvr32 /u /n /i:"name" removes one.
+// regsvr32 /n /i:"text" adds a camera instance, regsvr32 /u /n /i:"name" removes one. Without
+// /n, regsvr32 calls DllRegisterServer first.
 STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
     try {
         InstallRequest request;
-        if (!ParseInstallRequest(commandLine ? commandLine : L"", request))
+        if (!ParseInstallRequest(commandLine ? commandLine : L"", request)) {
             return E_INVALIDARG;
-        if (!install)
+        }
+        if (!install) {
             return RemoveInstance(request.name);
+        }
         HRESULT hr = RegisterServer();
         return FAILED(hr) ? hr : AddInstance(request);
     } catch (const std::bad_alloc&) {
@@ -142,8 +158,9 @@ STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
 }
 
 void WINAPI TestCamGetStats(TestCamStats* stats) {
-    if (stats)
+    if (stats) {
         GetStats(stats);
+    }
 }
 
 } // extern "C"

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <new>
+#include <utility>
+
 namespace testcam {
 
 extern HMODULE g_module;
@@ -24,6 +27,18 @@ void ReceiveStarted();
 void ReceiveEnded(LONGLONG renderTime);
 void GetStats(TestCamStats* stats);
 
+// Every object of the DLL is made here. Constructors allocate (vectors, strings) and throw
+// when memory runs out, which a COM caller must see as E_OUTOFMEMORY.
+template <class T, class Out, class... Args> HRESULT NewObject(Out** out, Args&&... args) {
+    try {
+        *out = new T(std::forward<Args>(args)...);
+    } catch (const std::bad_alloc&) {
+        *out = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
 // IUnknown of an object with one interface, counted in the module's live objects. Starts with
 // one reference, which belongs to its creator.
 template <class Interface, const IID* InterfaceId> class SingleInterfaceObject : public Interface {
@@ -33,8 +48,9 @@ public:
     SingleInterfaceObject& operator=(const SingleInterfaceObject&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out)
+        if (!out) {
             return E_POINTER;
+        }
         if (iid == IID_IUnknown || iid == *InterfaceId) {
             *out = static_cast<Interface*>(this);
             AddRef();
@@ -48,8 +64,9 @@ public:
     }
     STDMETHODIMP_(ULONG) Release() override {
         LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0)
+        if (refs == 0) {
             delete this;
+        }
         return static_cast<ULONG>(refs);
     }
 

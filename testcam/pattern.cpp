@@ -45,8 +45,9 @@ bool Pattern::Init(const Format& format, bool topDown) {
     } catch (const std::bad_alloc&) {
         return false;
     }
-    for (int i = 0; i < kBarCount; ++i)
+    for (int i = 0; i < kBarCount; ++i) {
         Fill(still_.data(), w * i / kBarCount, 0, w * (i + 1) / kBarCount, bandTop_, kBars[i]);
+    }
     Fill(still_.data(), 0, bandTop_, w, h, kBandColour);
     return true;
 }
@@ -58,11 +59,13 @@ LONG Pattern::CounterScale() const {
 LONG Pattern::SquareX(ULONGLONG frame) const {
     // The square runs right of the counter, or across the whole band when there is no room.
     LONG lane = CounterScale() * (2 + 4 * kCounterDigits);
-    if (format_.width - lane - square_ <= 0)
+    if (format_.width - lane - square_ <= 0) {
         lane = 0;
+    }
     LONG travel = format_.width - lane - square_;
-    if (travel <= 0)
+    if (travel <= 0) {
         return 0;
+    }
     // At least two pixels a frame, so that even a YUY2 macropixel sees the move.
     ULONGLONG step = static_cast<ULONGLONG>(std::max<LONG>(2, format_.width / 64));
     return lane + static_cast<LONG>(frame * step % static_cast<ULONGLONG>(travel));
@@ -83,11 +86,14 @@ void Pattern::Render(BYTE* dst, ULONGLONG frame) const {
         const BYTE* glyph = kDigits[value % 10];
         value /= 10;
         LONG left = scale * (1 + 4 * d);
-        for (LONG row = 0; row < 5; ++row)
-            for (LONG col = 0; col < 3; ++col)
-                if (glyph[row] & (4 >> col))
+        for (LONG row = 0; row < 5; ++row) {
+            for (LONG col = 0; col < 3; ++col) {
+                if (glyph[row] & (4 >> col)) {
                     Fill(dst, left + col * scale, digitTop + row * scale, left + (col + 1) * scale,
                          digitTop + (row + 1) * scale, kWhite);
+                }
+            }
+        }
     }
 }
 
@@ -101,8 +107,9 @@ void Pattern::Fill(BYTE* image, LONG x0, LONG y0, LONG x1, LONG y1, Rgb colour) 
     y0 = std::max<LONG>(0, y0);
     x1 = std::min(format_.width, x1);
     y1 = std::min(format_.height, y1);
-    if (x0 >= x1 || y0 >= y1)
+    if (x0 >= x1 || y0 >= y1) {
         return;
+    }
     switch (format_.subtype) {
     case Subtype::RGB24:
         for (LONG y = y0; y < y1; ++y) {
@@ -119,8 +126,9 @@ void Pattern::Fill(BYTE* image, LONG x0, LONG y0, LONG x1, LONG y1, Rgb colour) 
             colour.b | static_cast<DWORD>(colour.g) << 8 | static_cast<DWORD>(colour.r) << 16;
         for (LONG y = y0; y < y1; ++y) {
             BYTE* p = Row(image, y) + x0 * 4;
-            for (LONG x = x0; x < x1; ++x, p += 4)
+            for (LONG x = x0; x < x1; ++x, p += 4) {
                 memcpy(p, &pixel, 4);
+            }
         }
         break;
     }
@@ -133,8 +141,9 @@ void Pattern::Fill(BYTE* image, LONG x0, LONG y0, LONG x1, LONG y1, Rgb colour) 
         const BYTE macro[4] = {yy, u, yy, v};
         for (LONG y = y0; y < y1; ++y) {
             BYTE* p = Row(image, y) + x0 * 2;
-            for (LONG x = x0; x < x1; x += 2, p += 4)
+            for (LONG x = x0; x < x1; x += 2, p += 4) {
                 memcpy(p, macro, 4);
+            }
         }
         break;
     }

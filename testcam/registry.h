@@ -9,6 +9,8 @@ namespace testcam {
 HRESULT RegisterServer();
 // Removes every instance of this camera, then the server.
 HRESULT UnregisterServer();
+// Adds the default camera when there is no instance of this camera: S_FALSE when there is.
+HRESULT AddDefaultInstanceIfNone();
 // Replaces any instance of the same name.
 HRESULT AddInstance(const InstallRequest& request);
 // Only an instance of this camera: S_FALSE when there is none of that name.

@@ -8,7 +8,7 @@ struct TestCamStats {
     LONG threads;        // streaming threads that have not ended
     LONG inReceive;      // frames being handed downstream right now
     LONGLONG delivered;  // frames handed downstream since the DLL was loaded
-    LONGLONG renderTime; // 100 ns spent drawing those frames (thread CPU time)
+    LONGLONG renderTime; // wall-clock time spent drawing those frames, in 100 ns units
 };
 
 typedef void(WINAPI* TestCamGetStatsFn)(TestCamStats* stats);

@@ -34,17 +34,21 @@ struct Case {
 // Camera -> null renderer over the capture pin, run for `seconds` after a warm-up.
 bool Measure(const Case& c, double seconds) {
     ScopedCamera camera(c.format);
-    if (FAILED(camera.result()))
+    if (FAILED(camera.result())) {
         return false;
+    }
     CameraGraph g;
     HRESULT hr = g.Open(camera.name());
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
         hr = g.AddNullRenderer();
-    if (SUCCEEDED(hr))
+    }
+    if (SUCCEEDED(hr)) {
         hr = g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.camera, nullptr,
                                      g.sink);
-    if (SUCCEEDED(hr))
+    }
+    if (SUCCEEDED(hr)) {
         hr = g.control->Run();
+    }
     if (SUCCEEDED(hr)) {
         Pump(1000);
         TestCamStats before = Stats();
@@ -63,8 +67,9 @@ bool Measure(const Case& c, double seconds) {
                    static_cast<double>(cpuAfter - cpuBefore) / frames / 1e4);
         }
     }
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         printf("%-22ls failed: 0x%08lx\n", c.format, static_cast<unsigned long>(hr));
+    }
     return SUCCEEDED(hr);
 }
 
@@ -72,10 +77,12 @@ bool Measure(const Case& c, double seconds) {
 
 int wmain(int argc, wchar_t** argv) {
     double seconds = argc > 1 ? _wtof(argv[1]) : 5.0;
-    if (seconds <= 0)
+    if (seconds <= 0) {
         seconds = 5.0;
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)))
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
         return 1;
+    }
     const Case cases[] = {
         {L"RGB24:320x240@15", 15},   {L"RGB24:320x240@30", 30},  {L"RGB24:320x240@60", 60},
         {L"RGB24:640x480@30", 30},   {L"YUY2:640x480@30", 30},   {L"RGB32:640x480@30", 30},
@@ -84,8 +91,9 @@ int wmain(int argc, wchar_t** argv) {
     printf("%-22s %9s %9s %9s %12s %12s\n", "format", "set fps", "got fps", "of set", "draw ms/fr",
            "cpu ms/fr");
     bool ok = true;
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         ok = Measure(c, seconds) && ok;
+    }
     printf("draw: the camera's own time to paint a frame; cpu: the whole process per frame\n");
     CoUninitialize();
     return ok ? 0 : 1;

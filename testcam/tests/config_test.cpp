@@ -121,14 +121,16 @@ TEST(ConfigDefault, OffersAnOrdinaryWebcamsRange) {
     EXPECT_TRUE(config.streamConfig);
     EXPECT_EQ(128, config.capsSize);
     EXPECT_FALSE(config.previewPin);
+    EXPECT_FALSE(config.stuckRun);
 }
 
 TEST(ConfigOptions, EachQuirkIsNamed) {
     Config config;
-    ASSERT_TRUE(ParseOptions(L"nostreamconfig, capssize=64,previewpin", config));
+    ASSERT_TRUE(ParseOptions(L"nostreamconfig, capssize=64,previewpin,StuckRun", config));
     EXPECT_FALSE(config.streamConfig);
     EXPECT_EQ(64, config.capsSize);
     EXPECT_TRUE(config.previewPin);
+    EXPECT_TRUE(config.stuckRun);
 }
 
 TEST(ConfigOptions, RejectsUnknownOrMalformedAndKeepsConfig) {

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstring>
+#include <vector>
 
 using namespace testcam_test;
 
@@ -19,11 +20,13 @@ ULONG RefCount(IUnknown* object) {
 }
 
 void FreeType(AM_MEDIA_TYPE* mt) {
-    if (!mt)
+    if (!mt) {
         return;
+    }
     CoTaskMemFree(mt->pbFormat);
-    if (mt->pUnk)
+    if (mt->pUnk) {
         mt->pUnk->Release();
+    }
     CoTaskMemFree(mt);
 }
 
@@ -43,10 +46,12 @@ protected:
         pin_->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config_));
     }
     void TearDown() override {
-        if (config_)
+        if (config_) {
             config_->Release();
-        if (pin_)
+        }
+        if (pin_) {
             pin_->Release();
+        }
         if (filter_) {
             EXPECT_EQ(0u, filter_->Release());
         }
@@ -143,13 +148,14 @@ TEST_F(Bound, FilterIsALiveSource) {
     flags->Release();
 }
 
-TEST_F(Bound, PausedLiveSourceCannotCue) {
+// Connected, it cannot cue: Graph.PausedCameraCannotCueOnlyWhileConnected.
+TEST_F(Bound, PausedUnconnectedSourceAnswersOk) {
     Bind(L"RGB24:160x120@30");
     FILTER_STATE state;
     EXPECT_EQ(S_OK, filter_->GetState(0, &state));
     EXPECT_EQ(State_Stopped, state);
     EXPECT_EQ(S_OK, filter_->Pause());
-    EXPECT_EQ(VFW_S_CANT_CUE, filter_->GetState(0, &state));
+    EXPECT_EQ(S_OK, filter_->GetState(0, &state));
     EXPECT_EQ(State_Paused, state);
     EXPECT_EQ(S_OK, filter_->Run(0));
     EXPECT_EQ(S_OK, filter_->GetState(0, &state));
@@ -191,6 +197,60 @@ TEST_F(Bound, OneCapturePinWithItsCategory) {
     EXPECT_EQ(E_PROP_ID_UNSUPPORTED, props->Set(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr,
                                                 0, &category, sizeof(category)));
     props->Release();
+}
+
+namespace {
+
+// Walks an enumerator of `total` items through Next, Skip, Reset and Clone; `same` tells
+// whether two fetched items are the same, `release` gives one back.
+template <class Enum, class Item, class Same, class Release>
+void Walk(Enum* e, ULONG total, Same same, Release release) {
+    std::vector<Item> items(total + 1);
+    ULONG fetched = 99;
+    EXPECT_EQ(E_POINTER, e->Next(2, items.data(), nullptr));
+    ASSERT_EQ(S_OK, e->Next(1, items.data(), nullptr));
+    Item first = items[0];
+    EXPECT_EQ(S_FALSE, e->Next(total + 1, items.data(), &fetched));
+    EXPECT_EQ(total - 1, fetched);
+    for (ULONG i = 0; i < fetched; ++i) {
+        release(items[i]);
+    }
+    EXPECT_EQ(S_OK, e->Reset());
+    EXPECT_EQ(S_OK, e->Skip(total));
+    EXPECT_EQ(S_FALSE, e->Skip(1));
+    // A clone starts where its original stands and moves on its own.
+    EXPECT_EQ(S_OK, e->Reset());
+    Enum* clone = nullptr;
+    ASSERT_EQ(S_OK, e->Clone(&clone));
+    EXPECT_EQ(S_OK, e->Skip(total));
+    Item again = nullptr;
+    ASSERT_EQ(S_OK, clone->Next(1, &again, nullptr));
+    EXPECT_TRUE(same(first, again));
+    release(again);
+    clone->Release();
+    release(first);
+}
+
+} // namespace
+
+TEST_F(Bound, PinAndTypeEnumeratorsWalkTheirLists) {
+    Bind(L"RGB24:160x120@30,YUY2:320x240@30,RGB32:640x480@15", L"previewpin");
+    IEnumPins* pins = nullptr;
+    ASSERT_EQ(S_OK, filter_->EnumPins(&pins));
+    Walk<IEnumPins, IPin*>(
+        pins, 2, [](IPin* a, IPin* b) { return a == b; }, [](IPin* p) { p->Release(); });
+    pins->Release();
+
+    IEnumMediaTypes* types = nullptr;
+    ASSERT_EQ(S_OK, pin_->EnumMediaTypes(&types));
+    Walk<IEnumMediaTypes, AM_MEDIA_TYPE*>(
+        types, 3,
+        [](AM_MEDIA_TYPE* a, AM_MEDIA_TYPE* b) {
+            return a->subtype == b->subtype &&
+                   Vih(a)->bmiHeader.biWidth == Vih(b)->bmiHeader.biWidth;
+        },
+        FreeType);
+    types->Release();
 }
 
 TEST_F(Bound, PinsCountOnTheFilter) {
@@ -280,16 +340,143 @@ TEST_F(Bound, SetFormatRefusesWhatIsNotOffered) {
     ASSERT_EQ(S_OK, config_->GetFormat(&mt));
     auto* vih = reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat);
     vih->bmiHeader.biWidth = 640;
-    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config_->SetFormat(mt));
+    EXPECT_EQ(E_FAIL, config_->SetFormat(mt));
     EXPECT_EQ(S_FALSE, pin_->QueryAccept(mt));
     vih->bmiHeader.biWidth = 320;
     vih->AvgTimePerFrame = 666667;
-    EXPECT_EQ(VFW_E_INVALIDMEDIATYPE, config_->SetFormat(mt));
+    EXPECT_EQ(E_FAIL, config_->SetFormat(mt));
     // No frame time is a wildcard; a negative height asks for top-down rows.
     vih->AvgTimePerFrame = 0;
     vih->bmiHeader.biHeight = -240;
     EXPECT_EQ(S_OK, config_->SetFormat(mt));
     FreeType(mt);
+}
+
+namespace {
+
+BITMAPINFOHEADER* Bmi(AM_MEDIA_TYPE* mt) {
+    if (mt->formattype == FORMAT_VideoInfo2) {
+        return &reinterpret_cast<VIDEOINFOHEADER2*>(mt->pbFormat)->bmiHeader;
+    }
+    return &reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->bmiHeader;
+}
+
+void SetFrameTime(AM_MEDIA_TYPE* mt, REFERENCE_TIME frameTime) {
+    reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->AvgTimePerFrame = frameTime;
+}
+
+bool SameType(const AM_MEDIA_TYPE* a, const AM_MEDIA_TYPE* b) {
+    return a->majortype == b->majortype && a->subtype == b->subtype &&
+           a->formattype == b->formattype && a->bFixedSizeSamples == b->bFixedSizeSamples &&
+           a->lSampleSize == b->lSampleSize && a->cbFormat == b->cbFormat &&
+           memcmp(a->pbFormat, b->pbFormat, a->cbFormat) == 0;
+}
+
+// A type a client hands to SetFormat and QueryAccept: one of the camera's capabilities with
+// something changed.
+struct TypeCase {
+    const char* name;
+    int capability;
+    void (*change)(AM_MEDIA_TYPE* mt);
+    HRESULT setFormat;
+    HRESULT queryAccept;
+    int chosen; // the capability GetFormat answers with afterwards
+};
+
+} // namespace
+
+// Capabilities: 0 YUY2 640 x 480 at 30, 1 RGB24 320 x 240 at 30, 2 the same at 15, 3 RGB24
+// 160 x 120 at 30 in VIDEOINFOHEADER2. Refused types leave the default, capability 0.
+TEST(StreamConfig, SetFormatAndQueryAcceptGoBySubtypeSizeAndFrameTime) {
+    const TypeCase cases[] = {
+        {"AsReported", 1, [](AM_MEDIA_TYPE*) {}, S_OK, S_OK, 1},
+        {"OtherBitCount", 1, [](AM_MEDIA_TYPE* mt) { Bmi(mt)->biBitCount = 32; }, S_OK, S_OK, 1},
+        {"OtherCompression", 1, [](AM_MEDIA_TYPE* mt) { Bmi(mt)->biCompression = BI_BITFIELDS; },
+         S_OK, S_OK, 1},
+        {"NoImageSize", 1, [](AM_MEDIA_TYPE* mt) { Bmi(mt)->biSizeImage = 0; }, S_OK, S_OK, 1},
+        {"OtherSampleSize", 1, [](AM_MEDIA_TYPE* mt) { mt->lSampleSize = 12345; }, S_OK, S_OK, 1},
+        {"Yuy2WithRgbFields", 0,
+         [](AM_MEDIA_TYPE* mt) {
+             Bmi(mt)->biBitCount = 24;
+             Bmi(mt)->biCompression = BI_RGB;
+             Bmi(mt)->biSizeImage = 1;
+             mt->lSampleSize = 1;
+         },
+         S_OK, S_OK, 0},
+        {"CarelessVideoInfo2", 3,
+         [](AM_MEDIA_TYPE* mt) {
+             Bmi(mt)->biBitCount = 16;
+             mt->lSampleSize = 0;
+         },
+         S_OK, S_OK, 3},
+        {"NoFrameTimeTakesTheFirstOfThatSize", 2, [](AM_MEDIA_TYPE* mt) { SetFrameTime(mt, 0); },
+         S_OK, S_OK, 1},
+        {"FrameTimePicksTheRate", 1, [](AM_MEDIA_TYPE* mt) { SetFrameTime(mt, 666667); }, S_OK,
+         S_OK, 2},
+        {"TopDownRows", 1, [](AM_MEDIA_TYPE* mt) { Bmi(mt)->biHeight = -240; }, S_OK, S_OK, 1},
+        {"OtherWidth", 1, [](AM_MEDIA_TYPE* mt) { Bmi(mt)->biWidth = 640; }, E_FAIL, S_FALSE, 0},
+        {"OtherHeight", 1, [](AM_MEDIA_TYPE* mt) { Bmi(mt)->biHeight = 480; }, E_FAIL, S_FALSE, 0},
+        {"TopDownYuy2", 0, [](AM_MEDIA_TYPE* mt) { Bmi(mt)->biHeight = -480; }, E_FAIL, S_FALSE, 0},
+        {"OtherMajorType", 1, [](AM_MEDIA_TYPE* mt) { mt->majortype = MEDIATYPE_Audio; }, E_FAIL,
+         S_FALSE, 0},
+        {"SubtypeNotOffered", 1, [](AM_MEDIA_TYPE* mt) { mt->subtype = MEDIASUBTYPE_RGB565; },
+         E_FAIL, S_FALSE, 0},
+        {"SubtypeOfferedInAnotherSize", 1,
+         [](AM_MEDIA_TYPE* mt) { mt->subtype = MEDIASUBTYPE_YUY2; }, E_FAIL, S_FALSE, 0},
+        {"OtherFormatType", 1, [](AM_MEDIA_TYPE* mt) { mt->formattype = FORMAT_VideoInfo2; },
+         E_FAIL, S_FALSE, 0},
+        {"VideoInfoForAVideoInfo2Format", 3,
+         [](AM_MEDIA_TYPE* mt) { mt->formattype = FORMAT_VideoInfo; }, E_FAIL, S_FALSE, 0},
+        {"FrameRateNotOffered", 1, [](AM_MEDIA_TYPE* mt) { SetFrameTime(mt, 1000000); }, E_FAIL,
+         S_FALSE, 0},
+        {"ShortFormatBlock", 1, [](AM_MEDIA_TYPE* mt) { mt->cbFormat = 8; }, E_FAIL, S_FALSE, 0},
+    };
+    ScopedCamera camera(L"YUY2:640x480@30,RGB24:320x240@30,RGB24:320x240@15,"
+                        L"RGB24:160x120@30:vih2");
+    ASSERT_EQ(S_OK, camera.result());
+    for (const TypeCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        IBaseFilter* filter = nullptr;
+        ASSERT_EQ(S_OK, BindFilter(camera.name(), &filter));
+        IPin* pin = GetPin(filter, L"Capture");
+        ASSERT_NE(nullptr, pin);
+        IAMStreamConfig* config = nullptr;
+        ASSERT_EQ(S_OK,
+                  pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config)));
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        AM_MEDIA_TYPE* mt = nullptr;
+        ASSERT_EQ(S_OK, config->GetStreamCaps(c.capability, &mt, reinterpret_cast<BYTE*>(&caps)));
+        c.change(mt);
+        EXPECT_EQ(c.queryAccept, pin->QueryAccept(mt));
+        EXPECT_EQ(c.setFormat, config->SetFormat(mt));
+        FreeType(mt);
+
+        AM_MEDIA_TYPE* expected = nullptr;
+        AM_MEDIA_TYPE* current = nullptr;
+        ASSERT_EQ(S_OK, config->GetStreamCaps(c.chosen, &expected, reinterpret_cast<BYTE*>(&caps)));
+        ASSERT_EQ(S_OK, config->GetFormat(&current));
+        EXPECT_TRUE(SameType(expected, current));
+        FreeType(expected);
+        FreeType(current);
+        config->Release();
+        pin->Release();
+        EXPECT_EQ(0u, filter->Release());
+    }
+}
+
+TEST_F(Bound, StreamCapsPastTheLastIsFalseWhateverThePointers) {
+    Bind(L"RGB24:320x240@30,RGB24:160x120@30");
+    AM_MEDIA_TYPE* mt = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    for (int index : {2, 3, 1000}) {
+        EXPECT_EQ(S_FALSE, config_->GetStreamCaps(index, nullptr, nullptr)) << index;
+        EXPECT_EQ(S_FALSE, config_->GetStreamCaps(index, &mt, nullptr)) << index;
+        EXPECT_EQ(S_FALSE, config_->GetStreamCaps(index, nullptr, reinterpret_cast<BYTE*>(&caps)))
+            << index;
+        EXPECT_EQ(nullptr, mt) << index;
+    }
+    EXPECT_EQ(E_POINTER, config_->GetStreamCaps(1, nullptr, reinterpret_cast<BYTE*>(&caps)));
+    EXPECT_EQ(E_POINTER, config_->GetStreamCaps(1, &mt, nullptr));
 }
 
 TEST_F(Bound, UnconnectedPinSaysSo) {

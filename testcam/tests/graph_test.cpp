@@ -91,34 +91,39 @@ struct Graph : CameraGraph {
     HRESULT AddGrabber(Recorder* recorder) {
         HRESULT hr = CoCreateInstance(CLSID_SampleGrabber, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IBaseFilter, reinterpret_cast<void**>(&grabber));
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             hr = AddNullRenderer();
+        }
         ISampleGrabber* settings = nullptr;
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             hr = grabber->QueryInterface(IID_ISampleGrabber, reinterpret_cast<void**>(&settings));
+        }
         if (SUCCEEDED(hr)) {
             hr = settings->SetCallback(recorder, 0);
             settings->Release();
         }
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             hr = graph->AddFilter(grabber, L"Grabber");
+        }
         return hr;
     }
 
     // Camera -> sample grabber -> null renderer over the capture pin.
     HRESULT RenderToGrabber(Recorder* recorder) {
         HRESULT hr = AddGrabber(recorder);
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             hr = builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, camera, grabber,
                                        sink);
+        }
         return hr;
     }
 };
 
 bool RunGraph(IMediaControl* control) {
     HRESULT hr = control->Run();
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return false;
+    }
     OAFilterState state = State_Stopped;
     return SUCCEEDED(control->GetState(5000, &state)) && state == State_Running;
 }
@@ -162,8 +167,9 @@ TEST(Graph, PreviewPinIsRenderedDirectly) {
     ASSERT_TRUE(preview && capture);
     IPin* peer = nullptr;
     EXPECT_EQ(S_OK, preview->ConnectedTo(&peer));
-    if (peer)
+    if (peer) {
         peer->Release();
+    }
     EXPECT_EQ(VFW_E_NOT_CONNECTED, capture->ConnectedTo(&peer));
     preview->Release();
     capture->Release();
@@ -189,6 +195,33 @@ TEST(Graph, PausedGraphWithALiveSourceCannotCue) {
     EXPECT_EQ(before, Stats().delivered);
 }
 
+TEST(Graph, PausedCameraCannotCueOnlyWhileConnected) {
+    ScopedCamera camera(L"RGB24:160x120@30");
+    Graph g;
+    ASSERT_EQ(S_OK, g.Open(camera.name()));
+    ASSERT_EQ(S_OK, g.AddNullRenderer());
+    ASSERT_EQ(S_OK, g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.camera,
+                                            nullptr, g.sink));
+    FILTER_STATE state = State_Stopped;
+    ASSERT_EQ(S_OK, g.camera->Pause());
+    EXPECT_EQ(VFW_S_CANT_CUE, g.camera->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
+    ASSERT_EQ(S_OK, g.camera->Stop());
+
+    IPin* pin = GetPin(g.camera, L"Capture");
+    ASSERT_NE(nullptr, pin);
+    IPin* peer = nullptr;
+    ASSERT_EQ(S_OK, pin->ConnectedTo(&peer));
+    EXPECT_EQ(S_OK, g.graph->Disconnect(peer));
+    EXPECT_EQ(S_OK, g.graph->Disconnect(pin));
+    peer->Release();
+    pin->Release();
+    ASSERT_EQ(S_OK, g.camera->Pause());
+    EXPECT_EQ(S_OK, g.camera->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
+    EXPECT_EQ(S_OK, g.camera->Stop());
+}
+
 TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
     ScopedCamera camera(GetParam().formats);
     Recorder recorder;
@@ -205,8 +238,9 @@ TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
     ASSERT_GE(frames.size(), 10u);
     // Measured over the steady part, after the first half second.
     size_t first = 0;
-    while (first < frames.size() && frames[first].arrival - frames[0].arrival < 5000000)
+    while (first < frames.size() && frames[first].arrival - frames[0].arrival < 5000000) {
         ++first;
+    }
     ASSERT_LT(first + 5, frames.size());
     const Recorder::Frame& a = frames[first];
     const Recorder::Frame& b = frames.back();
@@ -263,8 +297,9 @@ TEST(Graph, PauseRunStopAHundredTimes) {
     for (int i = 0; i < 100; ++i) {
         ASSERT_TRUE(SUCCEEDED(g.control->Pause())) << i;
         ASSERT_TRUE(SUCCEEDED(g.control->Run())) << i;
-        if (i % 10 == 0)
+        if (i % 10 == 0) {
             Pump(40);
+        }
         ASSERT_EQ(S_OK, g.control->Stop()) << i;
         TestCamStats stats = Stats();
         ASSERT_EQ(0, stats.threads) << i;
@@ -376,3 +411,57 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DeviceCase>& param) {
         return std::string(param.param.name);
     });
+
+namespace {
+
+// User and kernel time of the whole process, in 100 ns units.
+LONGLONG ProcessCpu() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    ULARGE_INTEGER k = {{kernel.dwLowDateTime, kernel.dwHighDateTime}};
+    ULARGE_INTEGER u = {{user.dwLowDateTime, user.dwHighDateTime}};
+    return static_cast<LONGLONG>(k.QuadPart + u.QuadPart);
+}
+
+} // namespace
+
+// Measured on Wine 8: the graph's Run answers S_FALSE when it starts from stopped, whatever
+// the camera's Run answers (the renderer's Pause cannot cue yet). Its GetState polls a filter
+// between states until the timeout runs out, then answers VFW_S_STATE_INTERMEDIATE.
+TEST(Graph, StuckRunNeverReachesRunning) {
+    ScopedCamera camera(L"RGB24:160x120@30", L"stuckrun");
+    Graph g;
+    ASSERT_EQ(S_OK, g.Open(camera.name()));
+    ASSERT_EQ(S_OK, g.AddNullRenderer());
+    ASSERT_EQ(S_OK, g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.camera,
+                                            nullptr, g.sink));
+    LONGLONG delivered = Stats().delivered;
+    EXPECT_EQ(S_FALSE, g.control->Run());
+
+    OAFilterState state = State_Stopped;
+    LONGLONG start = Now100ns();
+    LONGLONG cpu = ProcessCpu();
+    EXPECT_EQ(VFW_S_STATE_INTERMEDIATE, g.control->GetState(5000, &state));
+    LONGLONG waited = (Now100ns() - start) / 10000;
+    cpu = (ProcessCpu() - cpu) / 10000;
+    EXPECT_EQ(State_Running, state);
+    EXPECT_GE(waited, 4900);
+    EXPECT_LT(waited, 7000);
+    // The camera makes the graph's poll wait, not spin (about 2 s of processor time if it did).
+    EXPECT_LT(cpu, 1000);
+
+    FILTER_STATE own = State_Stopped;
+    EXPECT_EQ(VFW_S_STATE_INTERMEDIATE, g.camera->GetState(0, &own));
+    EXPECT_EQ(State_Running, own);
+    EXPECT_EQ(delivered, Stats().delivered);
+    EXPECT_EQ(0, Stats().inReceive);
+
+    // Pause and Stop settle it, at once.
+    EXPECT_TRUE(SUCCEEDED(g.control->Pause()));
+    EXPECT_EQ(VFW_S_CANT_CUE, g.control->GetState(0, &state));
+    EXPECT_EQ(State_Paused, state);
+    EXPECT_EQ(S_OK, g.control->Stop());
+    EXPECT_EQ(S_OK, g.control->GetState(0, &state));
+    EXPECT_EQ(State_Stopped, state);
+    EXPECT_EQ(0, Stats().threads);
+}

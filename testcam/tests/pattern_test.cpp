@@ -128,10 +128,11 @@ TEST(Pattern, SquareMovesEveryFrameAndWraps) {
         LONG x = pattern.SquareX(frame);
         EXPECT_GE(x, 0);
         EXPECT_LE(x, 160);
-        if (pattern.SquareX(frame + 1) > x)
+        if (pattern.SquareX(frame + 1) > x) {
             EXPECT_GE(pattern.SquareX(frame + 1) - x, 2);
-        else
+        } else {
             EXPECT_NE(pattern.SquareX(frame + 1), x);
+        }
     }
 }
 
@@ -144,9 +145,11 @@ TEST(Pattern, OddSizesStayInsideTheImage) {
         ASSERT_TRUE(pattern.Init(f, false));
         const size_t size = ImageSize(f);
         std::vector<BYTE> image(size + 64, 0xA5);
-        for (ULONGLONG frame : {0ull, 7ull, 99999999ull})
+        for (ULONGLONG frame : {0ull, 7ull, 99999999ull}) {
             pattern.Render(image.data(), frame);
-        for (size_t i = size; i < image.size(); ++i)
+        }
+        for (size_t i = size; i < image.size(); ++i) {
             ASSERT_EQ(0xA5, image[i]) << f.width << "x" << f.height;
+        }
     }
 }

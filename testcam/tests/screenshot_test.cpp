@@ -31,8 +31,9 @@ struct Shot {
 // painted, even where another test's window happens to cover it on the shared display.
 bool Photograph(HWND window, Shot& shot) {
     RECT client;
-    if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0)
+    if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0) {
         return false;
+    }
     shot.width = client.right;
     shot.height = client.bottom;
     BITMAPINFO info = {};
@@ -64,8 +65,9 @@ bool Photograph(HWND window, Shot& shot) {
 // A bottom-up 24-bit BMP; the build turns it into PNG for people to look at.
 void Save(const Shot& shot, const char* path) {
     FILE* file = fopen(path, "wb");
-    if (!file)
+    if (!file) {
         return;
+    }
     DWORD stride = (static_cast<DWORD>(shot.width) * 3 + 3) & ~3u;
     DWORD imageSize = stride * static_cast<DWORD>(shot.height);
     BITMAPFILEHEADER fileHeader = {};
@@ -97,8 +99,9 @@ bool Near(DWORD seen, DWORD expected, int tolerance) {
     for (int shift = 0; shift < 24; shift += 8) {
         int a = static_cast<int>((seen >> shift) & 0xFF);
         int b = static_cast<int>((expected >> shift) & 0xFF);
-        if (std::abs(a - b) > tolerance)
+        if (std::abs(a - b) > tolerance) {
             return false;
+        }
     }
     return true;
 }

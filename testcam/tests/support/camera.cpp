@@ -12,11 +12,17 @@ namespace testcam_test {
 namespace {
 
 typedef HRESULT(STDAPICALLTYPE* InstallFn)(BOOL, LPCWSTR);
-typedef HRESULT(STDAPICALLTYPE* CanUnloadFn)();
+// DllCanUnloadNow, DllRegisterServer and DllUnregisterServer.
+typedef HRESULT(STDAPICALLTYPE* PlainFn)();
 
 FARPROC Export(const char* name) {
     HMODULE module = CameraModule();
     return module ? GetProcAddress(module, name) : nullptr;
+}
+
+HRESULT CallPlain(const char* name) {
+    auto fn = reinterpret_cast<PlainFn>(reinterpret_cast<void*>(Export(name)));
+    return fn ? fn() : E_FAIL;
 }
 
 } // namespace
@@ -26,8 +32,9 @@ HMODULE CameraModule() {
         wchar_t path[MAX_PATH];
         DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
         wchar_t* slash = wcsrchr(path, L'\\');
-        if (length == 0 || length >= MAX_PATH || !slash)
+        if (length == 0 || length >= MAX_PATH || !slash) {
             return static_cast<HMODULE>(nullptr);
+        }
         lstrcpynW(slash + 1, L"lookwell_testcam.dll",
                   static_cast<int>(MAX_PATH - (slash + 1 - path)));
         return LoadLibraryW(path);
@@ -39,19 +46,27 @@ TestCamStats Stats() {
     TestCamStats stats = {};
     auto get =
         reinterpret_cast<TestCamGetStatsFn>(reinterpret_cast<void*>(Export("TestCamGetStats")));
-    if (get)
+    if (get) {
         get(&stats);
+    }
     return stats;
 }
 
 HRESULT CameraCanUnloadNow() {
-    auto fn = reinterpret_cast<CanUnloadFn>(reinterpret_cast<void*>(Export("DllCanUnloadNow")));
-    return fn ? fn() : E_FAIL;
+    return CallPlain("DllCanUnloadNow");
 }
 
 HRESULT CameraInstall(BOOL install, const std::wstring& commandLine) {
     auto fn = reinterpret_cast<InstallFn>(reinterpret_cast<void*>(Export("DllInstall")));
     return fn ? fn(install, commandLine.c_str()) : E_FAIL;
+}
+
+HRESULT CameraRegister() {
+    return CallPlain("DllRegisterServer");
+}
+
+HRESULT CameraUnregister() {
+    return CallPlain("DllUnregisterServer");
 }
 
 ScopedCamera::ScopedCamera(const std::wstring& formats, const std::wstring& options) {
@@ -70,13 +85,15 @@ ScopedCamera::~ScopedCamera() {
 IMoniker* FindDevice(const std::wstring& friendlyName) {
     ICreateDevEnum* devenum = nullptr;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ICreateDevEnum, reinterpret_cast<void**>(&devenum))))
+                                IID_ICreateDevEnum, reinterpret_cast<void**>(&devenum)))) {
         return nullptr;
+    }
     IEnumMoniker* devices = nullptr;
     HRESULT hr = devenum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &devices, 0);
     devenum->Release();
-    if (hr != S_OK)
+    if (hr != S_OK) {
         return nullptr;
+    }
     IMoniker* found = nullptr;
     IMoniker* moniker = nullptr;
     while (!found && devices->Next(1, &moniker, nullptr) == S_OK) {
@@ -102,8 +119,9 @@ IMoniker* FindDevice(const std::wstring& friendlyName) {
 HRESULT BindFilter(const std::wstring& friendlyName, IBaseFilter** filter) {
     *filter = nullptr;
     IMoniker* moniker = FindDevice(friendlyName);
-    if (!moniker)
+    if (!moniker) {
         return VFW_E_NOT_FOUND;
+    }
     HRESULT hr =
         moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, reinterpret_cast<void**>(filter));
     moniker->Release();
@@ -112,8 +130,9 @@ HRESULT BindFilter(const std::wstring& friendlyName, IBaseFilter** filter) {
 
 IPin* GetPin(IBaseFilter* filter, const wchar_t* id) {
     IPin* pin = nullptr;
-    if (FAILED(filter->FindPin(id, &pin)))
+    if (FAILED(filter->FindPin(id, &pin))) {
         return nullptr;
+    }
     return pin;
 }
 
@@ -126,8 +145,9 @@ void Pump(DWORD ms) {
             DispatchMessageW(&msg);
         }
         ULONGLONG now = GetTickCount64();
-        if (now >= end)
+        if (now >= end) {
             return;
+        }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
     }
 }
@@ -135,37 +155,45 @@ void Pump(DWORD ms) {
 HRESULT CameraGraph::Open(const std::wstring& cameraName) {
     HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IGraphBuilder, reinterpret_cast<void**>(&graph));
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
         hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
                               IID_ICaptureGraphBuilder2, reinterpret_cast<void**>(&builder));
-    if (SUCCEEDED(hr))
+    }
+    if (SUCCEEDED(hr)) {
         hr = builder->SetFiltergraph(graph);
-    if (SUCCEEDED(hr))
+    }
+    if (SUCCEEDED(hr)) {
         hr = graph->QueryInterface(IID_IMediaControl, reinterpret_cast<void**>(&control));
-    if (SUCCEEDED(hr))
+    }
+    if (SUCCEEDED(hr)) {
         hr = BindFilter(cameraName, &camera);
-    if (SUCCEEDED(hr))
+    }
+    if (SUCCEEDED(hr)) {
         hr = graph->AddFilter(camera, L"Camera");
+    }
     return hr;
 }
 
 HRESULT CameraGraph::AddNullRenderer() {
     HRESULT hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IBaseFilter, reinterpret_cast<void**>(&sink));
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
         hr = graph->AddFilter(sink, L"Sink");
+    }
     return hr;
 }
 
 void CameraGraph::Release() {
-    if (control)
+    if (control) {
         control->Stop();
+    }
     for (IUnknown** p :
          {reinterpret_cast<IUnknown**>(&sink), reinterpret_cast<IUnknown**>(&grabber),
           reinterpret_cast<IUnknown**>(&camera), reinterpret_cast<IUnknown**>(&control),
           reinterpret_cast<IUnknown**>(&builder), reinterpret_cast<IUnknown**>(&graph)}) {
-        if (*p)
+        if (*p) {
             (*p)->Release();
+        }
         *p = nullptr;
     }
 }

@@ -15,6 +15,8 @@ HMODULE CameraModule();
 TestCamStats Stats();
 HRESULT CameraCanUnloadNow();
 HRESULT CameraInstall(BOOL install, const std::wstring& commandLine);
+HRESULT CameraRegister();
+HRESULT CameraUnregister();
 
 // A camera instance registered for the life of the object under a name of its own, so
 // that tests running side by side in one prefix never meet, and nothing is left behind.

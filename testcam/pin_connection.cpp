@@ -1,3 +1,6 @@
+// The pins' connection side: media types, connection and allocator negotiation, the stream
+// configuration and the pin category.
+#include "testcam/enumerator.h"
 #include "testcam/filter.h"
 #include "testcam/mediatype.h"
 
@@ -5,78 +8,33 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace testcam {
 
 namespace {
 
-class TypeEnumerator final : public SingleInterfaceObject<IEnumMediaTypes, &IID_IEnumMediaTypes> {
+// The formats a pin offers, as media types for its type enumerator.
+class FormatList {
 public:
-    TypeEnumerator(std::vector<Format> formats, ULONG position)
-        : formats_(std::move(formats)), position_(position) {}
+    explicit FormatList(std::vector<Format> formats) : formats_(std::move(formats)) {}
 
-    STDMETHODIMP Next(ULONG count, AM_MEDIA_TYPE** types, ULONG* fetched) override {
-        if (!types || (!fetched && count != 1))
-            return E_POINTER;
-        ULONG n = 0;
-        while (n < count && position_ < formats_.size()) {
-            types[n] = CreateMediaType(formats_[position_]);
-            if (!types[n]) {
-                while (n > 0)
-                    DeleteMediaType(types[--n]);
-                if (fetched)
-                    *fetched = 0;
-                return E_OUTOFMEMORY;
-            }
-            ++position_;
-            ++n;
-        }
-        if (fetched)
-            *fetched = n;
-        return n == count ? S_OK : S_FALSE;
+    ULONG Count() const { return static_cast<ULONG>(formats_.size()); }
+    HRESULT Get(ULONG index, AM_MEDIA_TYPE** mt) const {
+        *mt = CreateMediaType(formats_[index]);
+        return *mt ? S_OK : E_OUTOFMEMORY;
     }
-    STDMETHODIMP Skip(ULONG count) override {
-        ULONG left = static_cast<ULONG>(formats_.size()) - position_;
-        if (count > left) {
-            position_ = static_cast<ULONG>(formats_.size());
-            return S_FALSE;
-        }
-        position_ += count;
-        return S_OK;
-    }
-    STDMETHODIMP Reset() override {
-        position_ = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(IEnumMediaTypes** out) override {
-        if (!out)
-            return E_POINTER;
-        try {
-            *out = new TypeEnumerator(formats_, position_);
-        } catch (const std::bad_alloc&) {
-            *out = nullptr;
-            return E_OUTOFMEMORY;
-        }
-        return S_OK;
-    }
+    static void Free(AM_MEDIA_TYPE* mt) { DeleteMediaType(mt); }
 
 private:
     std::vector<Format> formats_;
-    ULONG position_;
 };
+
+using TypeEnumerator =
+    Enumerator<IEnumMediaTypes, &IID_IEnumMediaTypes, AM_MEDIA_TYPE*, FormatList>;
 
 bool FullySpecified(const AM_MEDIA_TYPE& mt) {
     return mt.majortype != GUID_NULL && mt.subtype != GUID_NULL && mt.formattype != GUID_NULL &&
            mt.pbFormat;
-}
-
-LONGLONG QpcNow() {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<LONGLONG>(static_cast<double>(now.QuadPart) * 10000000.0 /
-                                 static_cast<double>(frequency.QuadPart));
 }
 
 } // namespace
@@ -89,20 +47,22 @@ Pin::Pin(Filter* filter, const GUID& category, const wchar_t* name)
 Pin::~Pin() {
     StopStreaming();
     ReleaseConnection();
-    if (wake_)
+    if (wake_) {
         CloseHandle(wake_);
+    }
 }
 
 STDMETHODIMP Pin::QueryInterface(REFIID iid, void** out) {
-    if (!out)
+    if (!out) {
         return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPin)
+    }
+    if (iid == IID_IUnknown || iid == IID_IPin) {
         *out = static_cast<IPin*>(this);
-    else if (iid == IID_IKsPropertySet)
+    } else if (iid == IID_IKsPropertySet) {
         *out = static_cast<IKsPropertySet*>(this);
-    else if (iid == IID_IAMStreamConfig && filter_->config().streamConfig)
+    } else if (iid == IID_IAMStreamConfig && filter_->config().streamConfig) {
         *out = static_cast<IAMStreamConfig*>(this);
-    else {
+    } else {
         *out = nullptr;
         return E_NOINTERFACE;
     }
@@ -120,10 +80,11 @@ STDMETHODIMP_(ULONG) Pin::Release() {
 
 bool Pin::OfferedFormats(std::vector<Format>& out) const {
     try {
-        if (chosen_)
+        if (chosen_) {
             out.assign(1, current_);
-        else
+        } else {
             out = filter_->config().formats;
+        }
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -131,39 +92,47 @@ bool Pin::OfferedFormats(std::vector<Format>& out) const {
 }
 
 STDMETHODIMP Pin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
-    if (!receiver)
+    if (!receiver) {
         return E_POINTER;
+    }
     AutoLock serial(filter_->stateLock());
     AutoLock lock(filter_->lock());
-    if (peer_)
+    if (peer_) {
         return VFW_E_ALREADY_CONNECTED;
-    if (filter_->state() != State_Stopped)
+    }
+    if (filter_->state() != State_Stopped) {
         return VFW_E_NOT_STOPPED;
+    }
     std::vector<Format> offered;
-    if (!OfferedFormats(offered))
+    if (!OfferedFormats(offered)) {
         return E_OUTOFMEMORY;
+    }
 
     if (mt && FullySpecified(*mt)) {
         for (const Format& f : offered) {
             bool topDown = false;
-            if (MatchesFormat(*mt, f, &topDown))
+            if (MatchesFormat(*mt, f, &topDown)) {
                 return TryConnect(receiver, *mt, f, topDown);
+            }
         }
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
 
     // Our own types in order of preference, then those the receiver proposes.
     for (const Format& f : offered) {
-        if (mt && !AllowsFormat(*mt, f))
+        if (mt && !AllowsFormat(*mt, f)) {
             continue;
+        }
         AM_MEDIA_TYPE type;
         HRESULT hr = InitMediaType(f, &type);
-        if (FAILED(hr))
+        if (FAILED(hr)) {
             return hr;
+        }
         hr = TryConnect(receiver, type, f, false);
         FreeMediaTypeContents(type);
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             return hr;
+        }
     }
     IEnumMediaTypes* types = nullptr;
     if (SUCCEEDED(receiver->EnumMediaTypes(&types))) {
@@ -180,8 +149,9 @@ STDMETHODIMP Pin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
             DeleteMediaType(type);
         }
         types->Release();
-        if (SUCCEEDED(hr))
+        if (SUCCEEDED(hr)) {
             return hr;
+        }
     }
     return VFW_E_NO_ACCEPTABLE_TYPES;
 }
@@ -189,8 +159,9 @@ STDMETHODIMP Pin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
 HRESULT Pin::TryConnect(IPin* receiver, const AM_MEDIA_TYPE& mt, const Format& format,
                         bool topDown) {
     HRESULT hr = receiver->ReceiveConnection(this, &mt);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     IMemInputPin* input = nullptr;
     hr = receiver->QueryInterface(IID_IMemInputPin, reinterpret_cast<void**>(&input));
     if (SUCCEEDED(hr)) {
@@ -207,8 +178,9 @@ HRESULT Pin::TryConnect(IPin* receiver, const AM_MEDIA_TYPE& mt, const Format& f
     } else {
         hr = VFW_E_NO_TRANSPORT;
     }
-    if (input)
+    if (input) {
         input->Release();
+    }
     if (FAILED(hr)) {
         ReleaseConnection();
         receiver->Disconnect();
@@ -227,8 +199,9 @@ HRESULT ConfigureAllocator(IMemAllocator* allocator, const ALLOCATOR_PROPERTIES&
     props.cbAlign = std::max<long>(props.cbAlign, 1);
     ALLOCATOR_PROPERTIES actual = {};
     HRESULT hr = allocator->SetProperties(&props, &actual);
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     return actual.cbBuffer >= static_cast<long>(imageSize) && actual.cBuffers > 0 ? S_OK : E_FAIL;
 }
 
@@ -252,11 +225,13 @@ HRESULT Pin::DecideAllocator(IMemInputPin* input, const Format& format) {
     }
     HRESULT hr = CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC_SERVER,
                                   IID_IMemAllocator, reinterpret_cast<void**>(&allocator));
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         return hr;
+    }
     hr = ConfigureAllocator(allocator, wanted, size);
-    if (SUCCEEDED(hr))
+    if (SUCCEEDED(hr)) {
         hr = input->NotifyAllocator(allocator, FALSE);
+    }
     if (FAILED(hr)) {
         allocator->Release();
         return hr;
@@ -289,28 +264,33 @@ STDMETHODIMP Pin::ReceiveConnection(IPin*, const AM_MEDIA_TYPE*) {
 STDMETHODIMP Pin::Disconnect() {
     AutoLock serial(filter_->stateLock());
     AutoLock lock(filter_->lock());
-    if (filter_->state() != State_Stopped)
+    if (filter_->state() != State_Stopped) {
         return VFW_E_NOT_STOPPED;
-    if (!peer_)
+    }
+    if (!peer_) {
         return S_FALSE;
+    }
     ReleaseConnection();
     return S_OK;
 }
 
 STDMETHODIMP Pin::ConnectedTo(IPin** pin) {
-    if (!pin)
+    if (!pin) {
         return E_POINTER;
+    }
     AutoLock lock(filter_->lock());
     *pin = peer_;
-    if (!peer_)
+    if (!peer_) {
         return VFW_E_NOT_CONNECTED;
+    }
     peer_->AddRef();
     return S_OK;
 }
 
 STDMETHODIMP Pin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
-    if (!mt)
+    if (!mt) {
         return E_POINTER;
+    }
     AutoLock lock(filter_->lock());
     if (!peer_) {
         memset(mt, 0, sizeof(*mt));
@@ -320,8 +300,9 @@ STDMETHODIMP Pin::ConnectionMediaType(AM_MEDIA_TYPE* mt) {
 }
 
 STDMETHODIMP Pin::QueryPinInfo(PIN_INFO* info) {
-    if (!info)
+    if (!info) {
         return E_POINTER;
+    }
     info->pFilter = filter_;
     filter_->AddRef();
     info->dir = PINDIR_OUTPUT;
@@ -330,50 +311,54 @@ STDMETHODIMP Pin::QueryPinInfo(PIN_INFO* info) {
 }
 
 STDMETHODIMP Pin::QueryDirection(PIN_DIRECTION* dir) {
-    if (!dir)
+    if (!dir) {
         return E_POINTER;
+    }
     *dir = PINDIR_OUTPUT;
     return S_OK;
 }
 
 STDMETHODIMP Pin::QueryId(LPWSTR* id) {
-    if (!id)
+    if (!id) {
         return E_POINTER;
+    }
     size_t bytes = (wcslen(name_) + 1) * sizeof(WCHAR);
     *id = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
-    if (!*id)
+    if (!*id) {
         return E_OUTOFMEMORY;
+    }
     memcpy(*id, name_, bytes);
     return S_OK;
 }
 
 STDMETHODIMP Pin::QueryAccept(const AM_MEDIA_TYPE* mt) {
-    if (!mt)
+    if (!mt) {
         return E_POINTER;
+    }
     AutoLock lock(filter_->lock());
     std::vector<Format> offered;
-    if (!OfferedFormats(offered))
+    if (!OfferedFormats(offered)) {
         return E_OUTOFMEMORY;
-    for (const Format& f : offered)
-        if (MatchesFormat(*mt, f, nullptr))
+    }
+    for (const Format& f : offered) {
+        if (SelectsFormat(*mt, f, nullptr)) {
             return S_OK;
+        }
+    }
     return S_FALSE;
 }
 
 STDMETHODIMP Pin::EnumMediaTypes(IEnumMediaTypes** out) {
-    if (!out)
+    if (!out) {
         return E_POINTER;
+    }
     AutoLock lock(filter_->lock());
     *out = nullptr;
     std::vector<Format> offered;
-    if (!OfferedFormats(offered))
-        return E_OUTOFMEMORY;
-    try {
-        *out = new TypeEnumerator(std::move(offered), 0);
-    } catch (const std::bad_alloc&) {
+    if (!OfferedFormats(offered)) {
         return E_OUTOFMEMORY;
     }
-    return S_OK;
+    return NewObject<TypeEnumerator>(out, FormatList(std::move(offered)), 0u);
 }
 
 STDMETHODIMP Pin::QueryInternalConnections(IPin**, ULONG*) {
@@ -401,47 +386,59 @@ STDMETHODIMP Pin::Set(REFGUID set, DWORD, void*, DWORD, void*, DWORD) {
 
 STDMETHODIMP Pin::Get(REFGUID set, DWORD id, void*, DWORD, void* data, DWORD dataSize,
                       DWORD* returned) {
-    if (set != AMPROPSETID_Pin)
+    if (set != AMPROPSETID_Pin) {
         return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY)
+    }
+    if (id != AMPROPERTY_PIN_CATEGORY) {
         return E_PROP_ID_UNSUPPORTED;
-    if (!data)
+    }
+    if (!data) {
         return E_POINTER;
-    if (dataSize < sizeof(GUID))
+    }
+    if (dataSize < sizeof(GUID)) {
         return E_UNEXPECTED;
+    }
     memcpy(data, &category_, sizeof(GUID));
-    if (returned)
+    if (returned) {
         *returned = sizeof(GUID);
+    }
     return S_OK;
 }
 
 STDMETHODIMP Pin::QuerySupported(REFGUID set, DWORD id, DWORD* support) {
-    if (set != AMPROPSETID_Pin)
+    if (set != AMPROPSETID_Pin) {
         return E_PROP_SET_UNSUPPORTED;
-    if (id != AMPROPERTY_PIN_CATEGORY)
+    }
+    if (id != AMPROPERTY_PIN_CATEGORY) {
         return E_PROP_ID_UNSUPPORTED;
-    if (support)
+    }
+    if (support) {
         *support = KSPROPERTY_SUPPORT_GET;
+    }
     return S_OK;
 }
 
 STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
-    if (!mt)
+    if (!mt) {
         return E_POINTER;
+    }
     AutoLock serial(filter_->stateLock());
     AutoLock lock(filter_->lock());
-    if (filter_->state() != State_Stopped)
+    if (filter_->state() != State_Stopped) {
         return VFW_E_NOT_STOPPED;
+    }
     const Format* match = nullptr;
     bool topDown = false;
     for (const Format& f : filter_->config().formats) {
-        if (MatchesFormat(*mt, f, &topDown)) {
+        if (SelectsFormat(*mt, f, &topDown)) {
             match = &f;
             break;
         }
     }
-    if (!match)
-        return VFW_E_INVALIDMEDIATYPE;
+    // What the platform's capture filters answer for a type they cannot deliver.
+    if (!match) {
+        return E_FAIL;
+    }
     if (!peer_) {
         current_ = *match;
         topDown_ = topDown;
@@ -454,17 +451,27 @@ STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
     }
     // Connected already: the graph reconnects the pin with the new format, if the peer takes it.
     IFilterGraph* graph = filter_->graph();
-    if (!graph)
+    if (!graph) {
         return VFW_E_NOT_IN_GRAPH;
-    if (peer_->QueryAccept(mt) != S_OK)
+    }
+    // The peer is asked about the type the pin will connect with, not the caller's sketch of it.
+    AM_MEDIA_TYPE own;
+    HRESULT hr = InitMediaType(*match, &own);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    bool accepted = peer_->QueryAccept(&own) == S_OK;
+    FreeMediaTypeContents(own);
+    if (!accepted) {
         return VFW_E_INVALIDMEDIATYPE;
+    }
     Format previous = current_;
     bool previousTopDown = topDown_;
     bool previousChosen = chosen_;
     current_ = *match;
     topDown_ = topDown;
     chosen_ = true;
-    HRESULT hr = graph->Reconnect(this);
+    hr = graph->Reconnect(this);
     if (FAILED(hr)) {
         current_ = previous;
         topDown_ = previousTopDown;
@@ -474,8 +481,9 @@ STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
 }
 
 STDMETHODIMP Pin::GetFormat(AM_MEDIA_TYPE** mt) {
-    if (!mt)
+    if (!mt) {
         return E_POINTER;
+    }
     AutoLock lock(filter_->lock());
     if (peer_) {
         *mt = static_cast<AM_MEDIA_TYPE*>(CoTaskMemAlloc(sizeof(AM_MEDIA_TYPE)));
@@ -490,23 +498,29 @@ STDMETHODIMP Pin::GetFormat(AM_MEDIA_TYPE** mt) {
 }
 
 STDMETHODIMP Pin::GetNumberOfCapabilities(int* count, int* size) {
-    if (!count || !size)
+    if (!count || !size) {
         return E_POINTER;
+    }
     *count = static_cast<int>(filter_->config().formats.size());
     *size = filter_->config().capsSize;
     return S_OK;
 }
 
 STDMETHODIMP Pin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
-    if (!mt || !caps)
-        return E_POINTER;
+    // The index comes first, as in the platform's capture filters: a caller looking for the end
+    // may pass no buffers.
     const std::vector<Format>& formats = filter_->config().formats;
-    if (index < 0 || static_cast<size_t>(index) >= formats.size())
+    if (index < 0 || static_cast<size_t>(index) >= formats.size()) {
         return S_FALSE;
+    }
+    if (!mt || !caps) {
+        return E_POINTER;
+    }
     const Format& f = formats[static_cast<size_t>(index)];
     *mt = CreateMediaType(f);
-    if (!*mt)
+    if (!*mt) {
         return E_OUTOFMEMORY;
+    }
     // The caller sized `caps` from GetNumberOfCapabilities: never write past that.
     VIDEO_STREAM_CONFIG_CAPS full;
     FillCaps(f, &full);
@@ -515,131 +529,6 @@ STDMETHODIMP Pin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
     memcpy(caps, &full, copied);
     memset(caps + copied, 0, reported - copied);
     return S_OK;
-}
-
-HRESULT Pin::StartStreaming() {
-    if (!peer_ || thread_)
-        return S_OK;
-    if (!wake_ || !pattern_.Init(current_, topDown_))
-        return E_OUTOFMEMORY;
-    HRESULT hr = allocator_->Commit();
-    if (FAILED(hr))
-        return hr;
-    InterlockedExchange(&stopRequested_, 0);
-    ResetEvent(wake_);
-    ThreadStarted();
-    thread_ = CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
-    if (!thread_) {
-        hr = HRESULT_FROM_WIN32(GetLastError());
-        ThreadEnded();
-        allocator_->Decommit();
-        return hr;
-    }
-    return S_OK;
-}
-
-void Pin::StopStreaming() {
-    if (!thread_)
-        return;
-    InterlockedExchange(&stopRequested_, 1);
-    SetEvent(wake_);
-    // Releases a GetBuffer that waits for a free buffer.
-    allocator_->Decommit();
-    WaitForSingleObject(thread_, INFINITE);
-    CloseHandle(thread_);
-    thread_ = nullptr;
-}
-
-void Pin::Wake() {
-    if (wake_)
-        SetEvent(wake_);
-}
-
-DWORD WINAPI Pin::ThreadProc(void* param) {
-    HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    static_cast<Pin*>(param)->Stream();
-    if (SUCCEEDED(hr))
-        CoUninitialize();
-    ThreadEnded();
-    return 0;
-}
-
-void Pin::Stream() {
-    const LONGLONG interval = DeliveryInterval(current_);
-    const DWORD size = ImageSize(current_);
-    ULONGLONG frame = 0;
-    LONG lastRun = 0;
-    REFERENCE_TIME due = 0;
-    bool discontinuity = true;
-    bool halted = false;
-
-    while (!stopRequested_) {
-        REFERENCE_TIME start = 0;
-        IReferenceClock* clock = nullptr;
-        LONG run = 0;
-        FILTER_STATE state = filter_->Snapshot(&start, &clock, &run);
-        // Stamps are stream times on the graph's clock; with no clock the frames go unstamped.
-        const bool stamped = clock != nullptr;
-        REFERENCE_TIME now = QpcNow();
-        if (clock) {
-            clock->GetTime(&now);
-            clock->Release();
-        }
-        if (state != State_Running || (halted && run == lastRun)) {
-            WaitForSingleObject(wake_, INFINITE);
-            continue;
-        }
-        if (run != lastRun) {
-            // A new run: the first frame is due when the stream starts, not before.
-            lastRun = run;
-            halted = false;
-            discontinuity = true;
-            due = stamped ? std::max(now, start) : now;
-        }
-        if (now < due) {
-            WaitForSingleObject(wake_, static_cast<DWORD>((due - now + 9999) / 10000));
-            continue;
-        }
-        // Fell behind by more than a frame: drop the missed ones rather than burst.
-        if (now - due > interval)
-            due = now;
-
-        IMediaSample* sample = nullptr;
-        if (FAILED(allocator_->GetBuffer(&sample, nullptr, nullptr, 0))) {
-            // Decommitted by Stop; the loop's condition ends the thread.
-            WaitForSingleObject(wake_, 10);
-            continue;
-        }
-        BYTE* data = nullptr;
-        if (FAILED(sample->GetPointer(&data)) || sample->GetSize() < static_cast<long>(size)) {
-            sample->Release();
-            halted = true;
-            continue;
-        }
-        LONGLONG drawStart = QpcNow();
-        pattern_.Render(data, frame);
-        LONGLONG drawTime = QpcNow() - drawStart;
-        sample->SetActualDataLength(static_cast<long>(size));
-        sample->SetSyncPoint(TRUE);
-        sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
-        if (stamped) {
-            REFERENCE_TIME t0 = due - start;
-            REFERENCE_TIME t1 = t0 + interval;
-            sample->SetTime(&t0, &t1);
-        } else {
-            sample->SetTime(nullptr, nullptr);
-        }
-        ReceiveStarted();
-        HRESULT hr = input_->Receive(sample);
-        ReceiveEnded(drawTime);
-        sample->Release();
-        // Downstream refused (S_FALSE or an error): nothing more until the next run.
-        if (hr != S_OK)
-            halted = true;
-        ++frame;
-        discontinuity = false;
-        due += interval;
-    }
 }
 
 } // namespace testcam
