@@ -1,5 +1,6 @@
 #include "ui/lookwell_dlg.h"
 
+#include "about/about_dlg.h"
 #include "framework/app.h"
 
 #include <algorithm>
@@ -9,6 +10,7 @@ CLookwellDlg::CLookwellDlg(CWnd* pParent) : CDialog(IDD, pParent) {
 }
 
 BEGIN_MESSAGE_MAP(CLookwellDlg, CDialog)
+ON_WM_SYSCOMMAND()
 ON_WM_CLOSE()
 END_MESSAGE_MAP()
 
@@ -53,6 +55,16 @@ BOOL CLookwellDlg::OnInitDialog() {
     SendDlgItemMessage(IDC_FORMAT_LIST, CB_SETDROPPEDWIDTH, nDroppedWidth);
 
     return TRUE;
+}
+
+void CLookwellDlg::OnSysCommand(UINT nID, LPARAM) {
+    // The system uses a system command's low four bits itself; the rest names the item.
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+    } else {
+        Default();
+    }
 }
 
 void CLookwellDlg::OnOK() {

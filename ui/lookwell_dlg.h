@@ -36,6 +36,7 @@ protected:
     void OnOK() override;
     void OnCancel() override;
 
+    void OnSysCommand(UINT nID, LPARAM lParam);
     void OnClose();
 
     DECLARE_MESSAGE_MAP()
