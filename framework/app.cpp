@@ -30,6 +30,7 @@ int CWinApp::ExitInstance() {
 
 void CWinApp::SetCurrentHandles(HINSTANCE hInstance) {
     m_hInstance = hInstance;
+    AfxSetModuleHandles(hInstance, hInstance);
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         DWORD nLength =
@@ -71,11 +72,6 @@ CWinApp* AfxGetApp() {
 
 CWnd* AfxGetMainWnd() {
     return g_pApp != nullptr ? g_pApp->m_pMainWnd : nullptr;
-}
-
-HINSTANCE AfxGetResourceHandle() {
-    return g_pApp != nullptr && g_pApp->m_hInstance != nullptr ? g_pApp->m_hInstance
-                                                               : ::GetModuleHandleW(nullptr);
 }
 
 const wchar_t* AfxGetAppName() {

@@ -1,6 +1,7 @@
 // The application: one global object, started by the framework's entry point.
 #pragma once
 
+#include "framework/module.h"
 #include "framework/wnd.h"
 
 class CWinApp : public CCmdTarget {
@@ -24,7 +25,8 @@ public:
     void OnHelp();
     virtual void WinHelp(DWORD_PTR dwData, UINT nCmd);
 
-    // Sets the instance handle and the names derived from the executable's file name.
+    // Sets the module's handles, both to hInstance, and the names derived from the
+    // executable's file name.
     void SetCurrentHandles(HINSTANCE hInstance);
 
     HINSTANCE m_hInstance = nullptr;
@@ -41,7 +43,6 @@ private:
 
 CWinApp* AfxGetApp();
 CWnd* AfxGetMainWnd();
-HINSTANCE AfxGetResourceHandle();
 const wchar_t* AfxGetAppName();
 
 // The framework's start: names the application, runs InitInstance, returns the exit code.

@@ -1,6 +1,7 @@
 #include "framework/dialog.h"
 
 #include "framework/app.h"
+#include "framework/module.h"
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
     : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
@@ -153,6 +154,19 @@ INT_PTR CDialog::HandleInitDialog(HWND hWnd) {
         CenterWindow();
     }
     return bResult;
+}
+
+// Here rather than in wnd.cpp: the framework's windows are its dialogs. DWLP_USER alone proves
+// nothing, since any dialog may keep a value there; only a window of this thread that runs our
+// dialog procedure holds its object there (a window of another process might run a procedure
+// at the same address).
+CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
+    if (hWnd == nullptr || ::GetWindowThreadProcessId(hWnd, nullptr) != ::GetCurrentThreadId() ||
+        ::GetWindowLongPtrW(hWnd, DWLP_DLGPROC) !=
+            reinterpret_cast<LONG_PTR>(&CDialog::DialogProc)) {
+        return nullptr;
+    }
+    return reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hWnd, DWLP_USER));
 }
 
 INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -39,6 +39,9 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
+    // Knows a framework window by its dialog procedure.
+    friend CWnd* CWnd::FromHandlePermanent(HWND hWnd);
+
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleInitDialog(HWND hWnd);
     void CenterWindow();

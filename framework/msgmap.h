@@ -41,7 +41,7 @@ protected:                                                                      
         return GetThisMessageMap();                                                                \
     }                                                                                              \
     const CMessageMap* theClass::GetThisMessageMap() {                                             \
-        using ThisClass = theClass;                                                                \
+        using ThisClass [[maybe_unused]] = theClass; /* unused by an empty map */                  \
         using TheBaseClass = baseClass;                                                            \
         static const CMessageMapEntry entries[] = {
 

@@ -1,6 +1,6 @@
 #include "framework/str.h"
 
-#include "framework/app.h"
+#include "framework/module.h"
 
 #include <cstdarg>
 #include <cwchar>

@@ -8,6 +8,12 @@ class CWnd : public CCmdTarget {
 public:
     HWND m_hWnd = nullptr;
 
+    // The framework object of one of this thread's framework windows; null for any other
+    // window, and for a framework window before its initialisation or after its end.
+    static CWnd* FromHandlePermanent(HWND hWnd);
+    // The parent window, for a popup its owner, as a framework object (see above).
+    CWnd* GetParent() const { return FromHandlePermanent(::GetParent(m_hWnd)); }
+
     HWND GetDlgItem(int nID) const { return ::GetDlgItem(m_hWnd, nID); }
     LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const {
         return ::SendMessageW(m_hWnd, message, wParam, lParam);

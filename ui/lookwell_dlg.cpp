@@ -1,5 +1,6 @@
 #include "ui/lookwell_dlg.h"
 
+#include "about/about_dlg.h"
 #include "capture/subtype_names.h"
 #include "framework/app.h"
 
@@ -10,6 +11,7 @@ CLookwellDlg::CLookwellDlg(CWnd* pParent) : CDialog(IDD, pParent) {
 }
 
 BEGIN_MESSAGE_MAP(CLookwellDlg, CDialog)
+ON_WM_SYSCOMMAND()
 ON_WM_PAINT()
 ON_WM_QUERYDRAGICON()
 ON_WM_CLOSE()
@@ -80,6 +82,16 @@ BOOL CLookwellDlg::OnInitDialog() {
         ShowMessage(L"Failed to find capture devices.");
     }
     return TRUE;
+}
+
+void CLookwellDlg::OnSysCommand(UINT nID, LPARAM) {
+    // The system uses a system command's low four bits itself; the rest names the item.
+    if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+        CAboutDlg dlgAbout;
+        dlgAbout.DoModal();
+    } else {
+        Default();
+    }
 }
 
 void CLookwellDlg::OnOK() {

@@ -65,6 +65,7 @@ protected:
     void OnOK() override;
     void OnCancel() override;
 
+    void OnSysCommand(UINT nID, LPARAM lParam);
     void OnPaint();
     HCURSOR OnQueryDragIcon();
     void OnClose();
