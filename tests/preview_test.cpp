@@ -151,6 +151,8 @@ TEST_F(Preview, EveryFailedStageLeavesNothingAndANewBuildCanFollow) {
         // Wine's video renderer takes no YUY2: VFW_E_CANNOT_CONNECT.
         {0x000B0217, 1, [] {}},
         {0x000C0005, 0, failCall(GraphStandIn::QueryVideoWindow)},
+        // A graph still changing state after the bounded wait: VFW_S_STATE_INTERMEDIATE.
+        {0x000D0237, 0, [&camera] { SetCameraValue(camera.name(), L"Options", L"stuckrun"); }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
@@ -159,6 +161,7 @@ TEST_F(Preview, EveryFailedStageLeavesNothingAndANewBuildCanFollow) {
         pOverride.reset();
         standIn.Uninstall();
         SetCameraValue(camera.name(), L"Formats", L"RGB24:160x120@30,YUY2:160x120@30");
+        SetCameraValue(camera.name(), L"Options", L"");
         ExpectNothingLeft();
         ASSERT_EQ(0u, dlg.BuildPreviewGraph(nEntry, 0));
         dlg.StopPreview();

@@ -1,6 +1,7 @@
 // Lookwell.exe itself, started as a process of its own.
 #include "res/resource.h"
 #include "support/dialog_test.h"
+#include "support/camera.h"
 #include "support/lookwell_process.h"
 
 #include <gtest/gtest.h>
@@ -54,5 +55,36 @@ TEST(Startup, EscAndOkLeaveItRunningTheSystemMenusCloseEndsIt) {
     EXPECT_TRUE(::IsWindowVisible(hMain));
 
     ::PostMessageW(hMain, WM_SYSCOMMAND, SC_CLOSE, 0);
+    EXPECT_EQ(0u, lookwell.WaitForExit(10000));
+}
+
+TEST(Startup, PreviewsAPictureThatChangesAndEndsCleanlyFromAPreview) {
+    testcam_test::ScopedCamera camera(L"RGB24:320x240@30");
+    LookwellProcess lookwell;
+    ASSERT_TRUE(lookwell.Started());
+    HWND hMain = lookwell.WaitForMainWindow();
+    ASSERT_NE(nullptr, hMain);
+    HWND hButton = ::GetDlgItem(hMain, IDC_PREVIEW_BUTTON);
+    ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(hButton));
+    EXPECT_EQ(L"Stop", WindowText(hButton));
+    EXPECT_EQ(L"Lookwell  55296000[bit/s] RGB24", WindowText(hMain));
+
+    // The moving square and the counter change between frames.
+    ::SetForegroundWindow(hMain);
+    RECT rcFrame = WindowRect(::GetDlgItem(hMain, IDC_PREVIEW));
+    PumpMessagesFor(500);
+    std::vector<DWORD> first = ScreenPixels(rcFrame);
+    PumpMessagesFor(300);
+    std::vector<DWORD> second = ScreenPixels(rcFrame);
+    ASSERT_EQ(320u * 240u, first.size());
+    EXPECT_NE(first, second);
+
+    ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(hButton));
+    EXPECT_EQ(L"Pre\nview", WindowText(hButton));
+    ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(hButton));
+    ::PostMessageW(hMain, WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, lookwell.WaitForExit(10000));
 }

@@ -70,3 +70,36 @@ std::wstring ModuleFolder() {
     std::wstring folder(path);
     return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
+
+std::vector<DWORD> ScreenPixels(const RECT& rc) {
+    std::vector<DWORD> pixels;
+    int cx = rc.right - rc.left;
+    int cy = rc.bottom - rc.top;
+    if (cx <= 0 || cy <= 0) {
+        return pixels;
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = cx;
+    info.bmiHeader.biHeight = -cy; // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC hScreen = ::GetDC(nullptr);
+    HDC hMemory = ::CreateCompatibleDC(hScreen);
+    void* pBits = nullptr;
+    HBITMAP hDib = ::CreateDIBSection(hMemory, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    if (hDib != nullptr) {
+        HGDIOBJ hOld = ::SelectObject(hMemory, hDib);
+        if (::BitBlt(hMemory, 0, 0, cx, cy, hScreen, rc.left, rc.top, SRCCOPY)) {
+            ::GdiFlush();
+            const DWORD* p = static_cast<const DWORD*>(pBits);
+            pixels.assign(p, p + static_cast<size_t>(cx) * static_cast<size_t>(cy));
+        }
+        ::SelectObject(hMemory, hOld);
+        ::DeleteObject(hDib);
+    }
+    ::DeleteDC(hMemory);
+    ::ReleaseDC(nullptr, hScreen);
+    return pixels;
+}

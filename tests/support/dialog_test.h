@@ -22,6 +22,10 @@ std::vector<std::wstring> ComboTexts(HWND hCombo);
 // The position of the first entry with that text, or -1.
 int ComboFind(HWND hCombo, const std::wstring& text);
 
+// The pixels of a rectangle of the screen, 0x00RRGGBB, top row first: what the display shows
+// there, whichever process drew it.
+std::vector<DWORD> ScreenPixels(const RECT& rc);
+
 // The folder of the running test executable, with a trailing backslash.
 std::wstring ModuleFolder();
 
