@@ -291,6 +291,76 @@ void BenchPreview() {
     testcam_test::Pump(50);
 }
 
+// Starts the executable next to this one and times it until its first window is visible; then
+// closes it. -1 when it showed nothing.
+double StartToWindowMs(const wchar_t* pszExe) {
+    wchar_t szPath[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, szPath, MAX_PATH);
+    std::wstring command(szPath);
+    command = L"\"" + command.substr(0, command.find_last_of(L'\\') + 1) + pszExe + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    double t0 = NowMs();
+    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &si, &pi)) {
+        return -1.0;
+    }
+    struct Search {
+        DWORD pid;
+        HWND hFound;
+    } search{pi.dwProcessId, nullptr};
+    double tShown = WaitMs(t0, [&search] {
+        ::EnumWindows(
+            [](HWND hWnd, LPARAM lParam) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(lParam);
+                DWORD pid = 0;
+                ::GetWindowThreadProcessId(hWnd, &pid);
+                if (pid == s->pid && ::IsWindowVisible(hWnd)) {
+                    s->hFound = hWnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.hFound != nullptr;
+    });
+    if (search.hFound != nullptr) {
+        ::PostMessageW(search.hFound, WM_CLOSE, 0, 0);
+    }
+    if (::WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) {
+        ::TerminateProcess(pi.hProcess, 1);
+    }
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    return tShown;
+}
+
+void BenchStart() {
+    std::printf("\nProcess start to main window shown, medians of 7\n");
+    std::printf("%-22s %10s %10s %7s\n", "test cameras", "ours ms", "floor ms", "ratio");
+    for (int nCameras : {1, 8}) {
+        std::vector<std::unique_ptr<testcam_test::ScopedCamera>> cameras;
+        for (int i = 0; i < nCameras; ++i) {
+            cameras.push_back(std::make_unique<testcam_test::ScopedCamera>(FormatList(64)));
+        }
+        std::vector<double> ours;
+        std::vector<double> floor;
+        for (int run = 0; run < 8; ++run) {
+            double nOurs = StartToWindowMs(L"Lookwell.exe");
+            double nFloor = StartToWindowMs(L"lookwell_bare_dialog.exe");
+            if (run > 0) {
+                ours.push_back(nOurs);
+                floor.push_back(nFloor);
+            }
+        }
+        CString strLabel;
+        strLabel.Format(L"%d x 64 formats", nCameras);
+        std::printf("%-22ls %10.1f %10.1f %7.3f\n", static_cast<const wchar_t*>(strLabel),
+                    Median(ours), Median(floor), Median(ours) / Median(floor));
+    }
+}
+
 } // namespace
 
 int wmain() {
@@ -300,5 +370,6 @@ int wmain() {
     }
     BenchEnumeration();
     BenchPreview();
+    BenchStart();
     return 0;
 }
