@@ -4,6 +4,7 @@
 #include "app/lookwell_app.h"
 #include "support/apartment.h"
 #include "support/camera.h"
+#include "support/lookwell_process.h"
 #include "ui/lookwell_dlg.h"
 
 #include <algorithm>
@@ -294,45 +295,21 @@ void BenchPreview() {
 // Starts the executable next to this one and times it until its first window is visible; then
 // closes it. -1 when it showed nothing.
 double StartToWindowMs(const wchar_t* pszExe) {
-    wchar_t szPath[MAX_PATH];
-    ::GetModuleFileNameW(nullptr, szPath, MAX_PATH);
-    std::wstring command(szPath);
-    command = L"\"" + command.substr(0, command.find_last_of(L'\\') + 1) + pszExe + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi{};
     double t0 = NowMs();
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &si, &pi)) {
+    LookwellProcess process(pszExe);
+    if (!process.Started()) {
         return -1.0;
     }
-    struct Search {
-        DWORD pid;
-        HWND hFound;
-    } search{pi.dwProcessId, nullptr};
-    double tShown = WaitMs(t0, [&search] {
-        ::EnumWindows(
-            [](HWND hWnd, LPARAM lParam) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(lParam);
-                DWORD pid = 0;
-                ::GetWindowThreadProcessId(hWnd, &pid);
-                if (pid == s->pid && ::IsWindowVisible(hWnd)) {
-                    s->hFound = hWnd;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.hFound != nullptr;
+    HWND hShown = nullptr;
+    double tShown = WaitMs(t0, [&] {
+        std::vector<HWND> windows = process.Windows();
+        hShown = windows.empty() ? nullptr : windows.front();
+        return hShown != nullptr;
     });
-    if (search.hFound != nullptr) {
-        ::PostMessageW(search.hFound, WM_CLOSE, 0, 0);
+    if (hShown != nullptr) {
+        ::PostMessageW(hShown, WM_CLOSE, 0, 0);
     }
-    if (::WaitForSingleObject(pi.hProcess, 10000) != WAIT_OBJECT_0) {
-        ::TerminateProcess(pi.hProcess, 1);
-    }
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
+    process.WaitForExit(10000);
     return tShown;
 }
 
