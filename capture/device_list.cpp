@@ -7,6 +7,7 @@
 #include <memory>
 
 StageResult CLookwellDlg::EnumerateDevices() {
+    HWND hDevices = GetDlgItem(IDC_DEVICE_LIST); // once: a server round trip under Wine
     DWORD nStage = 0;
     {
         // Released in reverse order: graph builder, class enumerator, device enumerator.
@@ -25,7 +26,7 @@ StageResult CLookwellDlg::EnumerateDevices() {
                                       IID_ICaptureGraphBuilder2, pBuilder.Out()) != S_OK) {
             nStage = 4;
         } else {
-            SendDlgItemMessage(IDC_DEVICE_LIST, CB_RESETCONTENT);
+            ::SendMessageW(hDevices, CB_RESETCONTENT, 0, 0);
             CString strName;
             int nPosition = 0;
             for (;;) {
@@ -35,18 +36,18 @@ StageResult CLookwellDlg::EnumerateDevices() {
                     break;
                 }
                 if (pMoniker != nullptr) {
-                    AddDevice(pMoniker, pBuilder, nPosition, strName);
+                    AddDevice(hDevices, pMoniker, pBuilder, nPosition, strName);
                 }
                 ++nPosition;
             }
         }
     }
-    LRESULT nCount = SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCOUNT);
+    LRESULT nCount = ::SendMessageW(hDevices, CB_GETCOUNT, 0, 0);
     return MakeStageResult(nStage, static_cast<DWORD>(nCount));
 }
 
-void CLookwellDlg::AddDevice(IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder, int nPosition,
-                             CString& strName) {
+void CLookwellDlg::AddDevice(HWND hDevices, IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder,
+                             int nPosition, CString& strName) {
     CComRef<IPropertyBag> pBag;
     if (pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, pBag.Out()) != S_OK) {
         return;
@@ -72,12 +73,11 @@ void CLookwellDlg::AddDevice(IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder
         return;
     }
     pFormats->m_nMonikerPosition = nPosition;
-    LRESULT nIndex =
-        SendDlgItemMessage(IDC_DEVICE_LIST, CB_ADDSTRING, 0,
-                           reinterpret_cast<LPARAM>(static_cast<const wchar_t*>(strName)));
+    LRESULT nIndex = ::SendMessageW(hDevices, CB_ADDSTRING, 0,
+                                    reinterpret_cast<LPARAM>(static_cast<const wchar_t*>(strName)));
     if (nIndex >= 0) {
-        SendDlgItemMessage(IDC_DEVICE_LIST, CB_SETITEMDATA, static_cast<WPARAM>(nIndex),
-                           reinterpret_cast<LPARAM>(pFormats.release()));
+        ::SendMessageW(hDevices, CB_SETITEMDATA, static_cast<WPARAM>(nIndex),
+                       reinterpret_cast<LPARAM>(pFormats.release()));
     }
 }
 
@@ -111,35 +111,38 @@ std::unique_ptr<VideoFormatArray> CLookwellDlg::CollectFormats(IAMStreamConfig* 
 }
 
 void CLookwellDlg::SelectDevice(int nDeviceIndex, int nFormatIndex) {
-    int nDevices = static_cast<int>(SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCOUNT));
+    // The handles once: under Wine every GetDlgItem is a round trip to the server, which for a
+    // long format list cost more than everything else here together.
+    HWND hDevices = GetDlgItem(IDC_DEVICE_LIST);
+    HWND hFormats = GetDlgItem(IDC_FORMAT_LIST);
+    int nDevices = static_cast<int>(::SendMessageW(hDevices, CB_GETCOUNT, 0, 0));
     if (nDevices <= 0 || nDeviceIndex < 0 || nDeviceIndex >= nDevices) {
         return;
     }
-    SendDlgItemMessage(IDC_DEVICE_LIST, CB_SETCURSEL, static_cast<WPARAM>(nDeviceIndex));
-    ::EnableWindow(GetDlgItem(IDC_DEVICE_LIST), TRUE);
+    ::SendMessageW(hDevices, CB_SETCURSEL, static_cast<WPARAM>(nDeviceIndex), 0);
+    ::EnableWindow(hDevices, TRUE);
 
     const VideoFormatArray* pFormats = GetDeviceFormats(nDeviceIndex);
-    // Filled with drawing off and room made first: Wine's list box otherwise repaints and
-    // grows its storage with every entry, which costs more than reading the device did.
-    SendDlgItemMessage(IDC_FORMAT_LIST, WM_SETREDRAW, FALSE);
-    SendDlgItemMessage(IDC_FORMAT_LIST, CB_RESETCONTENT);
+    // Filled with drawing off and room made first, not redrawn and regrown entry by entry.
+    ::SendMessageW(hFormats, WM_SETREDRAW, FALSE, 0);
+    ::SendMessageW(hFormats, CB_RESETCONTENT, 0, 0);
     // An entry whose formats were freed shows an empty format list.
     int nFormats = pFormats != nullptr ? pFormats->GetSize() : 0;
-    SendDlgItemMessage(IDC_FORMAT_LIST, CB_INITSTORAGE, static_cast<WPARAM>(nFormats),
-                       static_cast<LPARAM>(nFormats) * 64);
+    ::SendMessageW(hFormats, CB_INITSTORAGE, static_cast<WPARAM>(nFormats),
+                   static_cast<LPARAM>(nFormats) * 64);
     CString strEntry;
     for (int i = 0; i < nFormats; ++i) {
         GetFormatEntryText((*pFormats)[i], strEntry);
-        SendDlgItemMessage(IDC_FORMAT_LIST, CB_ADDSTRING, 0,
-                           reinterpret_cast<LPARAM>(static_cast<const wchar_t*>(strEntry)));
+        ::SendMessageW(hFormats, CB_ADDSTRING, 0,
+                       reinterpret_cast<LPARAM>(static_cast<const wchar_t*>(strEntry)));
     }
+    ::SendMessageW(hFormats, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(hFormats, nullptr, TRUE);
 
-    SendDlgItemMessage(IDC_FORMAT_LIST, WM_SETREDRAW, TRUE);
-    ::InvalidateRect(GetDlgItem(IDC_FORMAT_LIST), nullptr, TRUE);
-    int nEntries = static_cast<int>(SendDlgItemMessage(IDC_FORMAT_LIST, CB_GETCOUNT));
+    int nEntries = static_cast<int>(::SendMessageW(hFormats, CB_GETCOUNT, 0, 0));
     if (nEntries > 0 && nFormatIndex < nEntries) {
-        SendDlgItemMessage(IDC_FORMAT_LIST, CB_SETCURSEL, static_cast<WPARAM>(nFormatIndex));
-        ::EnableWindow(GetDlgItem(IDC_FORMAT_LIST), TRUE);
+        ::SendMessageW(hFormats, CB_SETCURSEL, static_cast<WPARAM>(nFormatIndex), 0);
+        ::EnableWindow(hFormats, TRUE);
     }
 }
 
@@ -154,11 +157,12 @@ VideoFormatArray* CLookwellDlg::GetDeviceFormats(int nDeviceIndex) const {
 }
 
 void CLookwellDlg::FreeDeviceList() {
-    int nDevices = static_cast<int>(SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCOUNT));
+    HWND hDevices = GetDlgItem(IDC_DEVICE_LIST);
+    int nDevices = static_cast<int>(::SendMessageW(hDevices, CB_GETCOUNT, 0, 0));
     for (int i = 0; i < nDevices; ++i) {
         VideoFormatArray* pFormats = GetDeviceFormats(i);
         // Cleared first, so that no later use or second free can reach the deleted array.
-        SendDlgItemMessage(IDC_DEVICE_LIST, CB_SETITEMDATA, static_cast<WPARAM>(i), 0);
+        ::SendMessageW(hDevices, CB_SETITEMDATA, static_cast<WPARAM>(i), 0);
         delete pFormats;
     }
 }

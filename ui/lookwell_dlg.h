@@ -83,8 +83,8 @@ private:
     // The formats that device entry nDeviceIndex owns; null when it has none (freed, or no
     // such entry).
     VideoFormatArray* GetDeviceFormats(int nDeviceIndex) const;
-    void AddDevice(IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder, int nPosition,
-                   CString& strName);
+    void AddDevice(HWND hDevices, IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder,
+                   int nPosition, CString& strName);
     static std::unique_ptr<VideoFormatArray> CollectFormats(IAMStreamConfig* pConfig);
     // The record at those positions, or false when the lists have none there.
     bool GetFormat(int nDeviceIndex, int nFormatIndex, VideoFormat& format) const;
