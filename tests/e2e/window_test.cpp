@@ -134,8 +134,9 @@ TEST_F(E2eWindow, ClosingDuringAPreviewStopsTheCameraBeforeTheProcessEndsWithCod
         ::PostMessageW(Main(), WM_CLOSE, 0, 0); // as the close box sends it
         EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
         threads = Lookwell().CameraThreads();
-        EXPECT_EQ(0, threads.nRunningAtExit) << "streaming threads that the process's end killed";
+        EXPECT_EQ(0, threads.nRunningAtExit);
         EXPECT_EQ(threads.nStarted, threads.nEnded);
+        EXPECT_FALSE(threads.bLoadedAtExit) << "camera objects left when the process ended";
         EXPECT_TRUE(Lookwell().UnhandledExceptions().empty());
     }
 }

@@ -114,8 +114,14 @@ void CLookwellSession::OnEvent(const DEBUG_EVENT& event, DWORD& dwContinue) {
             if (EndsWithNoCase(path, L"\\lookwell_testcam.dll")) {
                 m_nCameraBase = reinterpret_cast<ULONG_PTR>(event.u.LoadDll.lpBaseOfDll);
                 m_nCameraEnd = m_nCameraBase + CameraImageSize();
+                m_bCameraLoaded = true;
             }
             ::CloseHandle(event.u.LoadDll.hFile);
+        }
+        break;
+    case UNLOAD_DLL_DEBUG_EVENT:
+        if (reinterpret_cast<ULONG_PTR>(event.u.UnloadDll.lpBaseOfDll) == m_nCameraBase) {
+            m_bCameraLoaded = false;
         }
         break;
     case CREATE_THREAD_DEBUG_EVENT: {
@@ -149,8 +155,8 @@ void CLookwellSession::OnEvent(const DEBUG_EVENT& event, DWORD& dwContinue) {
         break;
     }
     case EXIT_PROCESS_DEBUG_EVENT:
-        // Threads that the end of the process killed report no end of their own.
         m_threads.nRunningAtExit = static_cast<int>(m_cameraThreads.size());
+        m_threads.bLoadedAtExit = m_bCameraLoaded;
         break;
     default:
         break;

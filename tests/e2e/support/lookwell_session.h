@@ -38,6 +38,9 @@ public:
         int nEnded = 0;
         // Still running when the process reported its end; -1 while it has not.
         int nRunningAtExit = -1;
+        // Whether the DLL was still loaded then: COM lets go of it only once every object of
+        // it is released. Threads that the process's end kills still report their ends.
+        bool bLoadedAtExit = false;
     };
     CCameraThreads CameraThreads() const;
     // Exceptions that the process did not handle (second chance), as "code at address".
@@ -56,6 +59,7 @@ private:
     mutable std::mutex m_lock;
     ULONG_PTR m_nCameraBase = 0;
     ULONG_PTR m_nCameraEnd = 0;
+    bool m_bCameraLoaded = false;
     std::vector<DWORD> m_cameraThreads; // running ones
     CCameraThreads m_threads;
     std::vector<std::string> m_unhandled;
