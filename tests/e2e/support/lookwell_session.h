@@ -39,7 +39,8 @@ public:
         // Still running when the process reported its end; -1 while it has not.
         int nRunningAtExit = -1;
         // Whether the DLL was still loaded then: COM lets go of it only once every object of
-        // it is released. Threads that the process's end kills still report their ends.
+        // it is released. In Wine the threads that the end of a process kills still report
+        // their ends.
         bool bLoadedAtExit = false;
     };
     CCameraThreads CameraThreads() const;
