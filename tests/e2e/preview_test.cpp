@@ -108,6 +108,7 @@ TEST_F(E2ePreview, ACopyNamedPrPausesOneSecondAfterTheStartAndResumesASecondLate
     EXPECT_LE(stills[0].first, 2000u) << timeline;
     EXPECT_GE(stills[0].second - stills[0].first, 700u) << timeline;
     EXPECT_LE(stills[0].second - stills[0].first, 1800u) << timeline;
+    EXPECT_TRUE(IsLive()) << "still the camera's picture";
 
     ::PostMessageW(Main(), WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, Lookwell().WaitForExit(10000));

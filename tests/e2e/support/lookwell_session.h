@@ -27,7 +27,6 @@ public:
     // The process's visible top-level windows.
     std::vector<HWND> Windows() const;
     DWORD ProcessId() const { return m_dwProcessId; }
-    HANDLE Process() const { return m_hProcess; }
 
     // The exit code, or STILL_ACTIVE when the process did not end in time.
     DWORD WaitForExit(DWORD milliseconds);
