@@ -34,6 +34,12 @@ TEST_F(E2ePreview, StartsPausesZoomsAndStopsAsAPersonUsesIt) {
     Click(Centre(Frame()));
     EXPECT_TRUE(IsLive());
 
+    // Beside the picture, in the window's empty corner above it, a double click zooms nothing.
+    DoubleClick(POINT{Frame().right - 5, Frame().top - 10});
+    ::Sleep(::GetDoubleClickTime() + 300);
+    EXPECT_EQ(320, Width(Frame()));
+    EXPECT_TRUE(IsLive());
+
     // The picture's middle, and its top band: points there lie above the frame in the video
     // window's own coordinates, which the renderer hands on with the click.
     for (LONG nFromTop : {120L, 6L}) {
