@@ -1,0 +1,182 @@
+#include "support/e2e_test.h"
+
+#include <dshow.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+std::vector<std::wstring> PlatformDeviceNames() {
+    std::vector<std::wstring> names;
+    ICreateDevEnum* pDevEnum = nullptr;
+    IEnumMoniker* pMonikers = nullptr;
+    if (::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
+                           IID_ICreateDevEnum, reinterpret_cast<void**>(&pDevEnum)) != S_OK) {
+        return names;
+    }
+    if (pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pMonikers, 0) == S_OK) {
+        IMoniker* pMoniker = nullptr;
+        while (pMonikers->Next(1, &pMoniker, nullptr) == S_OK) {
+            IPropertyBag* pBag = nullptr;
+            if (pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
+                                        reinterpret_cast<void**>(&pBag)) == S_OK) {
+                VARIANT name;
+                ::VariantInit(&name);
+                if (pBag->Read(L"FriendlyName", &name, nullptr) == S_OK && name.vt == VT_BSTR) {
+                    names.push_back(name.bstrVal);
+                }
+                ::VariantClear(&name);
+                pBag->Release();
+            }
+            pMoniker->Release();
+        }
+        pMonikers->Release();
+    }
+    pDevEnum->Release();
+    return names;
+}
+
+std::wstring VersionText(const std::wstring& exePath, const wchar_t* pszKey) {
+    DWORD nSize = ::GetFileVersionInfoSizeW(exePath.c_str(), nullptr);
+    std::vector<BYTE> data(nSize);
+    void* pText = nullptr;
+    UINT nLength = 0;
+    std::wstring path = std::wstring(L"\\StringFileInfo\\040904b0\\") + pszKey;
+    if (nSize == 0 || !::GetFileVersionInfoW(exePath.c_str(), 0, nSize, data.data()) ||
+        !::VerQueryValueW(data.data(), path.c_str(), &pText, &nLength) || nLength == 0) {
+        return L"";
+    }
+    return static_cast<const wchar_t*>(pText);
+}
+
+void CEndToEndTest::TearDown() {
+    if (HasFailure()) {
+        m_shots.emplace_back("screen", CScreenShot::OfScreen());
+        const ::testing::TestInfo* pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(pInfo->test_suite_name()) + "." + pInfo->name();
+        std::wstring folder = ModuleFolder() + L"e2e-screenshots\\";
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        int nShot = 0;
+        for (const auto& [label, shot] : m_shots) {
+            char file[200];
+            std::snprintf(file, sizeof(file), "%s-%02d-%s.bmp", name.c_str(), ++nShot,
+                          label.c_str());
+            shot.Save(folder + std::wstring(file, file + std::strlen(file)));
+        }
+        std::printf("Screenshots of this failure: e2e-screenshots/%s-*.bmp in the build folder\n",
+                    name.c_str());
+    }
+    m_pLookwell.reset();
+}
+
+::testing::AssertionResult CEndToEndTest::Launch(const std::wstring& exeName) {
+    m_pLookwell = std::make_unique<CLookwellSession>(exeName);
+    if (!m_pLookwell->WaitForWindow()) {
+        return ::testing::AssertionFailure() << "no ready main window in 15 s";
+    }
+    return ::testing::AssertionSuccess();
+}
+
+RECT CEndToEndTest::Frame() const {
+    return WindowRect(Item(IDC_PREVIEW));
+}
+
+bool CEndToEndTest::HasCaption(const wchar_t* pszCaption) const {
+    return WindowText(Item(IDC_PREVIEW_BUTTON)) == pszCaption;
+}
+
+::testing::AssertionResult CEndToEndTest::Start() {
+    return Press([this] { return HasCaption(L"Stop"); });
+}
+
+::testing::AssertionResult CEndToEndTest::Stop() {
+    return Press([this] { return HasCaption(L"Pre\nview"); });
+}
+
+CScreenShot CEndToEndTest::Shoot(const char* pszLabel) {
+    CScreenShot shot = CScreenShot::Of(Frame());
+    // A wait that shoots again and again keeps its last shot only, and a long run its last
+    // steps: they tell what went wrong.
+    if (!m_shots.empty() && m_shots.back().first == pszLabel) {
+        m_shots.back().second = shot;
+    } else {
+        m_shots.emplace_back(pszLabel, shot);
+    }
+    if (m_shots.size() > 16) {
+        m_shots.pop_front();
+    }
+    return shot;
+}
+
+::testing::AssertionResult CEndToEndTest::IsLive() {
+    // The camera's own picture, not a repaint of the frame around it, must move.
+    CScreenShot first;
+    if (!WaitUntil([&] { return MisplacedBars(first = Shoot("live-first")).empty(); }, 3000)) {
+        return ::testing::AssertionFailure() << "no picture: " << MisplacedBars(first);
+    }
+    bool bMoved = WaitUntil(
+        [&] {
+            ::Sleep(100); // three frames at 30 per second
+            CScreenShot next = Shoot("live-next");
+            return next != first && MisplacedBars(next).empty();
+        },
+        3000);
+    if (bMoved) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the picture stood still for 3 s";
+}
+
+::testing::AssertionResult CEndToEndTest::IsFrozen() {
+    CScreenShot last = Shoot("frozen-first");
+    bool bStill = WaitUntil(
+        [&] {
+            ::Sleep(300);
+            CScreenShot next = Shoot("frozen-next");
+            // Still, and still the camera's picture rather than an empty frame.
+            bool bSame = next == last && MisplacedBars(next).empty();
+            last = next;
+            return bSame;
+        },
+        3000);
+    ::Sleep(400);
+    if (bStill && Shoot("frozen-later") == last) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the picture went on moving";
+}
+
+::testing::AssertionResult CEndToEndTest::IsEmptyFrame() {
+    // Windows paints a static black rectangle in the window-frame colour, Wine 8 in the 3-D
+    // dark shadow colour (106, 106, 106).
+    std::vector<DWORD> colours;
+    for (int nIndex : {COLOR_WINDOWFRAME, COLOR_3DDKSHADOW}) {
+        COLORREF c = ::GetSysColor(nIndex);
+        colours.push_back(static_cast<DWORD>(GetRValue(c)) << 16 |
+                          static_cast<DWORD>(GetGValue(c)) << 8 | GetBValue(c));
+    }
+    // Painted a moment after the window was shown or the picture went.
+    CScreenShot shot;
+    if (WaitUntil(
+            [&] {
+                shot = Shoot("empty");
+                return shot.IsUniform() &&
+                       std::find(colours.begin(), colours.end(), shot.At(0, 0)) != colours.end();
+            },
+            3000)) {
+        return ::testing::AssertionSuccess();
+    }
+    char text[80];
+    std::snprintf(text, sizeof(text), "the frame is not empty: %06lX at its top left%s",
+                  shot.At(0, 0), shot.IsUniform() ? "" : ", other colours elsewhere");
+    return ::testing::AssertionFailure() << text;
+}
+
+::testing::AssertionResult CEndToEndTest::ShowsBars() {
+    // The renderer paints a new size with its next frame.
+    std::string misplaced;
+    if (WaitUntil([&] { return (misplaced = MisplacedBars(Shoot("bars"))).empty(); }, 3000)) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << misplaced;
+}

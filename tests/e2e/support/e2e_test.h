@@ -1,0 +1,74 @@
+// A test that drives Lookwell.exe from outside. It keeps the last screenshots it took and, when
+// it fails, saves them with one of the whole screen under e2e-screenshots/ in the build folder.
+#pragma once
+
+#include "res/resource.h"
+#include "support/dialog_test.h"
+#include "support/lookwell_session.h"
+#include "support/screen_shot.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+inline bool SameRect(const RECT& a, const RECT& b) {
+    return ::EqualRect(&a, &b) != FALSE;
+}
+
+// The names of the platform's video input devices, in its order.
+std::vector<std::wstring> PlatformDeviceNames();
+// A text of the executable's version resource, read by the platform.
+std::wstring VersionText(const std::wstring& exePath, const wchar_t* pszKey);
+
+class CEndToEndTest : public ::testing::Test {
+protected:
+    void TearDown() override;
+
+    // Starts the program, or a copy of it, and waits for its window.
+    ::testing::AssertionResult Launch(const std::wstring& exeName = L"Lookwell.exe");
+    CLookwellSession& Lookwell() { return *m_pLookwell; }
+    HWND Main() const { return m_pLookwell->Main(); }
+    HWND Item(int nId) const { return m_pLookwell->Item(nId); }
+    // The picture frame, in screen coordinates.
+    RECT Frame() const;
+
+    // Clicks the preview button and waits until the condition holds.
+    template <class Condition>::testing::AssertionResult Press(Condition condition) {
+        HWND hButton = Item(IDC_PREVIEW_BUTTON);
+        POINT pt = Centre(WindowRect(hButton));
+        Click(pt);
+        if (WaitUntil(condition, 10000)) {
+            return ::testing::AssertionSuccess();
+        }
+        POINT ptCursor{};
+        ::GetCursorPos(&ptCursor);
+        return ::testing::AssertionFailure()
+               << "the button press had no effect in 10 s; clicked at " << pt.x << "," << pt.y
+               << " cursor at " << ptCursor.x << "," << ptCursor.y << " window there "
+               << ::WindowFromPoint(pt) << " button " << hButton << " state "
+               << ::SendMessageW(hButton, BM_GETSTATE, 0, 0) << " foreground "
+               << ::GetForegroundWindow() << " main " << Main();
+    }
+    // A press that starts the preview, or stops it.
+    ::testing::AssertionResult Start();
+    ::testing::AssertionResult Stop();
+    bool HasCaption(const wchar_t* pszCaption) const;
+
+    // The frame as it is on the screen now, kept for a failure report.
+    CScreenShot Shoot(const char* pszLabel);
+    // Shots some frames apart differ inside the frame.
+    ::testing::AssertionResult IsLive();
+    // Once the picture stands still, it stays so.
+    ::testing::AssertionResult IsFrozen();
+    // The frame shows no picture: all of it in the colour of a static black rectangle.
+    ::testing::AssertionResult IsEmptyFrame();
+    // The picture fills the frame with the camera's bars in place.
+    ::testing::AssertionResult ShowsBars();
+
+private:
+    std::unique_ptr<CLookwellSession> m_pLookwell;
+    std::deque<std::pair<std::string, CScreenShot>> m_shots;
+};

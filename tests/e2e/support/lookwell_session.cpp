@@ -1,0 +1,247 @@
+#include "support/lookwell_session.h"
+
+#include "res/resource.h"
+#include "support/camera.h"
+#include "support/dialog_test.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cwctype>
+
+namespace {
+
+bool EndsWithNoCase(const std::wstring& text, const std::wstring& tail) {
+    if (text.size() < tail.size()) {
+        return false;
+    }
+    return std::equal(tail.rbegin(), tail.rend(), text.rbegin(),
+                      [](wchar_t a, wchar_t b) { return std::towlower(a) == std::towlower(b); });
+}
+
+// The camera DLL's extent in memory, from the copy this process loaded of the same file.
+ULONG_PTR CameraImageSize() {
+    auto* pBase = reinterpret_cast<const BYTE*>(testcam_test::CameraModule());
+    if (pBase == nullptr) {
+        return 0;
+    }
+    auto* pDos = reinterpret_cast<const IMAGE_DOS_HEADER*>(pBase);
+    auto* pNt = reinterpret_cast<const IMAGE_NT_HEADERS*>(pBase + pDos->e_lfanew);
+    return pNt->OptionalHeader.SizeOfImage;
+}
+
+// At a person's pace: a press that follows the move at once, or a release that follows the
+// press at once, is now and then lost by Wine while the window is still settling after it was
+// shown (the button sees no click).
+void SendMouse(POINT pt, bool bRight, int nClicks) {
+    ::SetCursorPos(pt.x, pt.y);
+    ::Sleep(50);
+    const DWORD down = bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+    const DWORD up = bRight ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+    for (int i = 0; i < 2 * nClicks; ++i) {
+        INPUT input{};
+        input.type = INPUT_MOUSE;
+        input.mi.dwFlags = i % 2 == 0 ? down : up;
+        ::SendInput(1, &input, sizeof(INPUT));
+        ::Sleep(30); // four events well inside the double-click time
+    }
+}
+
+} // namespace
+
+CLookwellSession::CLookwellSession(const std::wstring& exeName) {
+    m_hStarted = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // A debugger must wait for its events on the thread that started the process.
+    m_watcher =
+        std::thread(&CLookwellSession::Watch, this, L"\"" + ModuleFolder() + exeName + L"\"");
+    ::WaitForSingleObject(m_hStarted, INFINITE);
+}
+
+CLookwellSession::~CLookwellSession() {
+    if (m_hProcess != nullptr && WaitForExit(0) == STILL_ACTIVE) {
+        if (m_hMain != nullptr) {
+            ::PostMessageW(m_hMain, WM_CLOSE, 0, 0);
+        }
+        if (WaitForExit(10000) == STILL_ACTIVE) {
+            ::TerminateProcess(m_hProcess, 99);
+        }
+    }
+    m_watcher.join(); // it ends with the process
+    if (m_hProcess != nullptr) {
+        ::CloseHandle(m_hProcess);
+    }
+    ::CloseHandle(m_hStarted);
+}
+
+void CLookwellSession::Watch(std::wstring commandLine) {
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                          DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &si, &pi)) {
+        ::SetEvent(m_hStarted);
+        return;
+    }
+    ::CloseHandle(pi.hThread);
+    m_hProcess = pi.hProcess;
+    m_dwProcessId = pi.dwProcessId;
+    ::SetEvent(m_hStarted);
+    for (;;) {
+        DEBUG_EVENT event{};
+        if (!::WaitForDebugEvent(&event, INFINITE)) {
+            return;
+        }
+        DWORD dwContinue = DBG_CONTINUE;
+        OnEvent(event, dwContinue);
+        ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, dwContinue);
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+            return;
+        }
+    }
+}
+
+void CLookwellSession::OnEvent(const DEBUG_EVENT& event, DWORD& dwContinue) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    switch (event.dwDebugEventCode) {
+    case CREATE_PROCESS_DEBUG_EVENT:
+        if (event.u.CreateProcessInfo.hFile != nullptr) {
+            ::CloseHandle(event.u.CreateProcessInfo.hFile);
+        }
+        break;
+    case LOAD_DLL_DEBUG_EVENT:
+        if (event.u.LoadDll.hFile != nullptr) {
+            wchar_t path[MAX_PATH] = L"";
+            ::GetFinalPathNameByHandleW(event.u.LoadDll.hFile, path, MAX_PATH, 0);
+            if (EndsWithNoCase(path, L"\\lookwell_testcam.dll")) {
+                m_nCameraBase = reinterpret_cast<ULONG_PTR>(event.u.LoadDll.lpBaseOfDll);
+                m_nCameraEnd = m_nCameraBase + CameraImageSize();
+                m_bCameraLoaded = true;
+            }
+            ::CloseHandle(event.u.LoadDll.hFile);
+        }
+        break;
+    case UNLOAD_DLL_DEBUG_EVENT:
+        if (reinterpret_cast<ULONG_PTR>(event.u.UnloadDll.lpBaseOfDll) == m_nCameraBase) {
+            m_bCameraLoaded = false;
+        }
+        break;
+    case CREATE_THREAD_DEBUG_EVENT: {
+        auto nStart = reinterpret_cast<ULONG_PTR>(event.u.CreateThread.lpStartAddress);
+        if (nStart >= m_nCameraBase && nStart < m_nCameraEnd) {
+            m_cameraThreads.push_back(event.dwThreadId);
+            ++m_threads.nStarted;
+        }
+        break;
+    }
+    case EXIT_THREAD_DEBUG_EVENT: {
+        auto it = std::find(m_cameraThreads.begin(), m_cameraThreads.end(), event.dwThreadId);
+        if (it != m_cameraThreads.end()) {
+            m_cameraThreads.erase(it);
+            ++m_threads.nEnded;
+        }
+        break;
+    }
+    case EXCEPTION_DEBUG_EVENT: {
+        const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+        // The loader's breakpoint belongs to the debugger; everything else to the program.
+        if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
+            dwContinue = DBG_EXCEPTION_NOT_HANDLED;
+        }
+        if (!event.u.Exception.dwFirstChance) {
+            char text[64];
+            std::snprintf(text, sizeof(text), "%08lX at %p", record.ExceptionCode,
+                          record.ExceptionAddress);
+            m_unhandled.push_back(text);
+        }
+        break;
+    }
+    case EXIT_PROCESS_DEBUG_EVENT:
+        m_threads.nRunningAtExit = static_cast<int>(m_cameraThreads.size());
+        m_threads.bLoadedAtExit = m_bCameraLoaded;
+        break;
+    default:
+        break;
+    }
+}
+
+bool CLookwellSession::WaitForWindow(DWORD milliseconds) {
+    if (m_hProcess == nullptr) {
+        return false;
+    }
+    return WaitUntil(
+        [this] {
+            for (HWND hWnd : Windows()) {
+                wchar_t className[16] = L"";
+                ::GetClassNameW(hWnd, className, 16);
+                if (std::wstring(className) == L"#32770" && WindowText(hWnd) == L"Lookwell") {
+                    m_hMain = hWnd;
+                }
+            }
+            // Shown only after its initialisation, which either enables the button or
+            // reports why it cannot.
+            return m_hMain != nullptr && (::IsWindowEnabled(Item(IDC_PREVIEW_BUTTON)) ||
+                                          ::IsWindowVisible(Item(IDC_MESSAGE)));
+        },
+        milliseconds);
+}
+
+std::vector<HWND> CLookwellSession::Windows() const {
+    struct CSearch {
+        DWORD dwProcessId;
+        std::vector<HWND> found;
+    } search{m_dwProcessId, {}};
+    ::EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto* pSearch = reinterpret_cast<CSearch*>(lParam);
+            DWORD dwProcessId = 0;
+            ::GetWindowThreadProcessId(hWnd, &dwProcessId);
+            if (dwProcessId == pSearch->dwProcessId && ::IsWindowVisible(hWnd)) {
+                pSearch->found.push_back(hWnd);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+DWORD CLookwellSession::WaitForExit(DWORD milliseconds) {
+    DWORD dwCode = STILL_ACTIVE;
+    if (m_hProcess != nullptr && ::WaitForSingleObject(m_hProcess, milliseconds) == WAIT_OBJECT_0) {
+        ::GetExitCodeProcess(m_hProcess, &dwCode);
+        // The process object signals before its debugger has seen the last event.
+        WaitUntil([this] { return CameraThreads().nRunningAtExit >= 0; }, 5000);
+    }
+    return dwCode;
+}
+
+CLookwellSession::CCameraThreads CLookwellSession::CameraThreads() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_threads;
+}
+
+std::vector<std::string> CLookwellSession::UnhandledExceptions() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_unhandled;
+}
+
+void Click(POINT pt, bool bRight) {
+    SendMouse(pt, bRight, 1);
+}
+
+void DoubleClick(POINT pt, bool bRight) {
+    SendMouse(pt, bRight, 2);
+}
+
+POINT Centre(const RECT& rc) {
+    return POINT{(rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2};
+}
+
+void SelectEntry(HWND hCombo, int nEntry) {
+    ::SendMessageW(hCombo, CB_SETCURSEL, static_cast<WPARAM>(nEntry), 0);
+    ::SendMessageW(::GetParent(hCombo), WM_COMMAND,
+                   MAKEWPARAM(::GetDlgCtrlID(hCombo), CBN_SELCHANGE),
+                   reinterpret_cast<LPARAM>(hCombo));
+}
+
+int Selection(HWND hCombo) {
+    return static_cast<int>(::SendMessageW(hCombo, CB_GETCURSEL, 0, 0));
+}

@@ -1,0 +1,115 @@
+#include "support/screen_shot.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+CScreenShot CScreenShot::Of(const RECT& rcScreen) {
+    CScreenShot shot;
+    LONG nWidth = rcScreen.right - rcScreen.left;
+    LONG nHeight = rcScreen.bottom - rcScreen.top;
+    if (nWidth <= 0 || nHeight <= 0) {
+        return shot;
+    }
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = nWidth;
+    info.bmiHeader.biHeight = -nHeight; // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC hScreen = ::GetDC(nullptr);
+    HDC hMemory = ::CreateCompatibleDC(hScreen);
+    void* pBits = nullptr;
+    HBITMAP hDib = ::CreateDIBSection(hMemory, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
+    if (hDib != nullptr) {
+        HGDIOBJ hOld = ::SelectObject(hMemory, hDib);
+        if (::BitBlt(hMemory, 0, 0, nWidth, nHeight, hScreen, rcScreen.left, rcScreen.top,
+                     SRCCOPY)) {
+            ::GdiFlush();
+            const DWORD* p = static_cast<const DWORD*>(pBits);
+            shot.m_pixels.reserve(static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight));
+            for (size_t i = 0; i < static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight);
+                 ++i) {
+                shot.m_pixels.push_back(p[i] & 0xFFFFFF);
+            }
+            shot.m_nWidth = nWidth;
+            shot.m_nHeight = nHeight;
+        }
+        ::SelectObject(hMemory, hOld);
+        ::DeleteObject(hDib);
+    }
+    ::DeleteDC(hMemory);
+    ::ReleaseDC(nullptr, hScreen);
+    return shot;
+}
+
+CScreenShot CScreenShot::OfScreen() {
+    return Of(RECT{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)});
+}
+
+bool CScreenShot::IsUniform() const {
+    for (DWORD c : m_pixels) {
+        if (c != m_pixels.front()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CScreenShot::Save(const std::wstring& path) const {
+    FILE* pFile = _wfopen(path.c_str(), L"wb");
+    if (pFile == nullptr) {
+        return false;
+    }
+    DWORD nStride = (static_cast<DWORD>(m_nWidth) * 3 + 3) & ~3u;
+    BITMAPFILEHEADER file{};
+    BITMAPINFOHEADER header{};
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof(file) + sizeof(header);
+    file.bfSize = file.bfOffBits + nStride * static_cast<DWORD>(m_nHeight);
+    header.biSize = sizeof(header);
+    header.biWidth = m_nWidth;
+    header.biHeight = m_nHeight; // bottom row first
+    header.biPlanes = 1;
+    header.biBitCount = 24;
+    bool bOk = std::fwrite(&file, sizeof(file), 1, pFile) == 1 &&
+               std::fwrite(&header, sizeof(header), 1, pFile) == 1;
+    std::vector<BYTE> row(nStride, 0);
+    for (LONG y = m_nHeight - 1; bOk && y >= 0; --y) {
+        for (LONG x = 0; x < m_nWidth; ++x) {
+            DWORD c = At(x, y);
+            size_t i = static_cast<size_t>(x) * 3;
+            row[i] = static_cast<BYTE>(c);
+            row[i + 1] = static_cast<BYTE>(c >> 8);
+            row[i + 2] = static_cast<BYTE>(c >> 16);
+        }
+        bOk = std::fwrite(row.data(), 1, nStride, pFile) == nStride;
+    }
+    return std::fclose(pFile) == 0 && bOk;
+}
+
+std::string MisplacedBars(const CScreenShot& shot) {
+    static const DWORD kBars[8] = {0xFFFFFF, 0xFFFF00, 0x00FFFF, 0x00FF00,
+                                   0xFF00FF, 0xFF0000, 0x0000FF, 0x000000};
+    if (shot.IsEmpty()) {
+        return "no picture";
+    }
+    std::string misplaced;
+    for (int i = 0; i < 8; ++i) {
+        LONG x = (2 * i + 1) * shot.Width() / 16;
+        LONG y = shot.Height() / 3;
+        DWORD seen = shot.At(x, y);
+        bool bNear = true;
+        for (int shift = 0; shift < 24; shift += 8) {
+            int a = static_cast<int>((seen >> shift) & 0xFF);
+            int b = static_cast<int>((kBars[i] >> shift) & 0xFF);
+            bNear = bNear && std::abs(a - b) <= 8; // the renderer's scaling blends a little
+        }
+        if (!bNear) {
+            char text[64];
+            std::snprintf(text, sizeof(text), "bar %d at (%ld, %ld) is %06lX; ", i, x, y, seen);
+            misplaced += text;
+        }
+    }
+    return misplaced;
+}
