@@ -17,15 +17,6 @@ double Seconds() {
     return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-// User and kernel time of the whole process, in 100 ns units.
-LONGLONG ProcessCpu() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    ULARGE_INTEGER k = {{kernel.dwLowDateTime, kernel.dwHighDateTime}};
-    ULARGE_INTEGER u = {{user.dwLowDateTime, user.dwHighDateTime}};
-    return static_cast<LONGLONG>(k.QuadPart + u.QuadPart);
-}
-
 struct Case {
     const wchar_t* format;
     double rate;

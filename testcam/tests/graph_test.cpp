@@ -412,19 +412,6 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(param.param.name);
     });
 
-namespace {
-
-// User and kernel time of the whole process, in 100 ns units.
-LONGLONG ProcessCpu() {
-    FILETIME created, exited, kernel, user;
-    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-    ULARGE_INTEGER k = {{kernel.dwLowDateTime, kernel.dwHighDateTime}};
-    ULARGE_INTEGER u = {{user.dwLowDateTime, user.dwHighDateTime}};
-    return static_cast<LONGLONG>(k.QuadPart + u.QuadPart);
-}
-
-} // namespace
-
 // Measured on Wine 8: the graph's Run answers S_FALSE when it starts from stopped, whatever
 // the camera's Run answers (the renderer's Pause cannot cue yet). Its GetState polls a filter
 // between states until the timeout runs out, then answers VFW_S_STATE_INTERMEDIATE.

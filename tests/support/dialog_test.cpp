@@ -71,6 +71,25 @@ std::wstring ModuleFolder() {
     return folder.substr(0, folder.find_last_of(L'\\') + 1);
 }
 
+std::vector<HWND> VisibleWindowsOf(DWORD dwProcessId) {
+    struct CSearch {
+        DWORD dwProcessId;
+        std::vector<HWND> found;
+    } search{dwProcessId, {}};
+    ::EnumWindows(
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            auto* pSearch = reinterpret_cast<CSearch*>(lParam);
+            DWORD dwOwner = 0;
+            ::GetWindowThreadProcessId(hWnd, &dwOwner);
+            if (dwOwner == pSearch->dwProcessId && ::IsWindowVisible(hWnd)) {
+                pSearch->found.push_back(hWnd);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
 std::vector<DWORD> ScreenPixels(const RECT& rc) {
     std::vector<DWORD> pixels;
     int cx = rc.right - rc.left;

@@ -22,6 +22,9 @@ std::vector<std::wstring> ComboTexts(HWND hCombo);
 // The position of the first entry with that text, or -1.
 int ComboFind(HWND hCombo, const std::wstring& text);
 
+// The visible top-level windows of a process.
+std::vector<HWND> VisibleWindowsOf(DWORD dwProcessId);
+
 // The pixels of a rectangle of the screen, 0x00RRGGBB, top row first: what the display shows
 // there, whichever process drew it.
 std::vector<DWORD> ScreenPixels(const RECT& rc);

@@ -34,24 +34,7 @@ public:
     bool Started() const { return m_bStarted; }
 
     // The process's visible top-level windows.
-    std::vector<HWND> Windows() const {
-        struct Search {
-            DWORD pid;
-            std::vector<HWND> found;
-        } search{m_pi.dwProcessId, {}};
-        ::EnumWindows(
-            [](HWND hWnd, LPARAM lParam) -> BOOL {
-                auto* s = reinterpret_cast<Search*>(lParam);
-                DWORD pid = 0;
-                ::GetWindowThreadProcessId(hWnd, &pid);
-                if (pid == s->pid && ::IsWindowVisible(hWnd)) {
-                    s->found.push_back(hWnd);
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
+    std::vector<HWND> Windows() const { return VisibleWindowsOf(m_pi.dwProcessId); }
 
     HWND WaitForMainWindow() const {
         for (int i = 0; i < 300; ++i) {

@@ -136,6 +136,14 @@ IPin* GetPin(IBaseFilter* filter, const wchar_t* id) {
     return pin;
 }
 
+LONGLONG ProcessCpu() {
+    FILETIME created, exited, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+    ULARGE_INTEGER k = {{kernel.dwLowDateTime, kernel.dwHighDateTime}};
+    ULARGE_INTEGER u = {{user.dwLowDateTime, user.dwHighDateTime}};
+    return static_cast<LONGLONG>(k.QuadPart + u.QuadPart);
+}
+
 void Pump(DWORD ms) {
     ULONGLONG end = GetTickCount64() + ms;
     for (;;) {

@@ -62,6 +62,9 @@ struct CameraGraph {
     void Release();
 };
 
+// User and kernel time of the whole process, in 100 ns units.
+LONGLONG ProcessCpu();
+
 // Dispatches this thread's messages for `ms` milliseconds: the renderer's window lives here.
 void Pump(DWORD ms);
 

@@ -185,22 +185,7 @@ bool CLookwellSession::WaitForWindow(DWORD milliseconds) {
 }
 
 std::vector<HWND> CLookwellSession::Windows() const {
-    struct CSearch {
-        DWORD dwProcessId;
-        std::vector<HWND> found;
-    } search{m_dwProcessId, {}};
-    ::EnumWindows(
-        [](HWND hWnd, LPARAM lParam) -> BOOL {
-            auto* pSearch = reinterpret_cast<CSearch*>(lParam);
-            DWORD dwProcessId = 0;
-            ::GetWindowThreadProcessId(hWnd, &dwProcessId);
-            if (dwProcessId == pSearch->dwProcessId && ::IsWindowVisible(hWnd)) {
-                pSearch->found.push_back(hWnd);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    return VisibleWindowsOf(m_dwProcessId);
 }
 
 DWORD CLookwellSession::WaitForExit(DWORD milliseconds) {

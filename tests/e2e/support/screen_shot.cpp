@@ -1,45 +1,20 @@
 #include "support/screen_shot.h"
 
+#include "support/dialog_test.h"
+
 #include <cstdio>
 #include <cstdlib>
 
 CScreenShot CScreenShot::Of(const RECT& rcScreen) {
     CScreenShot shot;
-    LONG nWidth = rcScreen.right - rcScreen.left;
-    LONG nHeight = rcScreen.bottom - rcScreen.top;
-    if (nWidth <= 0 || nHeight <= 0) {
-        return shot;
-    }
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = nWidth;
-    info.bmiHeader.biHeight = -nHeight; // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    HDC hScreen = ::GetDC(nullptr);
-    HDC hMemory = ::CreateCompatibleDC(hScreen);
-    void* pBits = nullptr;
-    HBITMAP hDib = ::CreateDIBSection(hMemory, &info, DIB_RGB_COLORS, &pBits, nullptr, 0);
-    if (hDib != nullptr) {
-        HGDIOBJ hOld = ::SelectObject(hMemory, hDib);
-        if (::BitBlt(hMemory, 0, 0, nWidth, nHeight, hScreen, rcScreen.left, rcScreen.top,
-                     SRCCOPY)) {
-            ::GdiFlush();
-            const DWORD* p = static_cast<const DWORD*>(pBits);
-            shot.m_pixels.reserve(static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight));
-            for (size_t i = 0; i < static_cast<size_t>(nWidth) * static_cast<size_t>(nHeight);
-                 ++i) {
-                shot.m_pixels.push_back(p[i] & 0xFFFFFF);
-            }
-            shot.m_nWidth = nWidth;
-            shot.m_nHeight = nHeight;
+    shot.m_pixels = ScreenPixels(rcScreen);
+    if (!shot.m_pixels.empty()) {
+        for (DWORD& c : shot.m_pixels) {
+            c &= 0xFFFFFF;
         }
-        ::SelectObject(hMemory, hOld);
-        ::DeleteObject(hDib);
+        shot.m_nWidth = rcScreen.right - rcScreen.left;
+        shot.m_nHeight = rcScreen.bottom - rcScreen.top;
     }
-    ::DeleteDC(hMemory);
-    ::ReleaseDC(nullptr, hScreen);
     return shot;
 }
 
