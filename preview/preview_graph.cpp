@@ -22,11 +22,11 @@ bool AppNameEndsInPr() {
 
 StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) {
     // Positions the lists do not have fail as a device the platform does not have would.
-    const VideoFormatArray* pFormats = nDeviceIndex >= 0 ? GetDeviceFormats(nDeviceIndex) : nullptr;
-    if (pFormats == nullptr || nFormatIndex < 0 || nFormatIndex >= pFormats->GetSize()) {
+    VideoFormat wanted;
+    if (!GetFormat(nDeviceIndex, nFormatIndex, wanted)) {
         return MakeStageResult(4, static_cast<DWORD>(S_FALSE));
     }
-    const VideoFormat wanted = (*pFormats)[nFormatIndex];
+    const int nPosition = GetDeviceFormats(nDeviceIndex)->m_nMonikerPosition;
 
     HRESULT hr = S_OK;
     DWORD nStage = 0;
@@ -47,7 +47,7 @@ StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) 
         } else {
             // The device's own position in the enumeration, which the list position is not
             // once a device ahead of it was left out of the list.
-            for (int i = 0; i <= pFormats->m_nMonikerPosition; ++i) {
+            for (int i = 0; i <= nPosition; ++i) {
                 pMoniker.Release();
                 ULONG nFetched = 0;
                 hr = pClassEnum->Next(1, &pMoniker, &nFetched);
