@@ -58,7 +58,9 @@ TEST(Startup, EscAndOkLeaveItRunningTheSystemMenusCloseEndsIt) {
     EXPECT_EQ(0u, lookwell.WaitForExit(10000));
 }
 
-TEST(Startup, PreviewsAPictureThatChangesAndEndsCleanlyFromAPreview) {
+// Reads the screen back, so it runs on an X display of its own: another test's window on a
+// shared display can cover the frame.
+TEST(StartupOnItsOwnDisplay, PreviewsAPictureThatChangesAndEndsCleanlyFromAPreview) {
     testcam_test::ScopedCamera camera(L"RGB24:320x240@30");
     LookwellProcess lookwell;
     ASSERT_TRUE(lookwell.Started());
@@ -73,12 +75,15 @@ TEST(Startup, PreviewsAPictureThatChangesAndEndsCleanlyFromAPreview) {
     // The moving square and the counter change between frames.
     ::SetForegroundWindow(hMain);
     RECT rcFrame = WindowRect(::GetDlgItem(hMain, IDC_PREVIEW));
-    PumpMessagesFor(500);
+    // A loaded machine may draw the first frames late: look for a change for a few seconds.
     std::vector<DWORD> first = ScreenPixels(rcFrame);
-    PumpMessagesFor(300);
-    std::vector<DWORD> second = ScreenPixels(rcFrame);
     ASSERT_EQ(320u * 240u, first.size());
-    EXPECT_NE(first, second);
+    bool bChanged = false;
+    for (int i = 0; i < 25 && !bChanged; ++i) {
+        PumpMessagesFor(200);
+        bChanged = ScreenPixels(rcFrame) != first;
+    }
+    EXPECT_TRUE(bChanged);
 
     ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
                    reinterpret_cast<LPARAM>(hButton));
