@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -75,15 +76,25 @@ TEST(StartupOnItsOwnDisplay, PreviewsAPictureThatChangesAndEndsCleanlyFromAPrevi
     // The moving square and the counter change between frames.
     ::SetForegroundWindow(hMain);
     RECT rcFrame = WindowRect(::GetDlgItem(hMain, IDC_PREVIEW));
-    // A loaded machine may draw the first frames late: look for a change for a few seconds.
-    std::vector<DWORD> first = ScreenPixels(rcFrame);
+    // A loaded machine may draw late: wait up to 5 s for a drawn picture (the empty frame is
+    // one flat colour), then up to 5 s more for the next one to differ from it.
+    auto waitFor = [](auto condition) {
+        for (int i = 0; i < 25; ++i) {
+            PumpMessagesFor(200);
+            if (condition()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::vector<DWORD> first;
+    ASSERT_TRUE(waitFor([&] {
+        first = ScreenPixels(rcFrame);
+        return std::count(first.begin(), first.end(), first.empty() ? 0 : first[0]) <
+               static_cast<std::ptrdiff_t>(first.size());
+    }));
     ASSERT_EQ(320u * 240u, first.size());
-    bool bChanged = false;
-    for (int i = 0; i < 25 && !bChanged; ++i) {
-        PumpMessagesFor(200);
-        bChanged = ScreenPixels(rcFrame) != first;
-    }
-    EXPECT_TRUE(bChanged);
+    EXPECT_TRUE(waitFor([&] { return ScreenPixels(rcFrame) != first; }));
 
     ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
                    reinterpret_cast<LPARAM>(hButton));
