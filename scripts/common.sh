@@ -6,7 +6,7 @@ export WINEDEBUG=${LOOKWELL_WINEDEBUG:--all}
 # No Mono or Gecko: their install prompts would block a headless run.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 mkdir -p "$build"
-log=$build/lookwell.log
+log=${LOOKWELL_LOG:-$build/lookwell.log}
 
 fail() {
     echo "$(basename "$0"): $*" >&2
@@ -70,7 +70,11 @@ ensure_display() {
     fail "no X server could be started (details in $log)"
 }
 
+# Ends the virtual display and waits for it, so that nothing of ours outlives the script.
 stop_display() {
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null
+        wait "$xvfb_pid" 2>/dev/null
+    fi
     xvfb_pid=""
 }
