@@ -1,4 +1,5 @@
-// The resources as they come out of the resource compiler, read back from the built Lookwell.exe.
+// The resources as they come out of the resource compiler, read back from the built Lookwell.exe,
+// or from the executable LOOKWELL_EXE names (the release package's stripped copy).
 #include "res/resource.h"
 #include "support/dialog_test.h"
 #include "support/resource_reader.h"
@@ -149,7 +150,13 @@ protected:
         return root;
     }
 
-    const std::wstring path = ModuleFolder() + L"Lookwell.exe";
+    static std::wstring ExecutablePath() {
+        wchar_t named[MAX_PATH] = L"";
+        DWORD nLength = ::GetEnvironmentVariableW(L"LOOKWELL_EXE", named, MAX_PATH);
+        return nLength > 0 && nLength < MAX_PATH ? named : ModuleFolder() + L"Lookwell.exe";
+    }
+
+    const std::wstring path = ExecutablePath();
     ResourceFile exe{path};
 };
 
