@@ -4,6 +4,7 @@
 #include "ui/lookwell_dlg.h"
 
 #include <cwctype>
+#include <memory>
 
 namespace {
 
@@ -146,25 +147,35 @@ void CLookwellDlg::ChooseFormat(const VideoFormat& wanted) {
         nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
         return;
     }
+    // Two capabilities may share size, rate and bit rate and differ in subtype only (MJPG and
+    // YUY2 of one size, or two bit rates that both saturate): the one of the chosen subtype
+    // wins, else the first of the four values, so the title never names a subtype that is not
+    // streaming.
+    using MediaTypeHolder = std::unique_ptr<AM_MEDIA_TYPE, void (*)(AM_MEDIA_TYPE*)>;
+    MediaTypeHolder pFirstMatch(nullptr, DeleteMediaType);
     for (int i = 0; i < nCount; ++i) {
         AM_MEDIA_TYPE* pmt = nullptr;
         VIDEO_STREAM_CONFIG_CAPS caps;
         if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
             continue;
         }
-        // The subtype is not compared: of two capabilities that differ only in it, the first.
+        MediaTypeHolder pType(pmt, DeleteMediaType);
         const VIDEOINFOHEADER* pvih = pmt != nullptr ? GetVideoInfo(*pmt) : nullptr;
-        bool bMatch = pvih != nullptr && pvih->bmiHeader.biWidth == wanted.width &&
-                      pvih->bmiHeader.biHeight == wanted.height &&
-                      pvih->AvgTimePerFrame == wanted.frameTime &&
-                      pvih->dwBitRate == wanted.bitRate;
-        if (bMatch) {
-            pConfig->SetFormat(pmt);
+        if (pvih == nullptr || pvih->bmiHeader.biWidth != wanted.width ||
+            pvih->bmiHeader.biHeight != wanted.height ||
+            pvih->AvgTimePerFrame != wanted.frameTime || pvih->dwBitRate != wanted.bitRate) {
+            continue;
         }
-        DeleteMediaType(pmt);
-        if (bMatch) {
+        if (pmt->subtype == wanted.subtype) {
+            pConfig->SetFormat(pmt);
             return;
         }
+        if (pFirstMatch == nullptr) {
+            pFirstMatch = std::move(pType);
+        }
+    }
+    if (pFirstMatch != nullptr) {
+        pConfig->SetFormat(pFirstMatch.get());
     }
 }
 

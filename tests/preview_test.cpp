@@ -78,12 +78,47 @@ TEST_F(Preview, RunsInsideTheFrameInTheChosenFormatAndStopsCleanly) {
         ASSERT_TRUE(ConnectedFormat(dlg, width, height, subtype));
         EXPECT_EQ(160, width);
         EXPECT_EQ(120, height);
-        EXPECT_EQ(MEDIASUBTYPE_RGB32, subtype) << "the first capability of that size and rate";
+        EXPECT_EQ(MEDIASUBTYPE_RGB32, subtype);
         EXPECT_EQ(State_Running, GraphState(dlg));
         EXPECT_GT(FramesDuring(600), 2);
 
         dlg.StopPreview();
         ExpectNothingLeft();
+    }
+}
+
+TEST_F(Preview, StreamsTheChosenSubtypeWhereCapabilitiesShareTheirOtherValues) {
+    struct Case {
+        const wchar_t* listed;
+        const wchar_t* built; // what the camera offers by the build, or null for the same
+        int nFormat;
+        GUID expected;
+    } cases[] = {
+        // A frame time of 0 makes both bit rates 0; at this size both saturate.
+        {L"RGB24:640x480@0,RGB32:640x480@0", nullptr, 1, MEDIASUBTYPE_RGB32},
+        {L"RGB24:4096x4096@60,RGB32:4096x4096@60", nullptr, 1, MEDIASUBTYPE_RGB32},
+        {L"RGB24:4096x4096@60,RGB32:4096x4096@60", nullptr, 0, MEDIASUBTYPE_RGB24},
+        // The chosen subtype gone: the first of the same size, rate and bit rate.
+        {L"YUY2:640x480@0", L"RGB32:640x480@0,RGB24:640x480@0", 0, MEDIASUBTYPE_RGB32},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message()
+                     << ::testing::PrintToString(std::wstring(c.listed)) << " entry " << c.nFormat);
+        ScopedCamera camera(c.listed);
+        ClosingMainWindow window;
+        ASSERT_TRUE(window.Create(IDD_LOOKWELL_DIALOG));
+        int nEntry = ComboFind(window.GetDlgItem(IDC_DEVICE_LIST), camera.name());
+        ASSERT_NE(-1, nEntry);
+        if (c.built != nullptr) {
+            ASSERT_TRUE(SetCameraValue(camera.name(), L"Formats", c.built));
+        }
+        ASSERT_EQ(0u, window.BuildPreviewGraph(nEntry, c.nFormat));
+        LONG width = 0;
+        LONG height = 0;
+        GUID subtype{};
+        EXPECT_TRUE(ConnectedFormat(window, width, height, subtype));
+        EXPECT_EQ(c.expected, subtype);
+        window.StopPreview();
     }
 }
 
