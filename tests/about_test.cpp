@@ -2,6 +2,7 @@
 #include "about/version_info.h"
 #include "app/lookwell_app.h"
 #include "support/dialog_test.h"
+#include "support/main_window.h"
 #include "support/resource_reader.h"
 #include "ui/lookwell_dlg.h"
 
@@ -86,7 +87,7 @@ TEST(AboutBox, OpensOnItsSystemCommandsWithTheVersionOfTheExecutableItRunsAs) {
                                                                 DONT_RESOLVE_DLL_REFERENCES);
         ASSERT_NE(nullptr, hModule);
         AfxSetModuleHandles(hModule, hOwn); // the templates stay the tests' own
-        CLookwellDlg dlg;
+        ClosingMainWindow dlg;
         ASSERT_TRUE(dlg.Create(IDD_LOOKWELL_DIALOG));
         theApp.m_pMainWnd = &dlg;
         g_seen = {};

@@ -4,6 +4,7 @@
 #include "support/camera.h"
 #include "support/com_standin.h"
 #include "support/dialog_test.h"
+#include "support/main_window.h"
 #include "ui/lookwell_dlg.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +32,7 @@ protected:
         return static_cast<int>(::SendMessageW(hCombo, CB_GETCURSEL, 0, 0));
     }
 
-    CLookwellDlg dlg;
+    ClosingMainWindow dlg;
 };
 
 } // namespace
@@ -184,7 +185,9 @@ TEST_F(DeviceList, ChoosingADeviceRefillsItsFormatsAndPutsTheBareTitleBack) {
         EXPECT_EQ(0, Selection(Formats()));
         EXPECT_EQ(pCamera == &first ? 1u : 2u, ComboTexts(Formats()).size());
     }
-    EXPECT_EQ(L"160x120  15.0 RGB32 9216000", FormatEntries(DeviceEntry(second))[0]);
+    std::vector<std::wstring> entries = FormatEntries(DeviceEntry(second));
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(L"160x120  15.0 RGB32 9216000", entries.front());
     RECT rcAfter = WindowRect(dlg.m_hWnd);
     EXPECT_TRUE(::EqualRect(&rcBefore, &rcAfter)) << "no resize";
 }
@@ -195,7 +198,7 @@ TEST(MainWindowCom, AnApartmentItDidNotOpenStaysOpenAfterClosing) {
     for (DWORD dwModel : {COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED}) {
         ASSERT_EQ(S_OK, ::CoInitializeEx(nullptr, dwModel));
         {
-            CLookwellDlg dlg;
+            ClosingMainWindow dlg;
             ASSERT_TRUE(dlg.Create(IDD_LOOKWELL_DIALOG));
             EXPECT_TRUE(::IsWindowVisible(dlg.GetDlgItem(IDC_MESSAGE)));
             EXPECT_FALSE(::IsWindowVisible(dlg.GetDlgItem(IDC_PREVIEW)));

@@ -1,5 +1,6 @@
 // The main window's layout rule on the real dialog template.
 #include "support/dialog_test.h"
+#include "support/main_window.h"
 #include "support/camera.h"
 #include "ui/lookwell_dlg.h"
 
@@ -36,7 +37,7 @@ protected:
 
     // A device to list, so that the window starts idle rather than with a failure text.
     testcam_test::ScopedCamera camera;
-    CLookwellDlg dlg;
+    ClosingMainWindow dlg;
     HWND hPreview = nullptr;
     HWND hMessage = nullptr;
     int top = 0;

@@ -1,6 +1,7 @@
 // The main window's initialisation and its ways of ending, on the real template.
 #include "app/lookwell_app.h"
 #include "support/dialog_test.h"
+#include "support/main_window.h"
 #include "ui/lookwell_dlg.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +17,7 @@ std::wstring MenuText(HMENU hMenu, int nPos) {
 } // namespace
 
 TEST(MainWindow, InitialisesItsMembersIconsAndControls) {
-    CLookwellDlg dlg;
+    ClosingMainWindow dlg;
     ASSERT_TRUE(dlg.Create(IDD_LOOKWELL_DIALOG));
 
     EXPECT_STREQ(L"Lookwell", dlg.m_strTitle);
@@ -47,7 +48,7 @@ TEST(MainWindow, InitialisesItsMembersIconsAndControls) {
 }
 
 TEST(MainWindow, AppendsTheAboutItemToTheSystemMenu) {
-    CLookwellDlg dlg;
+    ClosingMainWindow dlg;
     ASSERT_TRUE(dlg.Create(IDD_LOOKWELL_DIALOG));
     HMENU hMenu = ::GetSystemMenu(dlg.m_hWnd, FALSE);
     int nCount = ::GetMenuItemCount(hMenu);
@@ -59,7 +60,7 @@ TEST(MainWindow, AppendsTheAboutItemToTheSystemMenu) {
 }
 
 TEST(MainWindow, EscAndOkLeaveItOpenOnlyACloseRequestEndsIt) {
-    CLookwellDlg dlg;
+    ClosingMainWindow dlg;
     ASSERT_TRUE(dlg.Create(IDD_LOOKWELL_DIALOG));
     HWND hCancel = dlg.GetDlgItem(IDCANCEL);
     dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
@@ -112,7 +113,7 @@ TEST(MainWindow, HelpCommandReachesTheApplicationsHelp) {
         ::CreateWindowW(L"MS_WINHELP", L"", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
     ASSERT_NE(nullptr, hViewer);
 
-    CLookwellDlg dlg;
+    ClosingMainWindow dlg;
     ASSERT_TRUE(dlg.Create(IDD_LOOKWELL_DIALOG));
     dlg.SendMessage(WM_COMMAND, 0xE146); // ID_HELP
     PumpMessages();

@@ -42,7 +42,7 @@ protected:
         ::KillTimer(dlg.m_hWnd, CLookwellDlg::TIMER_PAUSE_CYCLE);
     }
 
-    CLookwellDlg dlg;
+    ClosingMainWindow dlg;
 };
 
 } // namespace
@@ -134,7 +134,7 @@ TEST_F(Preview, DevicesThatCannotChooseAFormatPreviewInTheirOwn) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
         ScopedCamera camera(L"RGB24:320x240@30,RGB24:160x120@30");
-        CLookwellDlg window;
+        ClosingMainWindow window;
         ASSERT_TRUE(window.Create(IDD_LOOKWELL_DIALOG));
         int nEntry = ComboFind(window.GetDlgItem(IDC_DEVICE_LIST), camera.name());
         ASSERT_NE(-1, nEntry);

@@ -27,7 +27,9 @@ TEST_F(E2eDevices, ARemovedCameraIsNoticedAtTheNextPressAndNoCameraLeftEndsCaptu
     ASSERT_TRUE(Stop());
 
     // The camera previewed goes.
-    bool bSecondListedFirst = ComboTexts(hDevices)[0] == pSecond->name();
+    std::vector<std::wstring> listed = ComboTexts(hDevices);
+    ASSERT_FALSE(listed.empty());
+    bool bSecondListedFirst = listed.front() == pSecond->name();
     std::wstring remaining = bSecondListedFirst ? pSecond->name() : pFirst->name();
     (bSecondListedFirst ? pFirst : pSecond).reset();
     ASSERT_TRUE(

@@ -4,13 +4,6 @@
 
 #include <uuids.h>
 
-ClosingMainWindow::~ClosingMainWindow() {
-    if (m_hWnd != nullptr) {
-        SendMessage(WM_CLOSE);
-        testcam_test::Pump(0); // the Cancel command that the close request posts
-    }
-}
-
 bool SetCameraValue(const std::wstring& camera, const wchar_t* pszValue, const wchar_t* pszText) {
     std::wstring key = L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\" + camera;
     DWORD cbText = static_cast<DWORD>((wcslen(pszText) + 1) * sizeof(wchar_t));

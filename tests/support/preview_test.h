@@ -2,16 +2,10 @@
 #pragma once
 
 #include "support/camera.h"
+#include "support/main_window.h"
 #include "ui/lookwell_dlg.h"
 
 #include <string>
-
-// A main window closed as a user closes it when the test ends, previews and apartment included,
-// so that tests sharing a process each start with the thread's apartment closed.
-class ClosingMainWindow : public CLookwellDlg {
-public:
-    ~ClosingMainWindow() override;
-};
 
 // Changes a value of a camera instance's registry entry, which the camera reads when it is
 // next bound: a device that turns into another one between listing and previewing.
