@@ -10,9 +10,13 @@
 
 class LookwellProcess {
 public:
-    // The executable next to the tests, or another copy of it.
-    explicit LookwellProcess(const std::wstring& exeName = L"Lookwell.exe") {
+    // The executable next to the tests, or another copy of it, with arguments if any.
+    explicit LookwellProcess(const std::wstring& exeName = L"Lookwell.exe",
+                             const std::wstring& arguments = L"") {
         std::wstring command = L"\"" + ModuleFolder() + exeName + L"\"";
+        if (!arguments.empty()) {
+            command += L" " + arguments;
+        }
         STARTUPINFOW si{};
         si.cb = sizeof(si);
         m_bStarted = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
