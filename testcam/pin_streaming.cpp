@@ -3,7 +3,6 @@
 #include "testcam/filter.h"
 #include "testcam/jpeg.h"
 
-#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -128,12 +127,14 @@ void Pin::Stream() {
             continue;
         }
         if (run != lastRun) {
-            // A new run: the first frame is due when the stream starts, not before.
+            // A new run: the sensor's frame goes out at once, stamped with its capture time
+            // relative to the stream's start, which the graph sets ahead of Run: the first
+            // stamps of a run lie before zero, and a renderer shows them at once.
             lastRun = run;
             halted = false;
             discontinuity = true;
             captured = 0;
-            due = stamped ? std::max(now, start) : now;
+            due = now;
         }
         if (now < due) {
             WaitForSingleObject(wake_, static_cast<DWORD>((due - now + 9999) / 10000));

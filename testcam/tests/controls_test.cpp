@@ -8,24 +8,34 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <functional>
+#include <iterator>
 #include <string>
 
 using namespace testcam_test;
 
 namespace {
 
-struct Controls {
-    IAMVideoProcAmp* amp = nullptr;
-    IAMVideoControl* video = nullptr;
-    IPin* pin = nullptr;
+// One call of the contracts, its arguments, and what it answers and reads.
+enum class Call {
+    Range,
+    Get,
+    Set,
+    SetAuto,
+    Caps,
+    SetMode,
+    GetMode,
+    Rates,
+    RateCount,
+    MaxRate,
+    ActualRate
 };
 
 struct ContractCase {
     const char* name;
-    std::function<HRESULT(Controls&, long&)> call; // sets `value` to what it read
+    Call call;
+    long a, b; // property and field, value and flags, mode, capability index and width
     HRESULT expected;
-    long value; // LONG_MIN: not checked
+    long value; // what it read; LONG_MIN: nothing
 };
 
 // The instance's registry value, or LONG_MIN.
@@ -40,231 +50,146 @@ long StoredNumber(const std::wstring& camera, const wchar_t* name) {
     return static_cast<long>(value);
 }
 
-HRESULT Range(Controls& c, long property, int field, long& value) {
+HRESULT Make(const ContractCase& k, IAMVideoProcAmp* amp, IAMVideoControl* video, IPin* pin,
+             long& value) {
     long v[5] = {};
-    HRESULT hr = c.amp->GetRange(property, &v[0], &v[1], &v[2], &v[3], &v[4]);
-    value = v[field];
-    return hr;
-}
-
-HRESULT Rates(Controls& c, long index, SIZE size, int field, long& value) {
-    long count = 0;
     LONGLONG* times = nullptr;
-    HRESULT hr = c.video->GetFrameRateList(c.pin, index, size, &count, &times);
-    value = field < 0 ? count : static_cast<long>(times[field]);
-    CoTaskMemFree(times);
+    LONGLONG time = 0;
+    SIZE size = {k.b, k.b * 3 / 4};
+    HRESULT hr = E_FAIL;
+    switch (k.call) {
+    case Call::Range:
+        hr = amp->GetRange(k.a, &v[0], &v[1], &v[2], &v[3], &v[4]);
+        value = v[k.b];
+        return hr;
+    case Call::Get:
+        return amp->Get(k.a, &value, &v[0]);
+    case Call::Set:
+        return amp->Set(k.a, k.b, VideoProcAmp_Flags_Manual);
+    case Call::SetAuto:
+        return amp->Set(k.a, k.b, VideoProcAmp_Flags_Auto);
+    case Call::Caps:
+        return video->GetCaps(k.a ? pin : nullptr, &value);
+    case Call::SetMode:
+        return video->SetMode(pin, k.a);
+    case Call::GetMode:
+        return video->GetMode(pin, &value);
+    case Call::Rates:
+        hr = video->GetFrameRateList(pin, k.a, size, &v[0], &times);
+        value = SUCCEEDED(hr) ? static_cast<long>(times[0]) : 0;
+        CoTaskMemFree(times);
+        return hr;
+    case Call::RateCount:
+        return video->GetFrameRateList(pin, k.a, size, &value, nullptr);
+    case Call::MaxRate:
+        hr = video->GetMaxAvailableFrameRate(pin, k.a, size, &time);
+        value = static_cast<long>(time);
+        return hr;
+    case Call::ActualRate:
+        return video->GetCurrentActualFrameRate(pin, &time);
+    }
     return hr;
 }
 
 } // namespace
 
-// One camera, the calls in order: each sees what the ones before it set.
+// One camera, the calls in order: each sees what the ones before it set. Capabilities: 0 RGB24
+// 320 x 240 at 30, 1 the same at 15, 2 YUY2 320 x 240 at 60, 3 RGB24 640 x 480 at 30.
 TEST(Controls, ProcAmpAndVideoControlKeepTheirContractsAndPersist) {
-    using P = VideoProcAmpProperty;
-    const long manual = VideoProcAmp_Flags_Manual;
-    const SIZE small = {320, 240};
+    const long brightness = VideoProcAmp_Brightness, contrast = VideoProcAmp_Contrast;
+    const long mirror = VideoControlFlag_FlipHorizontal, none = LONG_MIN;
     const ContractCase cases[] = {
-        {"BrightnessMin",
-         [](Controls& c, long& v) { return Range(c, P::VideoProcAmp_Brightness, 0, v); }, S_OK,
-         -100},
-        {"BrightnessMax",
-         [](Controls& c, long& v) { return Range(c, P::VideoProcAmp_Brightness, 1, v); }, S_OK,
-         100},
-        {"BrightnessStep",
-         [](Controls& c, long& v) { return Range(c, P::VideoProcAmp_Brightness, 2, v); }, S_OK, 1},
-        {"BrightnessDefault",
-         [](Controls& c, long& v) { return Range(c, P::VideoProcAmp_Brightness, 3, v); }, S_OK, 0},
-        {"BrightnessIsManual",
-         [](Controls& c, long& v) { return Range(c, P::VideoProcAmp_Brightness, 4, v); }, S_OK,
-         manual},
-        {"ContrastMax",
-         [](Controls& c, long& v) { return Range(c, P::VideoProcAmp_Contrast, 1, v); }, S_OK, 200},
-        {"ContrastDefault",
-         [](Controls& c, long& v) { return Range(c, P::VideoProcAmp_Contrast, 3, v); }, S_OK, 100},
-        {"HueIsNotOffered",
-         [](Controls& c, long& v) { return Range(c, P::VideoProcAmp_Hue, 0, v); },
-         E_PROP_ID_UNSUPPORTED, LONG_MIN},
-        {"ContrastStartsAtItsDefault",
-         [](Controls& c, long& v) {
-             long f;
-             return c.amp->Get(P::VideoProcAmp_Contrast, &v, &f);
-         },
-         S_OK, 100},
-        {"SetBrightness",
-         [](Controls& c, long& v) {
-             long f;
-             c.amp->Set(P::VideoProcAmp_Brightness, -40, VideoProcAmp_Flags_Manual);
-             return c.amp->Get(P::VideoProcAmp_Brightness, &v, &f);
-         },
-         S_OK, -40},
-        {"BelowTheMinimum",
-         [](Controls& c, long&) {
-             return c.amp->Set(P::VideoProcAmp_Brightness, -101, VideoProcAmp_Flags_Manual);
-         },
-         E_INVALIDARG, LONG_MIN},
-        {"AboveTheMaximum",
-         [](Controls& c, long&) {
-             return c.amp->Set(P::VideoProcAmp_Contrast, 201, VideoProcAmp_Flags_Manual);
-         },
-         E_INVALIDARG, LONG_MIN},
-        {"NoAutomaticMode",
-         [](Controls& c, long&) {
-             return c.amp->Set(P::VideoProcAmp_Contrast, 50, VideoProcAmp_Flags_Auto);
-         },
-         E_INVALIDARG, LONG_MIN},
-        {"RefusedValuesChangeNothing",
-         [](Controls& c, long& v) {
-             long f;
-             return c.amp->Get(P::VideoProcAmp_Brightness, &v, &f);
-         },
-         S_OK, -40},
-        {"SetUnknown",
-         [](Controls& c, long&) {
-             return c.amp->Set(P::VideoProcAmp_Gamma, 1, VideoProcAmp_Flags_Manual);
-         },
-         E_PROP_ID_UNSUPPORTED, LONG_MIN},
-        {"GetUnknown",
-         [](Controls& c, long& v) {
-             long f;
-             return c.amp->Get(P::VideoProcAmp_Sharpness, &v, &f);
-         },
-         E_PROP_ID_UNSUPPORTED, LONG_MIN},
-        {"FlipCaps", [](Controls& c, long& v) { return c.video->GetCaps(c.pin, &v); }, S_OK,
-         VideoControlFlag_FlipHorizontal | VideoControlFlag_FlipVertical},
-        {"CapsNeedAPin", [](Controls& c, long& v) { return c.video->GetCaps(nullptr, &v); },
-         E_POINTER, LONG_MIN},
-        {"ModeStartsPlain", [](Controls& c, long& v) { return c.video->GetMode(c.pin, &v); }, S_OK,
-         0},
-        {"Mirror",
-         [](Controls& c, long& v) {
-             c.video->SetMode(c.pin, VideoControlFlag_FlipHorizontal);
-             return c.video->GetMode(c.pin, &v);
-         },
-         S_OK, VideoControlFlag_FlipHorizontal},
-        {"NoTrigger",
-         [](Controls& c, long&) {
-             return c.video->SetMode(c.pin, VideoControlFlag_ExternalTriggerEnable);
-         },
-         E_INVALIDARG, LONG_MIN},
-        {"RateCountOfASize", [small](Controls& c, long& v) { return Rates(c, 0, small, -1, v); },
-         S_OK, 2},
-        {"FastestFirst", [small](Controls& c, long& v) { return Rates(c, 0, small, 0, v); }, S_OK,
-         333333},
-        {"ThenSlower", [small](Controls& c, long& v) { return Rates(c, 0, small, 1, v); }, S_OK,
-         666667},
-        {"CountAlone",
-         [small](Controls& c, long& v) {
-             return c.video->GetFrameRateList(c.pin, 0, small, &v, nullptr);
-         },
-         S_OK, 2},
-        {"OtherSubtypesRates",
-         [small](Controls& c, long& v) {
-             LONGLONG t = 0;
-             HRESULT hr = c.video->GetMaxAvailableFrameRate(c.pin, 2, small, &t);
-             v = static_cast<long>(t);
-             return hr;
-         },
-         S_OK, 166667},
-        {"SizeNotOffered",
-         [](Controls& c, long&) {
-             LONGLONG t;
-             return c.video->GetMaxAvailableFrameRate(c.pin, 0, SIZE{100, 100}, &t);
-         },
-         E_INVALIDARG, LONG_MIN},
-        {"IndexPastTheLast",
-         [small](Controls& c, long& v) {
-             return c.video->GetFrameRateList(c.pin, 4, small, &v, nullptr);
-         },
-         E_INVALIDARG, LONG_MIN},
-        {"NoActualRateWhileStopped",
-         [](Controls& c, long&) {
-             LONGLONG t;
-             return c.video->GetCurrentActualFrameRate(c.pin, &t);
-         },
-         VFW_E_NOT_CONNECTED, LONG_MIN},
+        {"BrightnessMin", Call::Range, brightness, 0, S_OK, -100},
+        {"BrightnessMax", Call::Range, brightness, 1, S_OK, 100},
+        {"BrightnessStep", Call::Range, brightness, 2, S_OK, 1},
+        {"BrightnessDefault", Call::Range, brightness, 3, S_OK, 0},
+        {"BrightnessIsManual", Call::Range, brightness, 4, S_OK, VideoProcAmp_Flags_Manual},
+        {"ContrastMax", Call::Range, contrast, 1, S_OK, 200},
+        {"ContrastDefault", Call::Range, contrast, 3, S_OK, 100},
+        {"HueIsNotOffered", Call::Range, VideoProcAmp_Hue, 0, E_PROP_ID_UNSUPPORTED, none},
+        {"ContrastStartsAtItsDefault", Call::Get, contrast, 0, S_OK, 100},
+        {"SetBrightness", Call::Set, brightness, -40, S_OK, none},
+        {"BelowTheMinimum", Call::Set, brightness, -101, E_INVALIDARG, none},
+        {"AboveTheMaximum", Call::Set, contrast, 201, E_INVALIDARG, none},
+        {"RefusedValuesChangeNothing", Call::Get, brightness, 0, S_OK, -40},
+        {"SetUnknown", Call::Set, VideoProcAmp_Gamma, 1, E_PROP_ID_UNSUPPORTED, none},
+        {"NoAutomaticMode", Call::SetAuto, brightness, 0, E_INVALIDARG, none},
+        {"GetUnknown", Call::Get, VideoProcAmp_Sharpness, 0, E_PROP_ID_UNSUPPORTED, none},
+        {"FlipCaps", Call::Caps, 1, 0, S_OK, mirror | VideoControlFlag_FlipVertical},
+        {"CapsNeedAPin", Call::Caps, 0, 0, E_POINTER, none},
+        {"ModeStartsPlain", Call::GetMode, 0, 0, S_OK, 0},
+        {"Mirror", Call::SetMode, mirror, 0, S_OK, none},
+        {"NoTrigger", Call::SetMode, VideoControlFlag_ExternalTriggerEnable, 0, E_INVALIDARG, none},
+        {"MirrorKept", Call::GetMode, 0, 0, S_OK, mirror},
+        {"RatesOfASize", Call::RateCount, 0, 320, S_OK, 2},
+        {"FastestFirst", Call::Rates, 1, 320, S_OK, 333333},
+        {"OtherSubtypesRates", Call::MaxRate, 2, 320, S_OK, 166667},
+        {"SizeNotOffered", Call::MaxRate, 0, 100, E_INVALIDARG, none},
+        {"IndexPastTheLast", Call::RateCount, 4, 320, E_INVALIDARG, none},
+        {"NoActualRateWhileStopped", Call::ActualRate, 0, 0, VFW_E_NOT_CONNECTED, none},
     };
     ScopedCamera camera(L"RGB24:320x240@30,RGB24:320x240@15,YUY2:320x240@60,RGB24:640x480@30");
     ASSERT_EQ(S_OK, camera.result());
     for (int bind = 0; bind < 2; ++bind) {
         IBaseFilter* filter = nullptr;
         ASSERT_EQ(S_OK, BindFilter(camera.name(), &filter));
-        Controls c;
-        c.pin = GetPin(filter, L"Capture");
-        ASSERT_EQ(S_OK,
-                  filter->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(&c.amp)));
-        ASSERT_EQ(S_OK,
-                  filter->QueryInterface(IID_IAMVideoControl, reinterpret_cast<void**>(&c.video)));
-        if (bind == 0) {
-            for (const ContractCase& k : cases) {
-                SCOPED_TRACE(k.name);
-                long value = LONG_MIN;
-                EXPECT_EQ(k.expected, k.call(c, value));
-                if (k.value != LONG_MIN) {
-                    EXPECT_EQ(k.value, value);
-                }
+        IPin* pin = GetPin(filter, L"Capture");
+        IAMVideoProcAmp* amp = nullptr;
+        IAMVideoControl* video = nullptr;
+        filter->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(&amp));
+        filter->QueryInterface(IID_IAMVideoControl, reinterpret_cast<void**>(&video));
+        ASSERT_TRUE(pin && amp && video);
+        // The second bind of the instance starts where the first left off, as stored.
+        const ContractCase kept[] = {{"BrightnessKept", Call::Get, brightness, 0, S_OK, -40},
+                                     {"MirrorKept", Call::GetMode, 0, 0, S_OK, mirror}};
+        for (const ContractCase* k = bind ? kept : cases;
+             k != (bind ? std::end(kept) : std::end(cases)); ++k) {
+            SCOPED_TRACE(k->name);
+            long value = none;
+            EXPECT_EQ(k->expected, Make(*k, amp, video, pin, value));
+            if (k->value != none) {
+                EXPECT_EQ(k->value, value);
             }
-        } else {
-            // The next bind of the instance starts where the last one left off, as stored.
-            long value = 0, flags = 0;
-            EXPECT_EQ(S_OK, c.amp->Get(VideoProcAmp_Brightness, &value, &flags));
-            EXPECT_EQ(-40, value);
-            EXPECT_EQ(S_OK, c.video->GetMode(c.pin, &value));
-            EXPECT_EQ(VideoControlFlag_FlipHorizontal, value);
-            EXPECT_EQ(-40, StoredNumber(camera.name(), L"Brightness"));
-            EXPECT_EQ(VideoControlFlag_FlipHorizontal,
-                      StoredNumber(camera.name(), L"VideoControlMode"));
         }
-        c.video->Release();
-        c.amp->Release();
-        c.pin->Release();
+        video->Release();
+        amp->Release();
+        pin->Release();
         EXPECT_EQ(0u, filter->Release());
     }
+    EXPECT_EQ(-40, StoredNumber(camera.name(), L"Brightness"));
+    EXPECT_EQ(VideoControlFlag_FlipHorizontal, StoredNumber(camera.name(), L"VideoControlMode"));
 }
 
 namespace {
 
-struct FrameSearch {
-    DWORD thread;
+struct Search {
+    int id; // 0: the first visible window
     HWND found;
 };
 
+BOOL CALLBACK Match(HWND window, LPARAM param) {
+    auto* s = reinterpret_cast<Search*>(param);
+    if (s->id ? GetDlgCtrlID(window) == s->id : IsWindowVisible(window) != FALSE) {
+        s->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
 // The property frame's window, once its thread shows it.
 HWND WaitForFrame(DWORD thread) {
-    for (int i = 0; i < 200; ++i) {
-        FrameSearch search = {thread, nullptr};
-        EnumThreadWindows(
-            thread,
-            [](HWND window, LPARAM param) {
-                auto* s = reinterpret_cast<FrameSearch*>(param);
-                if (IsWindowVisible(window)) {
-                    s->found = window;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        if (search.found) {
-            return search.found;
-        }
+    Search search = {0, nullptr};
+    for (int i = 0; i < 200 && !search.found; ++i) {
         Sleep(50);
+        EnumThreadWindows(thread, Match, reinterpret_cast<LPARAM>(&search));
     }
-    return nullptr;
+    return search.found;
 }
 
 // A control of the page by its id, anywhere in the frame.
 HWND Find(HWND frame, int id) {
-    FrameSearch search = {static_cast<DWORD>(id), nullptr};
-    EnumChildWindows(
-        frame,
-        [](HWND window, LPARAM param) {
-            auto* s = reinterpret_cast<FrameSearch*>(param);
-            if (GetDlgCtrlID(window) == static_cast<int>(s->thread)) {
-                s->found = window;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    Search search = {id, nullptr};
+    EnumChildWindows(frame, Match, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
