@@ -89,16 +89,7 @@ bool Report(HRESULT hr, const wchar_t* format) {
     return SUCCEEDED(hr);
 }
 
-} // namespace
-
-int wmain(int argc, wchar_t** argv) {
-    double seconds = argc > 1 ? _wtof(argv[1]) : 5.0;
-    if (seconds <= 0) {
-        seconds = 5.0;
-    }
-    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
-        return 1;
-    }
+bool BenchFormats(double seconds) {
     const Case cases[] = {
         {L"RGB24:320x240@15", 15},  {L"RGB24:320x240@30", 30},   {L"RGB24:320x240@60", 60},
         {L"RGB24:640x480@30", 30},  {L"YUY2:640x480@30", 30},    {L"RGB32:640x480@30", 30},
@@ -120,12 +111,16 @@ int wmain(int argc, wchar_t** argv) {
     }
     printf("draw: the camera's own time to paint a frame (and encode it, for MJPG); cpu: the "
            "whole process per frame\n\n");
+    return ok;
+}
 
-    // The floor of an MJPG frame is the same picture uncompressed: the rest is WIC's encoder.
+// The floor of an MJPG frame is the same picture uncompressed: the rest is WIC's encoder.
+bool BenchJpeg(double seconds) {
     const Case jpeg[][2] = {{{L"RGB24:640x480@30", 30}, {L"MJPG:640x480@30", 30}},
                             {{L"RGB24:1920x1080@30", 30}, {L"MJPG:1920x1080@30", 30}}};
     printf("%-22s %14s %14s %14s %9s\n", "MJPG encoding", "RGB24 draw ms", "MJPG draw ms",
            "encode ms/fr", "ratio");
+    bool ok = true;
     for (const auto& pair : jpeg) {
         Figures floor, coded;
         HRESULT hr = Measure(pair[0], seconds, false, floor);
@@ -138,14 +133,19 @@ int wmain(int argc, wchar_t** argv) {
         }
         ok = SUCCEEDED(hr) && ok;
     }
+    printf("\n");
+    return ok;
+}
 
-    // Picture controls cost nothing per frame: they are drawn into the still picture once.
+// Picture controls cost nothing per frame: they are drawn into the still picture once.
+bool BenchLooks(double seconds) {
     const Case looks[] = {{L"RGB24:640x480@30", 30},
                           {L"RGB24:1920x1080@30", 30},
                           {L"YUY2:1920x1080@30", 30},
                           {L"MJPG:640x480@30", 30}};
-    printf("\n%-22s %14s %14s %9s\n", "brightness 30 contrast 150", "default cpu ms",
-           "adjusted cpu ms", "ratio");
+    printf("%-26s %12s %12s %9s %12s %12s %9s\n", "brightness 30 contrast 150", "default cpu",
+           "adjusted cpu", "ratio", "default draw", "adjusted draw", "ratio");
+    bool ok = true;
     for (const Case& c : looks) {
         Figures plain, adjusted;
         HRESULT hr = Measure(c, seconds, false, plain);
@@ -153,11 +153,34 @@ int wmain(int argc, wchar_t** argv) {
             hr = Measure(c, seconds, true, adjusted);
         }
         if (Report(hr, c.format)) {
-            printf("%-22ls %14.3f %14.3f %9.2f\n", c.format, plain.cpuMs, adjusted.cpuMs,
-                   adjusted.cpuMs / plain.cpuMs);
+            printf("%-26ls %12.3f %12.3f %9.2f %12.3f %12.3f %9.2f\n", c.format, plain.cpuMs,
+                   adjusted.cpuMs, adjusted.cpuMs / plain.cpuMs, plain.drawMs, adjusted.drawMs,
+                   adjusted.drawMs / plain.drawMs);
         }
         ok = SUCCEEDED(hr) && ok;
     }
+    printf("cpu and draw in ms a frame\n");
+    return ok;
+}
+
+} // namespace
+
+// testcam_bench [seconds a case] [formats|mjpg|looks]: all three tables, or the one named.
+int wmain(int argc, wchar_t** argv) {
+    double seconds = argc > 1 ? _wtof(argv[1]) : 5.0;
+    if (seconds <= 0) {
+        seconds = 5.0;
+    }
+    auto wanted = [argc, argv](const wchar_t* table) {
+        return argc < 3 || _wcsicmp(argv[2], table) == 0;
+    };
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+        return 1;
+    }
+    bool ok = true;
+    ok = (!wanted(L"formats") || BenchFormats(seconds)) && ok;
+    ok = (!wanted(L"mjpg") || BenchJpeg(seconds)) && ok;
+    ok = (!wanted(L"looks") || BenchLooks(seconds)) && ok;
     CoUninitialize();
     return ok ? 0 : 1;
 }
