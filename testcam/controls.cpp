@@ -155,12 +155,13 @@ STDMETHODIMP Filter::GetCurrentActualFrameRate(IPin* pin, LONGLONG* frameTime) {
     if (state_ != State_Running || !static_cast<Pin*>(pin)->IsConnected()) {
         return VFW_E_NOT_CONNECTED;
     }
-    // Measured over the frames delivered so far in this run; until there are two, the rate
-    // the format promises.
-    if (counts_.delivered < 2) {
+    // Measured over the pin's frames delivered so far in this run; until there are two, the
+    // rate the format promises.
+    const FrameCounts& counts = static_cast<Pin*>(pin)->Counts();
+    if (counts.delivered < 2) {
         *frameTime = DeliveryInterval(static_cast<Pin*>(pin)->CurrentFormat());
     } else {
-        *frameTime = (counts_.lastTime - counts_.firstTime) / (counts_.delivered - 1);
+        *frameTime = (counts.lastTime - counts.firstTime) / (counts.delivered - 1);
     }
     return S_OK;
 }
@@ -235,28 +236,12 @@ STDMETHODIMP Filter::GetFrameRateList(IPin* pin, long index, SIZE size, long* co
     return S_OK;
 }
 
-void Filter::CountDelivered(LONGLONG bytes, LONGLONG time) {
-    AutoLock lock(lock_);
-    if (counts_.delivered == 0) {
-        counts_.firstTime = time;
-    }
-    counts_.lastTime = time;
-    ++counts_.delivered;
-    counts_.bytes += bytes;
-}
-
-void Filter::CountDropped(LONG frameNumber) {
-    AutoLock lock(lock_);
-    counts_.droppedFrames[counts_.dropped % 64] = frameNumber;
-    ++counts_.dropped;
-}
-
 STDMETHODIMP Filter::GetNumDropped(long* dropped) {
     if (!dropped) {
         return E_POINTER;
     }
     AutoLock lock(lock_);
-    *dropped = counts_.dropped;
+    *dropped = capture_.Counts().dropped;
     return S_OK;
 }
 
@@ -265,7 +250,7 @@ STDMETHODIMP Filter::GetNumNotDropped(long* delivered) {
         return E_POINTER;
     }
     AutoLock lock(lock_);
-    *delivered = counts_.delivered;
+    *delivered = capture_.Counts().delivered;
     return S_OK;
 }
 
@@ -278,10 +263,11 @@ STDMETHODIMP Filter::GetDroppedInfo(long size, long* frames, long* copied) {
     }
     AutoLock lock(lock_);
     // The latest dropped frames the ring holds, oldest first.
-    long held = std::min<long>(counts_.dropped, 64);
+    const FrameCounts& counts = capture_.Counts();
+    long held = std::min<long>(counts.dropped, 64);
     long n = std::min(size, held);
     for (long i = 0; i < n; ++i) {
-        frames[i] = counts_.droppedFrames[(counts_.dropped - held + i) % 64];
+        frames[i] = counts.droppedFrames[(counts.dropped - held + i) % 64];
     }
     *copied = n;
     return S_OK;
@@ -292,7 +278,8 @@ STDMETHODIMP Filter::GetAverageFrameSize(long* size) {
         return E_POINTER;
     }
     AutoLock lock(lock_);
-    *size = counts_.delivered ? static_cast<long>(counts_.bytes / counts_.delivered) : 0;
+    const FrameCounts& counts = capture_.Counts();
+    *size = counts.delivered ? static_cast<long>(counts.bytes / counts.delivered) : 0;
     return S_OK;
 }
 

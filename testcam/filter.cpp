@@ -178,7 +178,9 @@ STDMETHODIMP Filter::Run(REFERENCE_TIME start) {
     start_ = start;
     state_ = State_Running;
     ++runs_;
-    counts_ = FrameCounts();
+    for (int i = 0; i < PinCount(); ++i) {
+        PinAt(i)->Counts() = FrameCounts();
+    }
     for (int i = 0; i < PinCount(); ++i) {
         PinAt(i)->Wake();
     }

@@ -14,16 +14,6 @@
 
 namespace testcam {
 
-// A frame's fate, as IAMDroppedFrames counts it for the capture pin from the start of a run.
-struct FrameCounts {
-    LONG delivered = 0;
-    LONG dropped = 0;
-    LONGLONG bytes = 0;     // of the delivered frames
-    LONGLONG firstTime = 0; // when the first and the last delivered frame went out (100 ns)
-    LONGLONG lastTime = 0;
-    LONG droppedFrames[64] = {}; // the numbers of the latest dropped frames, a ring
-};
-
 class Filter final : public IBaseFilter,
                      public IPersistPropertyBag,
                      public IAMFilterMiscFlags,
@@ -102,9 +92,7 @@ public:
     // The picture controls and how often they changed, for the streaming threads.
     LONG LookVersion() const { return lookVersion_; }
     Look CurrentLook();
-    // The capture pin's frames, under the filter's lock.
-    void CountDelivered(LONGLONG bytes, LONGLONG time);
-    void CountDropped(LONG frameNumber);
+
     Pin* PinAt(int index) { return index == 0 ? &capture_ : index == 1 ? preview_ : nullptr; }
 
 private:
@@ -143,7 +131,6 @@ private:
     std::wstring instance_;
     Look look_;
     volatile LONG lookVersion_ = 0;
-    FrameCounts counts_;
 };
 
 } // namespace testcam

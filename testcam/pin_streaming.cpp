@@ -80,12 +80,26 @@ DWORD WINAPI Pin::ThreadProc(void* param) {
     return 0;
 }
 
+void Pin::CountDelivered(LONGLONG bytes, LONGLONG time) {
+    AutoLock lock(filter_->lock());
+    if (counts_.delivered == 0) {
+        counts_.firstTime = time;
+    }
+    counts_.lastTime = time;
+    ++counts_.delivered;
+    counts_.bytes += bytes;
+}
+
+void Pin::CountDropped(LONG frameNumber) {
+    AutoLock lock(filter_->lock());
+    counts_.droppedFrames[counts_.dropped % 64] = frameNumber;
+    ++counts_.dropped;
+}
+
 void Pin::Stream() {
     const LONGLONG interval = DeliveryInterval(current_);
     const DWORD size = ImageSize(current_);
     const bool jpeg = current_.subtype == Subtype::MJPG;
-    // IAMDroppedFrames counts the capture pin's frames.
-    const bool counted = category_ == PIN_CATEGORY_CAPTURE;
     JpegEncoder encoder;
     std::vector<BYTE> picture;
     if (jpeg) {
@@ -103,12 +117,7 @@ void Pin::Stream() {
     REFERENCE_TIME due = 0;
     bool discontinuity = true;
     bool halted = false;
-    auto drop = [&] {
-        if (counted) {
-            filter_->CountDropped(captured);
-        }
-        ++captured;
-    };
+    auto drop = [&] { CountDropped(captured++); };
 
     while (!stopRequested_) {
         REFERENCE_TIME start = 0;
@@ -209,9 +218,7 @@ void Pin::Stream() {
         ReceiveEnded(drawTime);
         sample->Release();
         if (hr == S_OK) {
-            if (counted) {
-                filter_->CountDelivered(length, QpcNow());
-            }
+            CountDelivered(length, QpcNow());
             ++captured;
         } else {
             // Refused (S_FALSE or an error): nothing more until the next run.
