@@ -170,36 +170,33 @@ std::wstring GuidText(const GUID& guid) {
     return text;
 }
 
-// Another program's device, put in the category by hand with a value of its own.
-void AddForeignKey(const std::wstring& name, const CLSID& clsid) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (kInstanceRoot + name).c_str(), 0,
-                                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    std::wstring text = GuidText(clsid);
-    const BYTE vendor[] = {1, 2, 3};
-    RegSetValueExW(key, L"CLSID", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    RegSetValueExW(key, L"VendorData", 0, REG_BINARY, vendor, sizeof(vendor));
-    RegCloseKey(key);
+std::wstring Key(const std::wstring& name) {
+    return kInstanceRoot + name;
 }
 
-// The class the key names and its vendor data's size, or empty.
+// An entry put in the category by hand, with a value of its own: another program's device, or
+// with the camera's class one of ours that no registration would make.
+void AddKey(const std::wstring& name, const CLSID& clsid) {
+    std::wstring text = GuidText(clsid);
+    const BYTE vendor[] = {1, 2, 3};
+    RegSetKeyValueW(HKEY_CLASSES_ROOT, Key(name).c_str(), L"CLSID", REG_SZ, text.c_str(),
+                    static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegSetKeyValueW(HKEY_CLASSES_ROOT, Key(name).c_str(), L"VendorData", REG_BINARY, vendor, 3);
+}
+
+// The class the entry names (empty when there is none) and its vendor data's size.
 std::wstring KeyClass(const std::wstring& name, DWORD* vendorBytes) {
     wchar_t clsid[64] = {};
-    DWORD bytes = sizeof(clsid) - sizeof(wchar_t);
+    DWORD bytes = sizeof(clsid);
     *vendorBytes = 0;
-    HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (kInstanceRoot + name).c_str(), 0, KEY_READ, &key) !=
-        ERROR_SUCCESS) {
-        return L"";
-    }
-    RegQueryValueExW(key, L"CLSID", nullptr, nullptr, reinterpret_cast<BYTE*>(clsid), &bytes);
-    RegQueryValueExW(key, L"VendorData", nullptr, nullptr, nullptr, vendorBytes);
-    RegCloseKey(key);
+    RegGetValueW(HKEY_CLASSES_ROOT, Key(name).c_str(), L"CLSID", RRF_RT_REG_SZ, nullptr, clsid,
+                 &bytes);
+    RegGetValueW(HKEY_CLASSES_ROOT, Key(name).c_str(), L"VendorData", RRF_RT_REG_BINARY, nullptr,
+                 nullptr, vendorBytes);
     return clsid;
 }
 
-// Every instance key in the category whose class is the camera's, whatever its name's length.
+// Every entry in the category whose class is the camera's, whatever its name's length.
 int OurKeys() {
     HKEY root = nullptr;
     if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kInstanceRoot, 0, KEY_READ, &root) != ERROR_SUCCESS) {
@@ -216,19 +213,6 @@ int OurKeys() {
     }
     RegCloseKey(root);
     return ours;
-}
-
-void SetFormatsValue(const std::wstring& camera, DWORD type) {
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, (kInstanceRoot + camera).c_str(), 0,
-                                           KEY_SET_VALUE, &key));
-    // Text that would parse: only its type is wrong ("RGB24:320x240@30" twice for MULTI_SZ).
-    const wchar_t text[] = L"RGB24:320x240@30\0RGB24:320x240@30\0";
-    RegSetValueExW(key, L"Formats", 0, type, reinterpret_cast<const BYTE*>(text),
-                   type == REG_DWORD      ? 4
-                   : type == REG_MULTI_SZ ? sizeof(text)
-                                          : 34);
-    RegCloseKey(key);
 }
 
 struct HostileCase {
@@ -265,16 +249,20 @@ TEST(Register, HostileEntriesAreRefusedAndNeverHarmAnotherDevice) {
     for (const HostileCase& c : cases) {
         SCOPED_TRACE(c.name);
         if (!c.foreign.empty()) {
-            AddForeignKey(c.foreign, kOtherClsid);
+            AddKey(c.foreign, kOtherClsid);
         }
         if (!c.ours.empty()) {
             ASSERT_EQ(S_OK, CameraInstall(TRUE, L"name=" + c.ours));
             // A second camera after it, and one of ours with a long name of its own.
             ASSERT_EQ(S_OK, CameraInstall(TRUE, L"name=Zoo Cam"));
-            AddForeignKey(std::wstring(256, L'B'), kCameraClsid);
+            AddKey(std::wstring(256, L'B'), kCameraClsid);
         }
         if (c.formatsType != REG_NONE) {
-            SetFormatsValue(c.ours, c.formatsType);
+            // Text that would parse: only its type is wrong (twice over for MULTI_SZ).
+            const wchar_t text[] = L"RGB24:320x240@30\0RGB24:320x240@30\0";
+            DWORD bytes = c.formatsType == REG_DWORD ? 4 : c.formatsType == REG_MULTI_SZ ? 68 : 34;
+            RegSetKeyValueW(HKEY_CLASSES_ROOT, Key(c.ours).c_str(), L"Formats", c.formatsType, text,
+                            bytes);
         }
         if (c.text) {
             EXPECT_EQ(c.expected, CameraInstall(c.install, c.text));
@@ -298,7 +286,7 @@ TEST(Register, HostileEntriesAreRefusedAndNeverHarmAnotherDevice) {
             DWORD vendor = 0;
             EXPECT_EQ(GuidText(kOtherClsid), KeyClass(c.foreign, &vendor));
             EXPECT_EQ(3u, vendor);
-            RegDeleteTreeW(HKEY_CLASSES_ROOT, (kInstanceRoot + c.foreign).c_str());
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, Key(c.foreign).c_str());
         }
     }
 }
