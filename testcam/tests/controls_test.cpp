@@ -16,19 +16,7 @@ using namespace testcam_test;
 namespace {
 
 // One call of the contracts, its arguments, and what it answers and reads.
-enum class Call {
-    Range,
-    Get,
-    Set,
-    SetAuto,
-    Caps,
-    SetMode,
-    GetMode,
-    Rates,
-    RateCount,
-    MaxRate,
-    ActualRate
-};
+enum class Call { Range, Get, Set, SetAuto, Caps, SetMode, GetMode, Rates, Count, MaxRate, Actual };
 
 struct ContractCase {
     const char* name;
@@ -79,13 +67,13 @@ HRESULT Make(const ContractCase& k, IAMVideoProcAmp* amp, IAMVideoControl* video
         value = SUCCEEDED(hr) ? static_cast<long>(times[0]) : 0;
         CoTaskMemFree(times);
         return hr;
-    case Call::RateCount:
+    case Call::Count:
         return video->GetFrameRateList(pin, k.a, size, &value, nullptr);
     case Call::MaxRate:
         hr = video->GetMaxAvailableFrameRate(pin, k.a, size, &time);
         value = static_cast<long>(time);
         return hr;
-    case Call::ActualRate:
+    case Call::Actual:
         return video->GetCurrentActualFrameRate(pin, &time);
     }
     return hr;
@@ -121,12 +109,12 @@ TEST(Controls, ProcAmpAndVideoControlKeepTheirContractsAndPersist) {
         {"Mirror", Call::SetMode, mirror, 0, S_OK, none},
         {"NoTrigger", Call::SetMode, VideoControlFlag_ExternalTriggerEnable, 0, E_INVALIDARG, none},
         {"MirrorKept", Call::GetMode, 0, 0, S_OK, mirror},
-        {"RatesOfASize", Call::RateCount, 0, 320, S_OK, 2},
+        {"RatesOfASize", Call::Count, 0, 320, S_OK, 2},
         {"FastestFirst", Call::Rates, 1, 320, S_OK, 333333},
         {"OtherSubtypesRates", Call::MaxRate, 2, 320, S_OK, 166667},
         {"SizeNotOffered", Call::MaxRate, 0, 100, E_INVALIDARG, none},
-        {"IndexPastTheLast", Call::RateCount, 4, 320, E_INVALIDARG, none},
-        {"NoActualRateWhileStopped", Call::ActualRate, 0, 0, VFW_E_NOT_CONNECTED, none},
+        {"IndexPastTheLast", Call::Count, 4, 320, E_INVALIDARG, none},
+        {"NoActualRateWhileStopped", Call::Actual, 0, 0, VFW_E_NOT_CONNECTED, none},
     };
     ScopedCamera camera(L"RGB24:320x240@30,RGB24:320x240@15,YUY2:320x240@60,RGB24:640x480@30");
     ASSERT_EQ(S_OK, camera.result());
