@@ -15,6 +15,16 @@ namespace testcam {
 
 class Filter;
 
+// A pin's frames since the start of the run, as IAMDroppedFrames counts them.
+struct FrameCounts {
+    LONG delivered = 0;
+    LONG dropped = 0;
+    LONGLONG bytes = 0;     // of the delivered frames
+    LONGLONG firstTime = 0; // when the first and the last delivered frame went out (100 ns)
+    LONGLONG lastTime = 0;
+    LONG droppedFrames[64] = {}; // the numbers of the latest dropped frames, a ring
+};
+
 class Pin final : public IPin, public IKsPropertySet, public IAMStreamConfig {
 public:
     Pin(Filter* filter, const GUID& category, const wchar_t* name);
@@ -63,6 +73,8 @@ public:
     void Wake();
     // Under the filter's lock.
     bool IsConnected() const { return peer_ != nullptr; }
+    const Format& CurrentFormat() const { return current_; }
+    FrameCounts& Counts() { return counts_; }
 
 private:
     HRESULT TryConnect(IPin* receiver, const AM_MEDIA_TYPE& mt, const Format& format, bool topDown);
@@ -73,6 +85,8 @@ private:
 
     static DWORD WINAPI ThreadProc(void* param);
     void Stream();
+    void CountDelivered(LONGLONG bytes, LONGLONG time);
+    void CountDropped(LONG frameNumber);
 
     Filter* filter_;
     GUID category_;
@@ -87,10 +101,12 @@ private:
     bool topDown_ = false;
     bool chosen_ = false; // SetFormat picked current_
 
+    FrameCounts counts_; // guarded by the filter's lock
     HANDLE thread_ = nullptr;
     HANDLE wake_ = nullptr;
     std::atomic<bool> stopRequested_{false};
     Pattern pattern_;
+    LONG lookVersion_ = 0; // of the picture controls the pattern was drawn with
 };
 
 } // namespace testcam
