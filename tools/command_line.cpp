@@ -85,8 +85,8 @@ int ParsePosition(const std::wstring& text) {
 
 bool EntryStartsWith(const std::wstring& entry, const std::wstring& text) {
     std::wstring squeezedText = Squeezed(text);
-    return !squeezedText.empty() && Squeezed(entry).compare(0, squeezedText.size(),
-                                                            squeezedText) == 0;
+    return !squeezedText.empty() &&
+           Squeezed(entry).compare(0, squeezedText.size(), squeezedText) == 0;
 }
 
 std::wstring ComboEntryText(HWND hCombo, int nIndex) {
@@ -150,8 +150,8 @@ void WriteStd(DWORD nStdHandle, const std::wstring& text) {
         int nBytes = ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()),
                                            nullptr, 0, nullptr, nullptr);
         std::string bytes(static_cast<size_t>(nBytes), '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()),
-                              bytes.data(), nBytes, nullptr, nullptr);
+        ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()), bytes.data(),
+                              nBytes, nullptr, nullptr);
         ::WriteFile(hOut, bytes.data(), static_cast<DWORD>(bytes.size()), &nWritten, nullptr);
         return;
     }

@@ -20,8 +20,11 @@ bool CPictureTools::ToggleFullScreen() {
     }
     HWND hVideo = ::GetWindow(m_dlg.GetDlgItem(IDC_PREVIEW), GW_CHILD);
     m_dlg.GetWindowRect(&m_rcMainBefore);
-    pVideoWindow->GetWindowPosition(&m_nVideoLeft, &m_nVideoTop, &m_nVideoWidth,
-                                    &m_nVideoHeight);
+    // Where the picture lies in its frame: the renderer answers in screen coordinates.
+    RECT rcVideo{};
+    ::GetWindowRect(hVideo, &rcVideo);
+    ::MapWindowPoints(nullptr, ::GetParent(hVideo), reinterpret_cast<POINT*>(&rcVideo), 2);
+    m_rcVideoBefore = rcVideo;
     if (FAILED(pVideoWindow->put_FullScreenMode(OATRUE))) {
         ::MessageBeep(MB_OK);
         return false;
@@ -38,8 +41,12 @@ bool CPictureTools::LeaveFullScreen() {
     IVideoWindow* pVideoWindow = m_dlg.m_pVideoWindow;
     pVideoWindow->put_FullScreenMode(OAFALSE);
     // The renderer puts its window back at the size it had on the screen; the picture had the
-    // zoomed frame's.
-    pVideoWindow->SetWindowPosition(m_nVideoLeft, m_nVideoTop, m_nVideoWidth, m_nVideoHeight);
+    // zoomed frame's. Wine's renderer also restores the visible style without showing the
+    // window: hidden and shown again, it is really there.
+    pVideoWindow->put_Visible(OAFALSE);
+    pVideoWindow->SetWindowPosition(m_rcVideoBefore.left, m_rcVideoBefore.top,
+                                    m_rcVideoBefore.right - m_rcVideoBefore.left,
+                                    m_rcVideoBefore.bottom - m_rcVideoBefore.top);
     pVideoWindow->put_Visible(OATRUE);
     RECT rcNow;
     m_dlg.GetWindowRect(&rcNow);
@@ -49,6 +56,28 @@ bool CPictureTools::LeaveFullScreen() {
                        m_rcMainBefore.bottom - m_rcMainBefore.top, SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ::SetForegroundWindow(m_dlg.m_hWnd);
+    // Wine applies the full-screen window's last size from the X server after it has become a
+    // child again: checked for a while and put right.
+    m_hRestoredVideo = m_hFullScreenVideo;
+    m_nRestoreChecks = 10;
+    m_nRestoreTimer = ::SetTimer(nullptr, m_nRestoreTimer, 50, nullptr);
     m_hFullScreenVideo = nullptr;
     return true;
+}
+
+void CPictureTools::CheckRestoredVideo() {
+    if (--m_nRestoreChecks <= 0 || !::IsWindow(m_hRestoredVideo) ||
+        m_dlg.m_pVideoWindow == nullptr) {
+        ::KillTimer(nullptr, m_nRestoreTimer);
+        m_nRestoreTimer = 0;
+        return;
+    }
+    RECT rcNow{};
+    ::GetWindowRect(m_hRestoredVideo, &rcNow);
+    ::MapWindowPoints(nullptr, ::GetParent(m_hRestoredVideo), reinterpret_cast<POINT*>(&rcNow), 2);
+    if (::EqualRect(&rcNow, &m_rcVideoBefore) == FALSE) {
+        m_dlg.m_pVideoWindow->SetWindowPosition(m_rcVideoBefore.left, m_rcVideoBefore.top,
+                                                m_rcVideoBefore.right - m_rcVideoBefore.left,
+                                                m_rcVideoBefore.bottom - m_rcVideoBefore.top);
+    }
 }

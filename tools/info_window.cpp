@@ -59,8 +59,8 @@ void CPictureTools::ToggleInfoWindow() {
     RECT rcClient;
     ::GetClientRect(m_hInfo, &rcClient);
     HWND hText = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
-                                   6, 4, rcClient.right - 12, rcClient.bottom - 8, m_hInfo,
-                                   nullptr, hInstance, nullptr);
+                                   6, 4, rcClient.right - 12, rcClient.bottom - 8, m_hInfo, nullptr,
+                                   hInstance, nullptr);
     ::SendMessageW(hText, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)),
                    FALSE);
     RefreshInfo();
@@ -69,8 +69,7 @@ void CPictureTools::ToggleInfoWindow() {
     ::ShowWindow(m_hInfo, SW_SHOWNOACTIVATE);
 }
 
-LRESULT CALLBACK CPictureTools::InfoWndProc(HWND hWnd, UINT message, WPARAM wParam,
-                                            LPARAM lParam) {
+LRESULT CALLBACK CPictureTools::InfoWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CPictureTools* pTools = g_pInfoOwner;
     if (message == WM_TIMER && wParam == kRefreshTimer && pTools != nullptr) {
         try {
@@ -114,10 +113,12 @@ void CPictureTools::GetInfoText(CString& strText) {
     LRESULT nData = nDevice < 0 ? CB_ERR
                                 : m_dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETITEMDATA,
                                                            static_cast<WPARAM>(nDevice));
-    const auto* pFormats = nData == CB_ERR ? nullptr : reinterpret_cast<const VideoFormatArray*>(nData);
+    const auto* pFormats =
+        nData == CB_ERR ? nullptr : reinterpret_cast<const VideoFormatArray*>(nData);
     if (pFormats != nullptr && nFormat >= 0 && nFormat < pFormats->GetSize() &&
         (*pFormats)[static_cast<int>(nFormat)].frameTime > 0) {
-        ::swprintf(szNominal, 32, L"%.2f fps", FrameRate((*pFormats)[static_cast<int>(nFormat)].frameTime));
+        ::swprintf(szNominal, 32, L"%.2f fps",
+                   FrameRate((*pFormats)[static_cast<int>(nFormat)].frameTime));
     }
 
     wchar_t szMeasured[32] = L"n/a";
@@ -150,10 +151,12 @@ void CPictureTools::GetInfoText(CString& strText) {
         CComRef<IQualProp> pQuality;
         int nValue = 0;
         if (SUCCEEDED(m_dlg.m_pGraph->QueryInterface(IID_IQualProp, pQuality.Out()))) {
-            if (std::wcscmp(szMeasured, L"n/a") == 0 && SUCCEEDED(pQuality->get_AvgFrameRate(&nValue))) {
+            if (std::wcscmp(szMeasured, L"n/a") == 0 &&
+                SUCCEEDED(pQuality->get_AvgFrameRate(&nValue))) {
                 ::swprintf(szMeasured, 32, L"%.2f fps", nValue / 100.0);
             }
-            if (std::wcscmp(szDelivered, L"n/a") == 0 && SUCCEEDED(pQuality->get_FramesDrawn(&nValue))) {
+            if (std::wcscmp(szDelivered, L"n/a") == 0 &&
+                SUCCEEDED(pQuality->get_FramesDrawn(&nValue))) {
                 ::swprintf(szDelivered, 32, L"%d", nValue);
             }
             if (std::wcscmp(szDropped, L"n/a") == 0 &&

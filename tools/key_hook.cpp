@@ -23,6 +23,9 @@ CPictureTools::~CPictureTools() {
     if (m_hInfo != nullptr && ::IsWindow(m_hInfo)) {
         ::DestroyWindow(m_hInfo);
     }
+    if (m_nRestoreTimer != 0) {
+        ::KillTimer(nullptr, m_nRestoreTimer);
+    }
     if (m_hHook != nullptr) {
         ::UnhookWindowsHookEx(m_hHook);
     }
@@ -80,9 +83,15 @@ bool CPictureTools::OnFilterMessage(const MSG& msg) {
         }
         return true;
     }
+    if (msg.hwnd == nullptr && msg.message == WM_TIMER && m_nRestoreTimer != 0 &&
+        msg.wParam == m_nRestoreTimer) {
+        CheckRestoredVideo();
+        return true;
+    }
     HWND hRoot = msg.hwnd != nullptr ? ::GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-    bool bOurs = hRoot != nullptr && (hRoot == hMain || hRoot == m_hInfo ||
-                                      (m_hFullScreenVideo != nullptr && hRoot == m_hFullScreenVideo));
+    bool bOurs =
+        hRoot != nullptr && (hRoot == hMain || hRoot == m_hInfo ||
+                             (m_hFullScreenVideo != nullptr && hRoot == m_hFullScreenVideo));
     // While a modal window of ours (About, settings, Save As) is up, the main one is disabled.
     if (!bOurs || !::IsWindowEnabled(hMain)) {
         return false;

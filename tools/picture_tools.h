@@ -53,6 +53,8 @@ private:
     void ApplyOptions();
     // The capture filter of the running preview, or else the selected device's, bound afresh.
     HRESULT GetCameraFilter(IBaseFilter** ppFilter);
+    // The graph's video renderer.
+    HRESULT FindRenderer(IBaseFilter** ppRenderer);
     void RefreshInfo();
 
     CLookwellDlg& m_dlg;
@@ -63,10 +65,12 @@ private:
     // Full screen: the renderer's window and where it and the main window were before.
     HWND m_hFullScreenVideo = nullptr;
     RECT m_rcMainBefore{};
-    long m_nVideoLeft = 0;
-    long m_nVideoTop = 0;
-    long m_nVideoWidth = 0;
-    long m_nVideoHeight = 0;
+    RECT m_rcVideoBefore{};
+    // The picture's window checked for a while after full screen.
+    HWND m_hRestoredVideo = nullptr;
+    int m_nRestoreChecks = 0;
+    UINT_PTR m_nRestoreTimer = 0;
+    void CheckRestoredVideo();
 
     HWND m_hInfo = nullptr;
     // The graph seen last, to know when a preview started.

@@ -9,6 +9,7 @@
 #include <shlobj.h>
 #include <wincodec.h>
 
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -156,30 +157,67 @@ HRESULT CPictureTools::GrabFrame(std::vector<BYTE>& dib) {
     }
     long nSize = 0;
     hr = pBasicVideo->GetCurrentImage(&nSize, nullptr);
-    bool bResume = false;
-    if (hr == VFW_E_NOT_PAUSED) {
-        // The renderer hands out only a held frame: pause for the next one, then run on.
-        hr = pControl->Pause();
-        bResume = SUCCEEDED(hr);
-        OAFilterState state = State_Stopped;
-        pControl->GetState(kPauseWaitMs, &state);
-        if (bResume) {
-            hr = pBasicVideo->GetCurrentImage(&nSize, nullptr);
+    if (hr == E_POINTER) {
+        // Wine 8 does not answer the size alone: room for the largest frame of that size.
+        long nWidth = 0;
+        long nHeight = 0;
+        hr = pBasicVideo->GetVideoSize(&nWidth, &nHeight);
+        nSize = static_cast<long>(sizeof(BITMAPINFOHEADER)) + 4 * nWidth * std::abs(nHeight);
+    }
+    if (FAILED(hr) || nSize <= static_cast<long>(sizeof(BITMAPINFOHEADER))) {
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    }
+    dib.assign(static_cast<size_t>(nSize), 0);
+    auto take = [&] {
+        long nBuffer = nSize;
+        return pBasicVideo->GetCurrentImage(&nBuffer, reinterpret_cast<long*>(dib.data()));
+    };
+    hr = take();
+    // Wine's renderer hands out only a frame it holds while paused, and a live camera sends
+    // nothing while paused: the renderer alone is paused until the next frame comes.
+    CComRef<IBaseFilter> pRenderer;
+    if ((hr == VFW_E_NOT_PAUSED || hr == E_UNEXPECTED) && SUCCEEDED(FindRenderer(&pRenderer))) {
+        const bool bWasRunning = hr == VFW_E_NOT_PAUSED;
+        if (!bWasRunning) {
+            pControl->Run();
+        }
+        pRenderer->Pause();
+        ULONGLONG nStart = ::GetTickCount64();
+        while ((hr = take()) == E_UNEXPECTED && ::GetTickCount64() - nStart < kPauseWaitMs) {
+            ::Sleep(2);
+        }
+        // The graph's own pause and run bring the renderer back with the graph's clock.
+        pControl->Pause();
+        if (bWasRunning) {
+            pControl->Run();
         }
     }
-    if (SUCCEEDED(hr) && nSize > static_cast<long>(sizeof(BITMAPINFOHEADER))) {
-        dib.assign(static_cast<size_t>(nSize), 0);
-        hr = pBasicVideo->GetCurrentImage(&nSize, reinterpret_cast<long*>(dib.data()));
-    } else if (SUCCEEDED(hr)) {
-        hr = E_UNEXPECTED;
+    const BITMAPINFOHEADER* pbih = SUCCEEDED(hr) ? CheckedDib(dib) : nullptr;
+    if (pbih == nullptr) {
+        return FAILED(hr) ? hr : E_UNEXPECTED;
     }
-    if (bResume) {
-        pControl->Run();
+    dib.resize(pbih->biSize + Stride(*pbih) * static_cast<size_t>(std::abs(pbih->biHeight)));
+    return S_OK;
+}
+
+HRESULT CPictureTools::FindRenderer(IBaseFilter** ppRenderer) {
+    CComRef<IEnumFilters> pFilters;
+    HRESULT hr = m_dlg.m_pGraph->EnumFilters(&pFilters);
+    if (FAILED(hr)) {
+        return hr;
     }
-    if (SUCCEEDED(hr) && CheckedDib(dib) == nullptr) {
-        hr = E_UNEXPECTED;
+    for (;;) {
+        CComRef<IBaseFilter> pFilter;
+        if (pFilters->Next(1, &pFilter, nullptr) != S_OK) {
+            return E_FAIL;
+        }
+        CComRef<IBasicVideo> pBasicVideo;
+        if (SUCCEEDED(pFilter->QueryInterface(IID_IBasicVideo, pBasicVideo.Out()))) {
+            *ppRenderer = pFilter;
+            (*ppRenderer)->AddRef();
+            return S_OK;
+        }
     }
-    return hr;
 }
 
 bool CPictureTools::CopyToClipboard() {
@@ -237,8 +275,8 @@ bool CPictureTools::SaveSnapshot() {
     ofn.nMaxFile = static_cast<DWORD>(file.size());
     ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     ofn.lpstrDefExt = L"png";
-    ofn.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
-                OFN_HIDEREADONLY;
+    ofn.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
     if (!::GetSaveFileNameW(&ofn)) {
         return false; // cancelled: nothing to say
     }

@@ -48,11 +48,11 @@ void SendMouse(POINT pt, bool bRight, int nClicks) {
 
 } // namespace
 
-CLookwellSession::CLookwellSession(const std::wstring& exeName) {
+CLookwellSession::CLookwellSession(const std::wstring& exeName, const std::wstring& args) {
     m_hStarted = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     // A debugger must wait for its events on the thread that started the process.
-    m_watcher =
-        std::thread(&CLookwellSession::Watch, this, L"\"" + ModuleFolder() + exeName + L"\"");
+    m_watcher = std::thread(&CLookwellSession::Watch, this,
+                            L"\"" + ModuleFolder() + exeName + L"\" " + args);
     ::WaitForSingleObject(m_hStarted, INFINITE);
 }
 
