@@ -172,7 +172,9 @@ bool CLookwellSession::WaitForWindow(DWORD milliseconds) {
             for (HWND hWnd : Windows()) {
                 wchar_t className[16] = L"";
                 ::GetClassNameW(hWnd, className, 16);
-                if (std::wstring(className) == L"#32770" && WindowText(hWnd) == L"Lookwell") {
+                // Switches may have changed the title by now; it still starts with the name.
+                if (std::wstring(className) == L"#32770" &&
+                    WindowText(hWnd).rfind(L"Lookwell", 0) == 0) {
                     m_hMain = hWnd;
                 }
             }
