@@ -237,6 +237,12 @@ void CPictureTools::ApplyOptions() {
     if ((m_options.bPreview || m_options.bFullScreen) && ::IsWindowEnabled(hButton)) {
         ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
                        reinterpret_cast<LPARAM>(hButton));
+        // The press disabled the list that had the focus, and a window without a focus gets
+        // no keys: the focus goes where a click would have put it.
+        HWND hFocus = ::GetFocus();
+        if (hFocus == nullptr || !::IsWindowEnabled(hFocus)) {
+            ::SendMessageW(hMain, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hButton), TRUE);
+        }
     }
     if (m_options.bFullScreen && m_dlg.m_bPreviewing) {
         ToggleFullScreen();
