@@ -372,6 +372,9 @@ void BenchStart() {
 
 } // namespace
 
+// The tools' keys and switches (tools_bench.cpp).
+void BenchTools();
+
 int wmain() {
     theApp.SetCurrentHandles(::GetModuleHandleW(nullptr));
     if (!HoldMultithreadedApartment()) {
@@ -380,5 +383,6 @@ int wmain() {
     BenchEnumeration();
     BenchPreview();
     BenchStart();
+    BenchTools();
     return 0;
 }

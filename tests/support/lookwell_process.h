@@ -10,9 +10,10 @@
 
 class LookwellProcess {
 public:
-    // The executable next to the tests, or another copy of it.
-    explicit LookwellProcess(const std::wstring& exeName = L"Lookwell.exe") {
-        std::wstring command = L"\"" + ModuleFolder() + exeName + L"\"";
+    // The executable next to the tests, or another copy of it, with those arguments.
+    explicit LookwellProcess(const std::wstring& exeName = L"Lookwell.exe",
+                             const std::wstring& args = L"") {
+        std::wstring command = L"\"" + ModuleFolder() + exeName + L"\" " + args;
         STARTUPINFOW si{};
         si.cb = sizeof(si);
         m_bStarted = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
