@@ -99,6 +99,10 @@ bool ParseFormat(const std::wstring& entry, Format& f) {
         f.subtype = Subtype::RGB24;
     } else if (EqualNoCase(fields[0], L"RGB32")) {
         f.subtype = Subtype::RGB32;
+    } else if (EqualNoCase(fields[0], L"MJPG")) {
+        f.subtype = Subtype::MJPG;
+    } else if (EqualNoCase(fields[0], L"NV12")) {
+        f.subtype = Subtype::NV12;
     } else {
         return false;
     }
@@ -120,8 +124,11 @@ bool ParseFormat(const std::wstring& entry, Format& f) {
         !ParseCount(geometry.substr(x + 1, at - x - 1), 4096, h)) {
         return false;
     }
-    // YUY2 packs two pixels into one macropixel.
-    if (f.subtype == Subtype::YUY2 && w % 2 != 0) {
+    // YUY2 packs two pixels into one macropixel; NV12 shares a chroma sample among 2 x 2.
+    if ((f.subtype == Subtype::YUY2 || f.subtype == Subtype::NV12) && w % 2 != 0) {
+        return false;
+    }
+    if (f.subtype == Subtype::NV12 && h % 2 != 0) {
         return false;
     }
     f.width = w;
@@ -137,6 +144,10 @@ const wchar_t* SubtypeName(Subtype s) {
         return L"RGB24";
     case Subtype::RGB32:
         return L"RGB32";
+    case Subtype::MJPG:
+        return L"MJPG";
+    case Subtype::NV12:
+        return L"NV12";
     }
     return L"?";
 }
@@ -156,18 +167,31 @@ WORD BitCount(Subtype subtype) {
         return 24;
     case Subtype::RGB32:
         return 32;
+    case Subtype::MJPG:
+        return 24;
+    case Subtype::NV12:
+        return 12;
     }
     return 0;
 }
 
 DWORD Stride(const Format& format) {
+    if (format.subtype == Subtype::NV12) {
+        return static_cast<DWORD>(format.width);
+    }
     // DIB rows are padded to whole DWORDs.
     DWORD bytes = static_cast<DWORD>(format.width) * BitCount(format.subtype) / 8;
     return (bytes + 3) & ~3u;
 }
 
 DWORD ImageSize(const Format& format) {
-    return Stride(format) * static_cast<DWORD>(format.height);
+    DWORD size = Stride(format) * static_cast<DWORD>(format.height);
+    if (format.subtype == Subtype::NV12) {
+        return size + size / 2;
+    }
+    // A JPEG of the test picture is far smaller than the picture, but a tiny one is mostly its
+    // headers and tables.
+    return format.subtype == Subtype::MJPG ? size + 4096 : size;
 }
 
 DWORD BitRate(const Format& format) {
@@ -278,7 +302,7 @@ bool ParseInstallRequest(const std::wstring& text, InstallRequest& out) {
         request.name = Config().friendlyName;
     }
     // The name is also a registry key name.
-    if (request.name.find(L'\\') != std::wstring::npos || request.name.size() > 200) {
+    if (request.name.find(L'\\') != std::wstring::npos || request.name.size() > kLongestName) {
         return false;
     }
     std::vector<Format> formats;

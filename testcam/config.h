@@ -9,7 +9,8 @@
 
 namespace testcam {
 
-enum class Subtype { YUY2, RGB24, RGB32 };
+// MJPG frames are baseline JPEGs of the RGB24 picture; NV12 is planar 4:2:0.
+enum class Subtype { YUY2, RGB24, RGB32, MJPG, NV12 };
 
 struct Format {
     Subtype subtype = Subtype::RGB24;
@@ -22,7 +23,9 @@ struct Format {
 bool operator==(const Format& a, const Format& b);
 
 WORD BitCount(Subtype subtype);
+// Bytes per row: of the luma plane for NV12, of the RGB24 picture a JPEG is made from for MJPG.
 DWORD Stride(const Format& format);
+// Bytes per frame; for MJPG the largest frame the camera hands out.
 DWORD ImageSize(const Format& format);
 // Bits per second of the uncompressed stream, saturated at the largest DWORD.
 DWORD BitRate(const Format& format);
@@ -43,8 +46,8 @@ struct Config {
 
 Config DefaultConfig();
 
-// "YUY2:640x480@30,RGB24:320x240@15:vih2". Frame rates may have decimals; "@0" gives a
-// frame time of 0. False (and `out` untouched) on the first malformed entry.
+// "YUY2:640x480@30,RGB24:320x240@15:vih2,MJPG:1280x720@30,NV12:640x480@30". Frame rates may have
+// decimals; "@0" gives a frame time of 0. False (and `out` untouched) on the first malformed entry.
 bool ParseFormats(const std::wstring& text, std::vector<Format>& out);
 std::wstring FormatsToString(const std::vector<Format>& formats);
 
@@ -53,6 +56,8 @@ bool ParseOptions(const std::wstring& text, Config& config);
 
 // The text regsvr32 /i: hands over: either a bare friendly name or
 // "name=...;formats=...;options=...". Empty text gives the default camera.
+// The longest camera name: a registry key name, with room for the path around it.
+constexpr size_t kLongestName = 200;
 struct InstallRequest {
     std::wstring name;
     std::wstring formats; // raw text, empty for the default list

@@ -1,5 +1,6 @@
 #include "testcam/filter.h"
 #include "testcam/enumerator.h"
+#include "testcam/registry.h"
 
 #include <uuids.h>
 
@@ -70,6 +71,14 @@ STDMETHODIMP Filter::QueryInterface(REFIID iid, void** out) {
         *out = static_cast<IPersistPropertyBag*>(this);
     } else if (iid == IID_IAMFilterMiscFlags) {
         *out = static_cast<IAMFilterMiscFlags*>(this);
+    } else if (iid == IID_IAMVideoProcAmp) {
+        *out = static_cast<IAMVideoProcAmp*>(this);
+    } else if (iid == IID_IAMVideoControl) {
+        *out = static_cast<IAMVideoControl*>(this);
+    } else if (iid == IID_IAMDroppedFrames) {
+        *out = static_cast<IAMDroppedFrames*>(this);
+    } else if (iid == IID_ISpecifyPropertyPages) {
+        *out = static_cast<ISpecifyPropertyPages*>(this);
     } else {
         *out = nullptr;
         return E_NOINTERFACE;
@@ -169,6 +178,7 @@ STDMETHODIMP Filter::Run(REFERENCE_TIME start) {
     start_ = start;
     state_ = State_Running;
     ++runs_;
+    counts_ = FrameCounts();
     for (int i = 0; i < PinCount(); ++i) {
         PinAt(i)->Wake();
     }
@@ -310,19 +320,43 @@ STDMETHODIMP Filter::InitNew() {
 
 namespace {
 
-// A string value of the property bag; false when absent or not a string.
-bool ReadString(IPropertyBag* bag, const wchar_t* name, IErrorLog* log, std::wstring& out) {
+// A string value of the property bag: S_FALSE when absent, ERROR_INVALID_DATA when not a text.
+HRESULT ReadString(IPropertyBag* bag, const wchar_t* name, IErrorLog* log, std::wstring& out) {
     VARIANT value;
     VariantInit(&value);
     if (FAILED(bag->Read(name, &value, log))) {
-        return false;
+        return S_FALSE;
     }
     bool ok = value.vt == VT_BSTR && value.bstrVal;
     if (ok) {
         out.assign(value.bstrVal, SysStringLen(value.bstrVal));
     }
     VariantClear(&value);
-    return ok;
+    return ok ? S_OK : HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+}
+
+// The instance's picture controls; a value of another type or out of range is damage.
+HRESULT ReadLook(HKEY key, Look& look) {
+    LONG brightness = look.brightness;
+    LONG contrast = look.contrast;
+    LONG mode = 0;
+    HRESULT hr = ReadNumber(key, L"Brightness", brightness);
+    if (SUCCEEDED(hr)) {
+        hr = ReadNumber(key, L"Contrast", contrast);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = ReadNumber(key, L"VideoControlMode", mode);
+    }
+    if (FAILED(hr) || brightness < kBrightnessMin || brightness > kBrightnessMax ||
+        contrast < kContrastMin || contrast > kContrastMax ||
+        (mode & ~(VideoControlFlag_FlipHorizontal | VideoControlFlag_FlipVertical)) != 0) {
+        return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+    }
+    look.brightness = brightness;
+    look.contrast = contrast;
+    look.mirror = (mode & VideoControlFlag_FlipHorizontal) != 0;
+    look.flip = (mode & VideoControlFlag_FlipVertical) != 0;
+    return S_OK;
 }
 
 } // namespace
@@ -338,25 +372,49 @@ STDMETHODIMP Filter::Load(IPropertyBag* bag, IErrorLog* log) {
     }
     try {
         Config config = DefaultConfig();
+        Look look;
         std::wstring text;
-        if (ReadString(bag, L"FriendlyName", log, text)) {
+        if (ReadString(bag, L"FriendlyName", log, text) == S_OK) {
             config.friendlyName = text;
         }
-        // A malformed configuration fails the bind loudly rather than streaming defaults.
-        if (ReadString(bag, L"Formats", log, text) && !text.empty() &&
-            !ParseFormats(text, config.formats)) {
-            return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        // Our own registry entry is read directly, so that a value of the wrong type is seen
+        // as the damage it is; a bag from elsewhere is read as it comes.
+        std::wstring formats;
+        std::wstring options;
+        HRESULT hr = S_OK;
+        HKEY key = OpenOurInstance(config.friendlyName, KEY_READ);
+        if (key) {
+            hr = ReadText(key, L"Formats", formats);
+            if (SUCCEEDED(hr)) {
+                hr = ReadText(key, L"Options", options);
+            }
+            if (SUCCEEDED(hr)) {
+                hr = ReadLook(key, look);
+            }
+            RegCloseKey(key);
+        } else {
+            hr = ReadString(bag, L"Formats", log, formats);
+            if (SUCCEEDED(hr)) {
+                hr = ReadString(bag, L"Options", log, options);
+            }
         }
-        if (ReadString(bag, L"Options", log, text) && !ParseOptions(text, config)) {
+        // A malformed configuration fails the bind loudly rather than streaming defaults.
+        if (FAILED(hr) || (!formats.empty() && !ParseFormats(formats, config.formats)) ||
+            !ParseOptions(options, config)) {
             return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
         }
         if (config.previewPin && !preview_) {
-            HRESULT hr = NewObject<Pin>(&preview_, this, PIN_CATEGORY_PREVIEW, L"Preview");
+            hr = NewObject<Pin>(&preview_, this, PIN_CATEGORY_PREVIEW, L"Preview");
             if (FAILED(hr)) {
                 return hr;
             }
         }
+        if (key) {
+            instance_ = config.friendlyName;
+        }
         config_ = std::move(config);
+        look_ = look;
+        InterlockedIncrement(&lookVersion_);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

@@ -4,13 +4,33 @@
 
 #include "testcam/config.h"
 #include "testcam/module.h"
+#include "testcam/pattern.h"
 #include "testcam/pin.h"
 
 #include <dshow.h>
+#include <ocidl.h>
+
+#include <string>
 
 namespace testcam {
 
-class Filter final : public IBaseFilter, public IPersistPropertyBag, public IAMFilterMiscFlags {
+// A frame's fate, as IAMDroppedFrames counts it for the capture pin from the start of a run.
+struct FrameCounts {
+    LONG delivered = 0;
+    LONG dropped = 0;
+    LONGLONG bytes = 0;     // of the delivered frames
+    LONGLONG firstTime = 0; // when the first and the last delivered frame went out (100 ns)
+    LONGLONG lastTime = 0;
+    LONG droppedFrames[64] = {}; // the numbers of the latest dropped frames, a ring
+};
+
+class Filter final : public IBaseFilter,
+                     public IPersistPropertyBag,
+                     public IAMFilterMiscFlags,
+                     public IAMVideoProcAmp,
+                     public IAMVideoControl,
+                     public IAMDroppedFrames,
+                     public ISpecifyPropertyPages {
 public:
     static HRESULT Create(REFIID iid, void** out);
 
@@ -45,6 +65,31 @@ public:
     // IAMFilterMiscFlags
     STDMETHODIMP_(ULONG) GetMiscFlags() override;
 
+    // IAMVideoProcAmp: brightness and contrast, kept in the instance's registry entry.
+    STDMETHODIMP GetRange(long property, long* min, long* max, long* step, long* defaultValue,
+                          long* flags) override;
+    STDMETHODIMP Set(long property, long value, long flags) override;
+    STDMETHODIMP Get(long property, long* value, long* flags) override;
+
+    // IAMVideoControl: mirroring and flipping, kept like the picture controls; frame rates.
+    STDMETHODIMP GetCaps(IPin* pin, long* flags) override;
+    STDMETHODIMP SetMode(IPin* pin, long mode) override;
+    STDMETHODIMP GetMode(IPin* pin, long* mode) override;
+    STDMETHODIMP GetCurrentActualFrameRate(IPin* pin, LONGLONG* frameTime) override;
+    STDMETHODIMP GetMaxAvailableFrameRate(IPin* pin, long index, SIZE size,
+                                          LONGLONG* frameTime) override;
+    STDMETHODIMP GetFrameRateList(IPin* pin, long index, SIZE size, long* count,
+                                  LONGLONG** frameTimes) override;
+
+    // IAMDroppedFrames: the capture pin's frames in the current (or last) run.
+    STDMETHODIMP GetNumDropped(long* dropped) override;
+    STDMETHODIMP GetNumNotDropped(long* delivered) override;
+    STDMETHODIMP GetDroppedInfo(long size, long* frames, long* copied) override;
+    STDMETHODIMP GetAverageFrameSize(long* size) override;
+
+    // ISpecifyPropertyPages: the picture page.
+    STDMETHODIMP GetPages(CAUUID* pages) override;
+
     // For the pins.
     CritSec& lock() { return lock_; }
     CritSec& stateLock() { return stateLock_; }
@@ -54,6 +99,12 @@ public:
     // The state, the stream's start time, an AddRef'd clock (or null) and which run this is.
     FILTER_STATE Snapshot(REFERENCE_TIME* start, IReferenceClock** clock, LONG* run);
     int PinCount() const { return preview_ ? 2 : 1; }
+    // The picture controls and how often they changed, for the streaming threads.
+    LONG LookVersion() const { return lookVersion_; }
+    Look CurrentLook();
+    // The capture pin's frames, under the filter's lock.
+    void CountDelivered(LONGLONG bytes, LONGLONG time);
+    void CountDropped(LONG frameNumber);
     Pin* PinAt(int index) { return index == 0 ? &capture_ : index == 1 ? preview_ : nullptr; }
 
 private:
@@ -66,6 +117,10 @@ private:
     void StopPins();
     // Under the lock: no run is pending any more.
     void SettleRun();
+    // Whether `pin` is one of ours; null is E_POINTER, another filter's pin E_INVALIDARG.
+    HRESULT CheckPin(IPin* pin);
+    // Under no lock: stores a picture control in the instance's entry, then applies it.
+    HRESULT ChangeLook(const Look& look, const wchar_t* value, LONG number);
 
     LONG refs_ = 1;
     // Serialises state changes, which wait for streaming threads; the threads never take it.
@@ -84,6 +139,11 @@ private:
     IFilterGraph* graph_ = nullptr; // not AddRef'd: the graph owns the filter
     WCHAR name_[MAX_FILTER_NAME] = {};
     bool loaded_ = false;
+    // Where the picture controls persist: the instance's name, empty when not bound from one.
+    std::wstring instance_;
+    Look look_;
+    volatile LONG lookVersion_ = 0;
+    FrameCounts counts_;
 };
 
 } // namespace testcam

@@ -19,12 +19,29 @@ const GUID& SubtypeGuid(Subtype s) {
         return MEDIASUBTYPE_RGB24;
     case Subtype::RGB32:
         return MEDIASUBTYPE_RGB32;
+    case Subtype::MJPG:
+        return MEDIASUBTYPE_MJPG;
+    case Subtype::NV12:
+        return MEDIASUBTYPE_NV12;
     }
     return GUID_NULL;
 }
 
 DWORD Compression(Subtype s) {
-    return s == Subtype::YUY2 ? MAKEFOURCC('Y', 'U', 'Y', '2') : BI_RGB;
+    switch (s) {
+    case Subtype::YUY2:
+        return MAKEFOURCC('Y', 'U', 'Y', '2');
+    case Subtype::MJPG:
+        return MAKEFOURCC('M', 'J', 'P', 'G');
+    case Subtype::NV12:
+        return MAKEFOURCC('N', 'V', '1', '2');
+    default:
+        return BI_RGB;
+    }
+}
+
+bool IsRgb(Subtype s) {
+    return s == Subtype::RGB24 || s == Subtype::RGB32;
 }
 
 void FillBitmapHeader(const Format& f, BITMAPINFOHEADER& bmi) {
@@ -58,7 +75,8 @@ HRESULT InitMediaType(const Format& f, AM_MEDIA_TYPE* mt) {
     memset(mt, 0, sizeof(*mt));
     mt->majortype = MEDIATYPE_Video;
     mt->subtype = SubtypeGuid(f.subtype);
-    mt->bFixedSizeSamples = TRUE;
+    // A JPEG's size varies from frame to frame; the sample size is the largest.
+    mt->bFixedSizeSamples = f.subtype == Subtype::MJPG ? FALSE : TRUE;
     mt->bTemporalCompression = FALSE;
     mt->lSampleSize = ImageSize(f);
     mt->cbFormat = size;
@@ -163,8 +181,8 @@ bool SelectsFormat(const AM_MEDIA_TYPE& mt, const Format& f, bool* topDown) {
     if (!bmi || bmi->biWidth != f.width) {
         return false;
     }
-    // Rows may run either way in RGB; YUY2 is always top-down with a positive height.
-    bool flipped = bmi->biHeight == -f.height && f.subtype != Subtype::YUY2;
+    // Rows may run either way in RGB; YUV and JPEG have a positive height and run top-down.
+    bool flipped = bmi->biHeight == -f.height && IsRgb(f.subtype);
     if (bmi->biHeight != f.height && !flipped) {
         return false;
     }

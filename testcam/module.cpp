@@ -1,6 +1,7 @@
 // The DLL's entry points: class factory, registration and the test-only statistics.
 #include "testcam/filter.h"
 #include "testcam/module.h"
+#include "testcam/page.h"
 #include "testcam/registry.h"
 
 #include <new>
@@ -11,6 +12,8 @@ HMODULE g_module = nullptr;
 
 const CLSID CLSID_LookwellTestCamera = {
     0x5bef085d, 0x938a, 0x4cb9, {0x99, 0x78, 0xd1, 0x40, 0xc7, 0xe1, 0x47, 0xe9}};
+const CLSID CLSID_LookwellTestCameraPage = {
+    0x2e6a4c1b, 0x7f3d, 0x4b8e, {0x9c, 0x52, 0x1a, 0x0d, 0x6e, 0x3f, 0x8b, 0x47}};
 
 namespace {
 
@@ -21,8 +24,12 @@ volatile LONG g_inReceive = 0;
 volatile LONGLONG g_delivered = 0;
 volatile LONGLONG g_renderTime = 0;
 
+typedef HRESULT (*CreateFn)(REFIID iid, void** out);
+
 class ClassFactory final : public SingleInterfaceObject<IClassFactory, &IID_IClassFactory> {
 public:
+    explicit ClassFactory(CreateFn create) : create_(create) {}
+
     STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
         if (!out) {
             return E_POINTER;
@@ -31,12 +38,15 @@ public:
         if (outer) {
             return CLASS_E_NOAGGREGATION;
         }
-        return Filter::Create(iid, out);
+        return create_(iid, out);
     }
     STDMETHODIMP LockServer(BOOL lock) override {
         LockModule(lock != FALSE);
         return S_OK;
     }
+
+private:
+    CreateFn create_;
 };
 
 } // namespace
@@ -100,11 +110,16 @@ STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
         return E_POINTER;
     }
     *out = nullptr;
-    if (clsid != CLSID_LookwellTestCamera) {
+    CreateFn create = nullptr;
+    if (clsid == CLSID_LookwellTestCamera) {
+        create = Filter::Create;
+    } else if (clsid == CLSID_LookwellTestCameraPage) {
+        create = CreatePropertyPage;
+    } else {
         return CLASS_E_CLASSNOTAVAILABLE;
     }
     ClassFactory* factory = nullptr;
-    HRESULT hr = NewObject<ClassFactory>(&factory);
+    HRESULT hr = NewObject<ClassFactory>(&factory, create);
     if (FAILED(hr)) {
         return hr;
     }
@@ -147,11 +162,7 @@ STDAPI DllInstall(BOOL install, LPCWSTR commandLine) {
         if (!ParseInstallRequest(commandLine ? commandLine : L"", request)) {
             return E_INVALIDARG;
         }
-        if (!install) {
-            return RemoveInstance(request.name);
-        }
-        HRESULT hr = RegisterServer();
-        return FAILED(hr) ? hr : AddInstance(request);
+        return install ? AddInstance(request) : RemoveInstance(request.name);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }

@@ -15,6 +15,8 @@ extern HMODULE g_module;
 
 // {5BEF085D-938A-4CB9-9978-D140C7E147E9}
 extern const CLSID CLSID_LookwellTestCamera;
+// The camera's settings page. {2E6A4C1B-7F3D-4B8E-9C52-1A0D6E3F8B47}
+extern const CLSID CLSID_LookwellTestCameraPage;
 
 void ObjectCreated();
 void ObjectDestroyed();

@@ -32,10 +32,23 @@ void RgbToYuv(Rgb c, BYTE& y, BYTE& u, BYTE& v) {
     v = Clamp(((112 * c.r - 94 * c.g - 18 * c.b + 128) >> 8) + 128);
 }
 
-bool Pattern::Init(const Format& format, bool topDown) {
+bool operator==(const Look& a, const Look& b) {
+    return a.brightness == b.brightness && a.contrast == b.contrast && a.mirror == b.mirror &&
+           a.flip == b.flip;
+}
+
+Rgb Adjust(Rgb c, const Look& look) {
+    auto level = [&look](BYTE v) {
+        return Clamp((v - 128) * look.contrast / 100 + 128 + look.brightness);
+    };
+    return {level(c.r), level(c.g), level(c.b)};
+}
+
+bool Pattern::Init(const Format& format, bool topDown, const Look& look) {
     format_ = format;
-    // YUY2 is top-down whatever the sign of its height.
-    topDown_ = topDown || format.subtype == Subtype::YUY2;
+    look_ = look;
+    // YUY2 and NV12 are top-down whatever the sign of their height.
+    topDown_ = topDown || format.subtype == Subtype::YUY2 || format.subtype == Subtype::NV12;
     LONG w = format.width;
     LONG h = format.height;
     bandTop_ = std::max<LONG>(1, h * 3 / 4);
@@ -103,6 +116,17 @@ BYTE* Pattern::Row(BYTE* image, LONG y) const {
 }
 
 void Pattern::Fill(BYTE* image, LONG x0, LONG y0, LONG x1, LONG y1, Rgb colour) const {
+    colour = Adjust(colour, look_);
+    if (look_.mirror) {
+        std::swap(x0, x1);
+        x0 = format_.width - x0;
+        x1 = format_.width - x1;
+    }
+    if (look_.flip) {
+        std::swap(y0, y1);
+        y0 = format_.height - y0;
+        y1 = format_.height - y1;
+    }
     x0 = std::max<LONG>(0, x0);
     y0 = std::max<LONG>(0, y0);
     x1 = std::min(format_.width, x1);
@@ -147,6 +171,32 @@ void Pattern::Fill(BYTE* image, LONG x0, LONG y0, LONG x1, LONG y1, Rgb colour) 
         }
         break;
     }
+    case Subtype::NV12: {
+        // The luma plane, then the interleaved chroma of each 2 x 2 block.
+        x0 &= ~1L;
+        y0 &= ~1L;
+        x1 = std::min(format_.width, (x1 + 1) & ~1L);
+        y1 = std::min(format_.height, (y1 + 1) & ~1L);
+        BYTE yy, u, v;
+        RgbToYuv(colour, yy, u, v);
+        const size_t w = static_cast<size_t>(format_.width);
+        for (LONG y = y0; y < y1; ++y) {
+            memset(image + static_cast<size_t>(y) * w + static_cast<size_t>(x0), yy,
+                   static_cast<size_t>(x1 - x0));
+        }
+        BYTE* chroma = image + w * static_cast<size_t>(format_.height);
+        for (LONG y = y0 / 2; y < y1 / 2; ++y) {
+            BYTE* p = chroma + static_cast<size_t>(y) * w + static_cast<size_t>(x0);
+            for (LONG x = x0; x < x1; x += 2, p += 2) {
+                p[0] = u;
+                p[1] = v;
+            }
+        }
+        break;
+    }
+    case Subtype::MJPG:
+        // Drawn as RGB24 and encoded by the pin.
+        break;
     }
 }
 

@@ -20,11 +20,30 @@ extern const Rgb kBandColour;
 // BT.601 studio range, as capture hardware delivers it.
 void RgbToYuv(Rgb c, BYTE& y, BYTE& u, BYTE& v);
 
+// The picture controls a user sets: brightness is added to every channel, contrast scales the
+// distance from mid grey in percent; `mirror` flips left and right, `flip` top and bottom.
+struct Look {
+    LONG brightness = 0;
+    LONG contrast = 100;
+    bool mirror = false;
+    bool flip = false;
+};
+bool operator==(const Look& a, const Look& b);
+// What IAMVideoProcAmp offers: the default look is the plain picture.
+constexpr LONG kBrightnessMin = -100;
+constexpr LONG kBrightnessMax = 100;
+constexpr LONG kContrastMin = 0;
+constexpr LONG kContrastMax = 200;
+Rgb Adjust(Rgb c, const Look& look);
+
 class Pattern {
 public:
-    // Draws the still part once; false when memory runs out. `topDown` asks for the rows of
-    // a DIB with negative height.
-    bool Init(const Format& format, bool topDown);
+    // Draws the still part once, with the picture controls applied: a frame costs the same
+    // whatever they are. False when memory runs out. `topDown` asks for the rows of a DIB with
+    // negative height.
+    bool Init(const Format& format, bool topDown, const Look& look = Look());
+    const Look& look() const { return look_; }
+    bool topDown() const { return topDown_; }
     const Format& format() const { return format_; }
     // Writes frame `frame` into `dst`, ImageSize(format) bytes.
     void Render(BYTE* dst, ULONGLONG frame) const;
@@ -39,6 +58,7 @@ private:
     BYTE* Row(BYTE* image, LONG y) const;
 
     Format format_;
+    Look look_;
     bool topDown_ = false;
     LONG bandTop_ = 0;
     LONG square_ = 0;

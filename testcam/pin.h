@@ -63,6 +63,7 @@ public:
     void Wake();
     // Under the filter's lock.
     bool IsConnected() const { return peer_ != nullptr; }
+    const Format& CurrentFormat() const { return current_; }
 
 private:
     HRESULT TryConnect(IPin* receiver, const AM_MEDIA_TYPE& mt, const Format& format, bool topDown);
@@ -91,6 +92,7 @@ private:
     HANDLE wake_ = nullptr;
     std::atomic<bool> stopRequested_{false};
     Pattern pattern_;
+    LONG lookVersion_ = 0; // of the picture controls the pattern was drawn with
 };
 
 } // namespace testcam

@@ -1,8 +1,10 @@
 // The capture pin's streaming thread: draws the picture into the allocator's buffers and hands
 // them downstream at the format's frame rate while the filter runs.
 #include "testcam/filter.h"
+#include "testcam/jpeg.h"
 
-#include <algorithm>
+#include <new>
+#include <vector>
 
 namespace testcam {
 
@@ -22,7 +24,14 @@ HRESULT Pin::StartStreaming() {
     if (!peer_ || thread_) {
         return S_OK;
     }
-    if (!wake_ || !pattern_.Init(current_, topDown_)) {
+    // An MJPG frame is the RGB24 picture, top-down as WIC takes it, encoded.
+    Format drawn = current_;
+    if (drawn.subtype == Subtype::MJPG) {
+        drawn.subtype = Subtype::RGB24;
+    }
+    lookVersion_ = filter_->LookVersion();
+    if (!wake_ || !pattern_.Init(drawn, topDown_ || current_.subtype == Subtype::MJPG,
+                                 filter_->CurrentLook())) {
         return E_OUTOFMEMORY;
     }
     HRESULT hr = allocator_->Commit();
@@ -74,11 +83,32 @@ DWORD WINAPI Pin::ThreadProc(void* param) {
 void Pin::Stream() {
     const LONGLONG interval = DeliveryInterval(current_);
     const DWORD size = ImageSize(current_);
+    const bool jpeg = current_.subtype == Subtype::MJPG;
+    // IAMDroppedFrames counts the capture pin's frames.
+    const bool counted = category_ == PIN_CATEGORY_CAPTURE;
+    JpegEncoder encoder;
+    std::vector<BYTE> picture;
+    if (jpeg) {
+        try {
+            picture.resize(ImageSize(pattern_.format()));
+        } catch (const std::bad_alloc&) {
+            picture.clear();
+        }
+    }
+    // Without an encoder every frame is lost, and counted so.
+    const bool canEncode = !jpeg || (SUCCEEDED(encoder.Init()) && !picture.empty());
     ULONGLONG frame = 0;
     LONG lastRun = 0;
+    LONG captured = 0; // frames of this run, delivered or not
     REFERENCE_TIME due = 0;
     bool discontinuity = true;
     bool halted = false;
+    auto drop = [&] {
+        if (counted) {
+            filter_->CountDropped(captured);
+        }
+        ++captured;
+    };
 
     while (!stopRequested_) {
         REFERENCE_TIME start = 0;
@@ -92,24 +122,46 @@ void Pin::Stream() {
             clock->GetTime(&now);
             clock->Release();
         }
-        if (state != State_Running || (halted && run == lastRun)) {
+        if (state != State_Running) {
             WaitForSingleObject(wake_, INFINITE);
             continue;
         }
         if (run != lastRun) {
-            // A new run: the first frame is due when the stream starts, not before.
+            // A new run: the sensor's frame goes out at once, stamped with its capture time
+            // relative to the stream's start, which the graph sets ahead of Run: the first
+            // stamps of a run lie before zero, and a renderer shows them at once.
             lastRun = run;
             halted = false;
             discontinuity = true;
-            due = stamped ? std::max(now, start) : now;
+            captured = 0;
+            due = now;
         }
         if (now < due) {
             WaitForSingleObject(wake_, static_cast<DWORD>((due - now + 9999) / 10000));
             continue;
         }
-        // Fell behind by more than a frame: drop the missed ones rather than burst.
+        // Fell behind by more than a frame: the missed ones are dropped rather than burst.
         if (now - due > interval) {
+            for (LONGLONG missed = (now - due) / interval; missed > 0; --missed) {
+                drop();
+            }
             due = now;
+        }
+        // Downstream refused a frame: the sensor goes on, its frames go nowhere until the
+        // next run.
+        if (halted || !canEncode) {
+            drop();
+            due += interval;
+            continue;
+        }
+        // The picture controls apply from the next frame on.
+        LONG version = filter_->LookVersion();
+        if (version != lookVersion_) {
+            lookVersion_ = version;
+            if (!pattern_.Init(pattern_.format(), pattern_.topDown(), filter_->CurrentLook())) {
+                halted = true;
+                continue;
+            }
         }
 
         IMediaSample* sample = nullptr;
@@ -125,9 +177,24 @@ void Pin::Stream() {
             continue;
         }
         LONGLONG drawStart = QpcNow();
-        pattern_.Render(data, frame);
+        DWORD length = size;
+        HRESULT hr = S_OK;
+        if (jpeg) {
+            pattern_.Render(picture.data(), frame);
+            hr = encoder.Encode(picture.data(), static_cast<UINT>(current_.width),
+                                static_cast<UINT>(current_.height), Stride(pattern_.format()), data,
+                                static_cast<DWORD>(sample->GetSize()), &length);
+        } else {
+            pattern_.Render(data, frame);
+        }
         LONGLONG drawTime = QpcNow() - drawStart;
-        sample->SetActualDataLength(static_cast<long>(size));
+        if (FAILED(hr)) {
+            sample->Release();
+            drop();
+            due += interval;
+            continue;
+        }
+        sample->SetActualDataLength(static_cast<long>(length));
         sample->SetSyncPoint(TRUE);
         sample->SetDiscontinuity(discontinuity ? TRUE : FALSE);
         if (stamped) {
@@ -138,12 +205,18 @@ void Pin::Stream() {
             sample->SetTime(nullptr, nullptr);
         }
         ReceiveStarted();
-        HRESULT hr = input_->Receive(sample);
+        hr = input_->Receive(sample);
         ReceiveEnded(drawTime);
         sample->Release();
-        // Downstream refused (S_FALSE or an error): nothing more until the next run.
-        if (hr != S_OK) {
+        if (hr == S_OK) {
+            if (counted) {
+                filter_->CountDelivered(length, QpcNow());
+            }
+            ++captured;
+        } else {
+            // Refused (S_FALSE or an error): nothing more until the next run.
             halted = true;
+            drop();
         }
         ++frame;
         discontinuity = false;

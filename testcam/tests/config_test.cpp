@@ -45,7 +45,7 @@ TEST(ConfigFormats, ListKeepsOrderAndSpacing) {
 TEST(ConfigFormats, RejectsMalformedEntriesAndKeepsOutput) {
     const wchar_t* bad[] = {L"",
                             L"YUY2",
-                            L"NV12:640x480@30",
+                            L"NV12:640x481@30",
                             L"YUY2:641x480@30",
                             L"RGB24:0x480@30",
                             L"RGB24:640x480",

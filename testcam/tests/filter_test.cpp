@@ -80,8 +80,9 @@ TEST(Enumeration, InstanceIsListedWithItsFriendlyNameUntilRemoved) {
     EXPECT_EQ(nullptr, FindDevice(name));
 }
 
-TEST(Enumeration, RemovingAnUnknownNameChangesNothing) {
-    EXPECT_EQ(S_FALSE, CameraInstall(FALSE, L"No Such Lookwell Camera"));
+TEST(Enumeration, RemovingAnUnknownNameFails) {
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND),
+              CameraInstall(FALSE, L"No Such Lookwell Camera"));
 }
 
 TEST(Enumeration, MalformedInstallTextIsRefused) {

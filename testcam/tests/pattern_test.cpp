@@ -21,10 +21,27 @@ Format Make(Subtype subtype, LONG width, LONG height) {
 }
 
 // The colour at (x, y), y counted from the top of the picture.
+Rgb YuvToRgb(BYTE luma, BYTE cb, BYTE cr) {
+    double yy = 1.164 * (luma - 16);
+    double u = cb - 128.0;
+    double v = cr - 128.0;
+    auto clamp = [](double c) { return static_cast<BYTE>(c < 0 ? 0 : c > 255 ? 255 : c); };
+    return {clamp(yy + 1.596 * v + 0.5), clamp(yy - 0.392 * u - 0.813 * v + 0.5),
+            clamp(yy + 2.017 * u + 0.5)};
+}
+
 Rgb PixelAt(const Format& f, bool topDown, const std::vector<BYTE>& image, LONG x, LONG y) {
-    LONG row = topDown || f.subtype == Subtype::YUY2 ? y : f.height - 1 - y;
+    bool yuv = f.subtype == Subtype::YUY2 || f.subtype == Subtype::NV12;
+    LONG row = topDown || yuv ? y : f.height - 1 - y;
     const BYTE* p = image.data() + static_cast<size_t>(row) * Stride(f);
     switch (f.subtype) {
+    case Subtype::MJPG:
+        return {};
+    case Subtype::NV12: {
+        const BYTE* chroma = image.data() + Stride(f) * static_cast<size_t>(f.height) +
+                             static_cast<size_t>(y / 2) * Stride(f) + (x & ~1L);
+        return YuvToRgb(p[x], chroma[0], chroma[1]);
+    }
     case Subtype::RGB24:
         p += x * 3;
         return {p[2], p[1], p[0]};
@@ -33,12 +50,7 @@ Rgb PixelAt(const Format& f, bool topDown, const std::vector<BYTE>& image, LONG 
         return {p[2], p[1], p[0]};
     case Subtype::YUY2: {
         p += (x & ~1L) * 2;
-        double yy = 1.164 * (p[x & 1 ? 2 : 0] - 16);
-        double u = p[1] - 128.0;
-        double v = p[3] - 128.0;
-        auto clamp = [](double c) { return static_cast<BYTE>(c < 0 ? 0 : c > 255 ? 255 : c); };
-        return {clamp(yy + 1.596 * v + 0.5), clamp(yy - 0.392 * u - 0.813 * v + 0.5),
-                clamp(yy + 2.017 * u + 0.5)};
+        return YuvToRgb(p[x & 1 ? 2 : 0], p[1], p[3]);
     }
     }
     return {};
@@ -91,7 +103,8 @@ INSTANTIATE_TEST_SUITE_P(Subtypes, PatternBars,
                          ::testing::Values(Case{Subtype::RGB24, false, 0, "Rgb24BottomUp"},
                                            Case{Subtype::RGB24, true, 0, "Rgb24TopDown"},
                                            Case{Subtype::RGB32, false, 0, "Rgb32"},
-                                           Case{Subtype::YUY2, false, 3, "Yuy2"}),
+                                           Case{Subtype::YUY2, false, 3, "Yuy2"},
+                                           Case{Subtype::NV12, false, 3, "Nv12"}),
                          [](const ::testing::TestParamInfo<Case>& param) {
                              return std::string(param.param.name);
                          });
@@ -137,9 +150,10 @@ TEST(Pattern, SquareMovesEveryFrameAndWraps) {
 }
 
 TEST(Pattern, OddSizesStayInsideTheImage) {
-    const Format formats[] = {Make(Subtype::RGB24, 161, 121), Make(Subtype::RGB32, 1, 1),
-                              Make(Subtype::YUY2, 2, 3), Make(Subtype::RGB24, 7, 2),
-                              Make(Subtype::YUY2, 1922, 1081)};
+    const Format formats[] = {Make(Subtype::RGB24, 161, 121),  Make(Subtype::RGB32, 1, 1),
+                              Make(Subtype::YUY2, 2, 3),       Make(Subtype::RGB24, 7, 2),
+                              Make(Subtype::YUY2, 1922, 1081), Make(Subtype::NV12, 2, 2),
+                              Make(Subtype::NV12, 642, 482)};
     for (const Format& f : formats) {
         Pattern pattern;
         ASSERT_TRUE(pattern.Init(f, false));

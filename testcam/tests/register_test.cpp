@@ -16,6 +16,8 @@ namespace {
 const wchar_t kDefaultName[] = L"Lookwell Test Camera";
 const CLSID kCameraClsid = {
     0x5bef085d, 0x938a, 0x4cb9, {0x99, 0x78, 0xd1, 0x40, 0xc7, 0xe1, 0x47, 0xe9}};
+const CLSID kPageClsid = {
+    0x2e6a4c1b, 0x7f3d, 0x4b8e, {0x9c, 0x52, 0x1a, 0x0d, 0x6e, 0x3f, 0x8b, 0x47}};
 // Another program's device in the category: any class but the camera's.
 const CLSID kOtherClsid = {
     0x2d1c5e2a, 0x7b1e, 0x4f4b, {0x9a, 0x55, 0x3e, 0x0c, 0x61, 0x8d, 0x42, 0x17}};
@@ -154,6 +156,149 @@ TEST(Register, OnItsOwnLeavesOneUsableCameraAndUnregisterRemovesEveryOne) {
             std::vector<std::wstring> others = Devices(false);
             EXPECT_NE(others.end(), std::find(others.begin(), others.end(), kOtherName));
             EXPECT_EQ(S_OK, OtherDevice(false));
+        }
+    }
+}
+
+namespace {
+
+const wchar_t kInstanceRoot[] = L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\";
+
+std::wstring GuidText(const GUID& guid) {
+    wchar_t text[40];
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
+// Another program's device, put in the category by hand with a value of its own.
+void AddForeignKey(const std::wstring& name, const CLSID& clsid) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (kInstanceRoot + name).c_str(), 0,
+                                             nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    std::wstring text = GuidText(clsid);
+    const BYTE vendor[] = {1, 2, 3};
+    RegSetValueExW(key, L"CLSID", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegSetValueExW(key, L"VendorData", 0, REG_BINARY, vendor, sizeof(vendor));
+    RegCloseKey(key);
+}
+
+// The class the key names and its vendor data's size, or empty.
+std::wstring KeyClass(const std::wstring& name, DWORD* vendorBytes) {
+    wchar_t clsid[64] = {};
+    DWORD bytes = sizeof(clsid) - sizeof(wchar_t);
+    *vendorBytes = 0;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, (kInstanceRoot + name).c_str(), 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return L"";
+    }
+    RegQueryValueExW(key, L"CLSID", nullptr, nullptr, reinterpret_cast<BYTE*>(clsid), &bytes);
+    RegQueryValueExW(key, L"VendorData", nullptr, nullptr, nullptr, vendorBytes);
+    RegCloseKey(key);
+    return clsid;
+}
+
+// Every instance key in the category whose class is the camera's, whatever its name's length.
+int OurKeys() {
+    HKEY root = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, kInstanceRoot, 0, KEY_READ, &root) != ERROR_SUCCESS) {
+        return 0;
+    }
+    int ours = 0;
+    wchar_t name[1024];
+    DWORD length = 1024;
+    for (DWORD i = 0;
+         RegEnumKeyExW(root, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, length = 1024) {
+        DWORD vendor = 0;
+        ours += _wcsicmp(KeyClass(name, &vendor).c_str(), GuidText(kCameraClsid).c_str()) == 0;
+    }
+    RegCloseKey(root);
+    return ours;
+}
+
+void SetFormatsValue(const std::wstring& camera, DWORD type) {
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CLASSES_ROOT, (kInstanceRoot + camera).c_str(), 0,
+                                           KEY_SET_VALUE, &key));
+    // Text that would parse: only its type is wrong ("RGB24:320x240@30" twice for MULTI_SZ).
+    const wchar_t text[] = L"RGB24:320x240@30\0RGB24:320x240@30\0";
+    RegSetValueExW(key, L"Formats", 0, type, reinterpret_cast<const BYTE*>(text),
+                   type == REG_DWORD      ? 4
+                   : type == REG_MULTI_SZ ? sizeof(text)
+                                          : 34);
+    RegCloseKey(key);
+}
+
+struct HostileCase {
+    const char* name;
+    std::wstring foreign; // another device's instance, or empty
+    std::wstring ours;    // a camera of ours registered first, or empty
+    DWORD formatsType;    // REG_NONE, or its Formats value rewritten with this type
+    BOOL install;         // then DllInstall(install, text) when there is a text
+    const wchar_t* text;
+    HRESULT expected; // of DllInstall, or of binding our camera
+};
+
+} // namespace
+
+// Hostile entries in the category: refused with a clear error, nothing foreign touched, nothing
+// of ours left after unregistering.
+TEST(Register, HostileEntriesAreRefusedAndNeverHarmAnotherDevice) {
+    const std::wstring longName(256, L'A');
+    const HRESULT invalid = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+    const HostileCase cases[] = {
+        {"ForeignNameIsNotTakenOver", L"Foreign Cam", L"", REG_NONE, TRUE,
+         L"name=Foreign Cam;formats=RGB24:320x240@30", HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS)},
+        {"ForeignNameIsNotRemoved", L"Foreign Cam", L"", REG_NONE, FALSE, L"Foreign Cam",
+         E_ACCESSDENIED},
+        {"MissingNameIsAFailure", L"", L"", REG_NONE, FALSE, L"NoSuchCam",
+         HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+        {"LongNameBeforeOurs", longName, L"Demo Cam", REG_NONE, TRUE, nullptr, S_OK},
+        {"FormatsAsDword", L"", L"Demo Cam", REG_DWORD, TRUE, nullptr, invalid},
+        {"FormatsAsBinary", L"", L"Demo Cam", REG_BINARY, TRUE, nullptr, invalid},
+        {"FormatsAsMultiString", L"", L"Demo Cam", REG_MULTI_SZ, TRUE, nullptr, invalid},
+        {"FormatsAsExpandString", L"", L"Demo Cam", REG_EXPAND_SZ, TRUE, nullptr, invalid},
+    };
+    CameraUnregister();
+    for (const HostileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.foreign.empty()) {
+            AddForeignKey(c.foreign, kOtherClsid);
+        }
+        if (!c.ours.empty()) {
+            ASSERT_EQ(S_OK, CameraInstall(TRUE, L"name=" + c.ours));
+            // A second camera after it, and one of ours with a long name of its own.
+            ASSERT_EQ(S_OK, CameraInstall(TRUE, L"name=Zoo Cam"));
+            AddForeignKey(std::wstring(256, L'B'), kCameraClsid);
+        }
+        if (c.formatsType != REG_NONE) {
+            SetFormatsValue(c.ours, c.formatsType);
+        }
+        if (c.text) {
+            EXPECT_EQ(c.expected, CameraInstall(c.install, c.text));
+        } else {
+            IBaseFilter* filter = nullptr;
+            EXPECT_EQ(c.expected, BindFilter(c.ours, &filter));
+            if (filter) {
+                filter->Release();
+            }
+        }
+
+        EXPECT_EQ(S_OK, CameraUnregister());
+        EXPECT_EQ(0, OurKeys());
+        HKEY key = nullptr;
+        for (const CLSID* clsid : {&kCameraClsid, &kPageClsid}) {
+            EXPECT_NE(ERROR_SUCCESS,
+                      RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(*clsid)).c_str(), 0,
+                                    KEY_READ, &key));
+        }
+        if (!c.foreign.empty()) {
+            DWORD vendor = 0;
+            EXPECT_EQ(GuidText(kOtherClsid), KeyClass(c.foreign, &vendor));
+            EXPECT_EQ(3u, vendor);
+            RegDeleteTreeW(HKEY_CLASSES_ROOT, (kInstanceRoot + c.foreign).c_str());
         }
     }
 }
