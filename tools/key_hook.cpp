@@ -102,8 +102,13 @@ bool CPictureTools::OnFilterMessage(const MSG& msg) {
         return OnKey(msg);
     case WM_LBUTTONDBLCLK:
     case WM_RBUTTONDBLCLK:
-        // A zoom would resize the full-screen picture behind the user's back.
-        return IsFullScreen();
+        // A zoom would resize the full-screen picture behind the user's back, and the first
+        // press's pause would follow: neither happens.
+        if (!IsFullScreen()) {
+            return false;
+        }
+        ::KillTimer(hMain, CLookwellDlg::TIMER_SINGLE_CLICK);
+        return true;
     case WM_CLOSE:
         LeaveFullScreen(); // the window closes as it was
         return false;
@@ -142,8 +147,12 @@ bool CPictureTools::OnKey(const MSG& msg) {
         }
         return false; // the main window's own Esc: nothing happens there
     case VK_RETURN:
-        if (!bAlt) {
-            return false; // Enter belongs to the preview button
+    case VK_SPACE:
+        if (!bAlt || msg.wParam == VK_SPACE) {
+            // They belong to the focused button, which may stop the picture: the window is
+            // back first.
+            LeaveFullScreen();
+            return false;
         }
         if (!bRepeat) {
             ShowSettingsPages();
