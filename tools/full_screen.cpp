@@ -59,7 +59,7 @@ bool CPictureTools::LeaveFullScreen() {
     // Wine applies the full-screen window's last size from the X server after it has become a
     // child again: checked for a while and put right.
     m_hRestoredVideo = m_hFullScreenVideo;
-    m_nRestoreChecks = 10;
+    m_nRestoreChecks = 40;
     m_nRestoreTimer = ::SetTimer(nullptr, m_nRestoreTimer, 50, nullptr);
     m_hFullScreenVideo = nullptr;
     return true;

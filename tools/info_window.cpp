@@ -129,23 +129,46 @@ void CPictureTools::GetInfoText(CString& strText) {
     CComRef<IBaseFilter> pFilter;
     if (m_dlg.m_bPreviewing && m_dlg.m_pGraph != nullptr &&
         SUCCEEDED(m_dlg.m_pGraph->FindFilterByName(L"Video Capture", &pFilter))) {
+        CComRef<IAMDroppedFrames> pDropped;
+        long nCount = 0;
+        long nDropped = 0;
+        if (SUCCEEDED(pFilter->QueryInterface(IID_IAMDroppedFrames, pDropped.Out())) &&
+            SUCCEEDED(pDropped->GetNumNotDropped(&nCount)) &&
+            SUCCEEDED(pDropped->GetNumDropped(&nDropped))) {
+            // The camera counts from each run; a pause and resume (a click, a snapshot) starts
+            // a new one. The counts since the preview's start go on across them.
+            if (nCount < m_counts.nLastDelivered || nDropped < m_counts.nLastDropped) {
+                m_counts.nDeliveredBefore += m_counts.nLastDelivered;
+                m_counts.nDroppedBefore += m_counts.nLastDropped;
+            }
+            m_counts.nLastDelivered = nCount;
+            m_counts.nLastDropped = nDropped;
+            nCount += m_counts.nDeliveredBefore;
+            nDropped += m_counts.nDroppedBefore;
+            ::swprintf(szDelivered, 32, L"%ld", nCount);
+            ::swprintf(szDropped, 32, L"%ld", nDropped);
+            // Over the last second: the delivered count now against a second ago.
+            ULONGLONG nNow = ::GetTickCount64();
+            m_rateSamples.emplace_back(nNow, nCount);
+            while (m_rateSamples.size() > 1 && nNow - m_rateSamples[1].first >= 1000) {
+                m_rateSamples.pop_front();
+            }
+            ULONGLONG nSpan = nNow - m_rateSamples.front().first;
+            if (nSpan >= 900) {
+                ::swprintf(szMeasured, 32, L"%.2f fps",
+                           static_cast<double>(nCount - m_rateSamples.front().second) * 1000.0 /
+                               static_cast<double>(nSpan));
+            }
+        }
+        // Without counters, the camera's own measure.
         CComRef<IAMVideoControl> pControl;
         CComRef<IPin> pPin;
         LONGLONG nFrameTime = 0;
-        if (SUCCEEDED(pFilter->QueryInterface(IID_IAMVideoControl, pControl.Out())) &&
+        if (std::wcscmp(szMeasured, L"n/a") == 0 &&
+            SUCCEEDED(pFilter->QueryInterface(IID_IAMVideoControl, pControl.Out())) &&
             SUCCEEDED(FindCapturePin(pFilter, &pPin)) &&
             SUCCEEDED(pControl->GetCurrentActualFrameRate(pPin, &nFrameTime)) && nFrameTime > 0) {
             ::swprintf(szMeasured, 32, L"%.2f fps", 1e7 / static_cast<double>(nFrameTime));
-        }
-        CComRef<IAMDroppedFrames> pDropped;
-        long nCount = 0;
-        if (SUCCEEDED(pFilter->QueryInterface(IID_IAMDroppedFrames, pDropped.Out()))) {
-            if (SUCCEEDED(pDropped->GetNumNotDropped(&nCount))) {
-                ::swprintf(szDelivered, 32, L"%ld", nCount);
-            }
-            if (SUCCEEDED(pDropped->GetNumDropped(&nCount))) {
-                ::swprintf(szDropped, 32, L"%ld", nCount);
-            }
         }
         // The renderer's own counters, where it keeps them and the camera does not.
         CComRef<IQualProp> pQuality;

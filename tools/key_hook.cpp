@@ -75,6 +75,8 @@ bool CPictureTools::OnFilterMessage(const MSG& msg) {
         // A new graph is a new start (messages follow a button press within milliseconds).
         m_pSeenGraph = m_dlg.m_pGraph;
         m_nStartTick = ::GetTickCount64();
+        m_rateSamples.clear();
+        m_counts = CCounts();
     }
     if (msg.hwnd == nullptr && msg.message == kApplyOptions) {
         if (m_bOptionsPending) {

@@ -8,6 +8,8 @@
 #include "framework/str.h"
 #include "tools/command_line.h"
 
+#include <deque>
+#include <utility>
 #include <vector>
 
 class CLookwellDlg;
@@ -76,4 +78,13 @@ private:
     // The graph seen last, to know when a preview started.
     IGraphBuilder* m_pSeenGraph = nullptr;
     ULONGLONG m_nStartTick = 0;
+    // The delivered count at the information window's last refreshes, for the rate over the
+    // last second.
+    std::deque<std::pair<ULONGLONG, long>> m_rateSamples;
+    struct CCounts {
+        long nDeliveredBefore = 0;
+        long nDroppedBefore = 0;
+        long nLastDelivered = 0;
+        long nLastDropped = 0;
+    } m_counts;
 };
