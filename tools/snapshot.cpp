@@ -162,7 +162,13 @@ HRESULT CPictureTools::GrabFrame(std::vector<BYTE>& dib) {
         long nWidth = 0;
         long nHeight = 0;
         hr = pBasicVideo->GetVideoSize(&nWidth, &nHeight);
-        nSize = static_cast<long>(sizeof(BITMAPINFOHEADER)) + 4 * nWidth * std::abs(nHeight);
+        // Sizes past the DIB limits the tools accept are refused before they are multiplied.
+        if (SUCCEEDED(hr) &&
+            (nWidth <= 0 || nWidth > 16384 || nHeight < -16384 || nHeight > 16384)) {
+            hr = E_UNEXPECTED;
+        } else if (SUCCEEDED(hr)) {
+            nSize = static_cast<long>(sizeof(BITMAPINFOHEADER)) + 4 * nWidth * std::abs(nHeight);
+        }
     }
     if (FAILED(hr) || nSize <= static_cast<long>(sizeof(BITMAPINFOHEADER))) {
         return FAILED(hr) ? hr : E_UNEXPECTED;
