@@ -1,8 +1,7 @@
 // The tools' costs against floors from the same run: the frame to the clipboard and the stop
 // it makes in the running picture against one frame interval, full screen against the
-// renderer's bare switch, one refresh of the information window and the thread's time while it
-// is hidden, and
-// a preview started by switch against a start and a button press.
+// renderer's bare switch, one information refresh, and a preview started by switch against a
+// start and a button press.
 #include "support/camera.h"
 #include "support/lookwell_process.h"
 #include "tools/picture_tools.h"
