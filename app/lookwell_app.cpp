@@ -1,5 +1,6 @@
 #include "app/lookwell_app.h"
 
+#include "tools/picture_tools.h"
 #include "ui/lookwell_dlg.h"
 
 #ifndef ID_HELP
@@ -15,11 +16,26 @@ END_MESSAGE_MAP()
 BOOL CLookwellApp::InitInstance() {
     Enable3dControlsStatic();
 
+    // Switches that answer without a window.
+    CCommandLine options;
+    options.ParseProcess();
+    if (options.bHelp || options.bList) {
+        m_nExitCode = options.bHelp ? RunHelpSwitch() : RunListSwitch();
+        return FALSE;
+    }
+
     CLookwellDlg dlg;
     m_pMainWnd = &dlg;
+    // The keys and switches beyond the window's own; the window works without them.
+    CPictureTools tools(dlg);
+    tools.Install(options);
     // Every way the dialog ends leads to the same exit.
     dlg.DoModal();
 
     // No message loop follows: the process ends with the dialog.
     return FALSE;
+}
+
+int CLookwellApp::ExitInstance() {
+    return m_nExitCode;
 }

@@ -8,8 +8,12 @@ public:
     CLookwellApp() = default;
 
     BOOL InitInstance() override;
+    int ExitInstance() override;
 
     DECLARE_MESSAGE_MAP()
+
+private:
+    int m_nExitCode = 0;
 };
 
 extern CLookwellApp theApp;

@@ -376,7 +376,10 @@ void BenchStart() {
 
 } // namespace
 
-// With no argument every part runs; otherwise only the parts named: list, preview, start.
+// The tools' keys and switches (tools_bench.cpp).
+void BenchTools();
+
+// With no argument every part runs; otherwise only the parts named: list, preview, start, tools.
 int wmain(int argc, wchar_t** argv) {
     theApp.SetCurrentHandles(::GetModuleHandleW(nullptr));
     if (!HoldMultithreadedApartment()) {
@@ -395,6 +398,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (wanted(L"start")) {
         BenchStart();
+    }
+    if (wanted(L"tools")) {
+        BenchTools();
     }
     return 0;
 }

@@ -69,8 +69,9 @@ void CEndToEndTest::TearDown() {
     m_pLookwell.reset();
 }
 
-::testing::AssertionResult CEndToEndTest::Launch(const std::wstring& exeName) {
-    m_pLookwell = std::make_unique<CLookwellSession>(exeName);
+::testing::AssertionResult CEndToEndTest::Launch(const std::wstring& exeName,
+                                                 const std::wstring& args) {
+    m_pLookwell = std::make_unique<CLookwellSession>(exeName, args);
     if (!m_pLookwell->WaitForWindow()) {
         return ::testing::AssertionFailure() << "no ready main window in 15 s";
     }

@@ -28,7 +28,8 @@ protected:
     void TearDown() override;
 
     // Starts the program, or a copy of it, and waits for its window.
-    ::testing::AssertionResult Launch(const std::wstring& exeName = L"Lookwell.exe");
+    ::testing::AssertionResult Launch(const std::wstring& exeName = L"Lookwell.exe",
+                                      const std::wstring& args = L"");
     CLookwellSession& Lookwell() { return *m_pLookwell; }
     HWND Main() const { return m_pLookwell->Main(); }
     HWND Item(int nId) const { return m_pLookwell->Item(nId); }

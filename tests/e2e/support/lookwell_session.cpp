@@ -48,11 +48,11 @@ void SendMouse(POINT pt, bool bRight, int nClicks) {
 
 } // namespace
 
-CLookwellSession::CLookwellSession(const std::wstring& exeName) {
+CLookwellSession::CLookwellSession(const std::wstring& exeName, const std::wstring& args) {
     m_hStarted = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     // A debugger must wait for its events on the thread that started the process.
-    m_watcher =
-        std::thread(&CLookwellSession::Watch, this, L"\"" + ModuleFolder() + exeName + L"\"");
+    m_watcher = std::thread(&CLookwellSession::Watch, this,
+                            L"\"" + ModuleFolder() + exeName + L"\" " + args);
     ::WaitForSingleObject(m_hStarted, INFINITE);
 }
 
@@ -172,7 +172,9 @@ bool CLookwellSession::WaitForWindow(DWORD milliseconds) {
             for (HWND hWnd : Windows()) {
                 wchar_t className[16] = L"";
                 ::GetClassNameW(hWnd, className, 16);
-                if (std::wstring(className) == L"#32770" && WindowText(hWnd) == L"Lookwell") {
+                // Switches may have changed the title by now; it still starts with the name.
+                if (std::wstring(className) == L"#32770" &&
+                    WindowText(hWnd).rfind(L"Lookwell", 0) == 0) {
                     m_hMain = hWnd;
                 }
             }

@@ -12,8 +12,9 @@
 
 class CLookwellSession {
 public:
-    // Starts the executable of that name next to the tests.
-    explicit CLookwellSession(const std::wstring& exeName = L"Lookwell.exe");
+    // Starts the executable of that name next to the tests, with those arguments.
+    explicit CLookwellSession(const std::wstring& exeName = L"Lookwell.exe",
+                              const std::wstring& args = L"");
     // Closes the window as a user does, and kills the process only when that fails.
     ~CLookwellSession();
     CLookwellSession(const CLookwellSession&) = delete;

@@ -22,6 +22,41 @@ CScreenShot CScreenShot::OfScreen() {
     return Of(RECT{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)});
 }
 
+CScreenShot CScreenShot::OfDib(const BYTE* pDib, size_t nSize) {
+    CScreenShot shot;
+    const auto* pbih = reinterpret_cast<const BITMAPINFOHEADER*>(pDib);
+    if (nSize < sizeof(BITMAPINFOHEADER) || pbih->biCompression != BI_RGB ||
+        (pbih->biBitCount != 24 && pbih->biBitCount != 32) || pbih->biWidth <= 0) {
+        return shot;
+    }
+    LONG nHeight = pbih->biHeight < 0 ? -pbih->biHeight : pbih->biHeight;
+    size_t nStride = ((static_cast<size_t>(pbih->biWidth) * pbih->biBitCount + 31) / 32) * 4;
+    if (nSize < pbih->biSize + nStride * static_cast<size_t>(nHeight)) {
+        return shot;
+    }
+    shot.m_nWidth = pbih->biWidth;
+    shot.m_nHeight = nHeight;
+    for (LONG y = 0; y < nHeight; ++y) {
+        LONG nRow = pbih->biHeight > 0 ? nHeight - 1 - y : y; // bottom-up unless negative
+        const BYTE* p = pDib + pbih->biSize + nStride * static_cast<size_t>(nRow);
+        for (LONG x = 0; x < shot.m_nWidth; ++x, p += pbih->biBitCount / 8) {
+            shot.m_pixels.push_back(p[0] | static_cast<DWORD>(p[1]) << 8 |
+                                    static_cast<DWORD>(p[2]) << 16);
+        }
+    }
+    return shot;
+}
+
+CScreenShot CScreenShot::Mirrored() const {
+    CScreenShot shot = *this;
+    for (LONG y = 0; y < m_nHeight; ++y) {
+        for (LONG x = 0; x < m_nWidth; ++x) {
+            shot.m_pixels[static_cast<size_t>(y * m_nWidth + x)] = At(m_nWidth - 1 - x, y);
+        }
+    }
+    return shot;
+}
+
 bool CScreenShot::IsUniform() const {
     for (DWORD c : m_pixels) {
         if (c != m_pixels.front()) {

@@ -14,6 +14,10 @@ public:
     // window DC from outside reads black.
     static CScreenShot Of(const RECT& rcScreen);
     static CScreenShot OfScreen();
+    // An uncompressed 24- or 32-bit packed DIB, as the clipboard holds it; empty for others.
+    static CScreenShot OfDib(const BYTE* pDib, size_t nSize);
+    // Left and right exchanged.
+    CScreenShot Mirrored() const;
 
     LONG Width() const { return m_nWidth; }
     LONG Height() const { return m_nHeight; }

@@ -1,0 +1,185 @@
+// The command line: /list and /? answer on standard output without a window, and the switches
+// that choose a device, a format, the preview and full screen, also when they name nothing.
+#include "support/camera.h"
+#include "support/e2e_test.h"
+
+#include <cwctype>
+#include <fstream>
+#include <sstream>
+
+using testcam_test::ScopedCamera;
+
+namespace {
+
+struct CRunResult {
+    DWORD nExit = STILL_ACTIVE;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Lookwell.exe with its standard output and error redirected to files, as a script runs it.
+CRunResult RunRedirected(const std::wstring& args) {
+    std::wstring outPath = ModuleFolder() + L"cmdline-out.txt";
+    std::wstring errPath = ModuleFolder() + L"cmdline-err.txt";
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    HANDLE hOut = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                                0, nullptr);
+    HANDLE hErr = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                                0, nullptr);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = hOut;
+    si.hStdError = hErr;
+    std::wstring commandLine = L"\"" + ModuleFolder() + L"Lookwell.exe\" " + args;
+    PROCESS_INFORMATION pi{};
+    CRunResult result;
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                         &si, &pi)) {
+        ::WaitForSingleObject(pi.hProcess, 30000);
+        ::GetExitCodeProcess(pi.hProcess, &result.nExit);
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+    }
+    ::CloseHandle(hOut);
+    ::CloseHandle(hErr);
+    result.out = ReadAll(outPath);
+    result.err = ReadAll(errPath);
+    ::DeleteFileW(outPath.c_str());
+    ::DeleteFileW(errPath.c_str());
+    return result;
+}
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end()); // the names and entries here are ASCII
+}
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& ch : text) {
+        ch = static_cast<wchar_t>(std::towlower(ch));
+    }
+    return text;
+}
+
+std::wstring Replace(std::wstring text, const std::wstring& from, const std::wstring& to) {
+    for (size_t at; (at = text.find(from)) != std::wstring::npos;) {
+        text.replace(at, from.size(), to);
+    }
+    return text;
+}
+
+std::wstring SelectedText(HWND hCombo) {
+    std::vector<std::wstring> texts = ComboTexts(hCombo);
+    int nSelection = Selection(hCombo);
+    return nSelection >= 0 && static_cast<size_t>(nSelection) < texts.size()
+               ? texts[static_cast<size_t>(nSelection)]
+               : L"";
+}
+
+class E2eCommandLine : public CEndToEndTest {};
+
+} // namespace
+
+TEST_F(E2eCommandLine, ListAndHelpAnswerOnStandardOutputWithoutAWindow) {
+    std::string windowLists;
+    {
+        ScopedCamera first(L"RGB24:320x240@30,RGB32:640x480@15");
+        ScopedCamera second(L"RGB24:160x120@30,YUY2:320x240@30");
+        // The lists as the window shows them, device by device.
+        ASSERT_TRUE(Launch());
+        HWND hDevices = Item(IDC_DEVICE_LIST);
+        for (size_t i = 0; i < ComboTexts(hDevices).size(); ++i) {
+            SelectEntry(hDevices, static_cast<int>(i));
+            windowLists += Narrow(ComboTexts(hDevices)[i]) + "\r\n";
+            for (const std::wstring& entry : ComboTexts(Item(IDC_FORMAT_LIST))) {
+                windowLists += "    " + Narrow(entry) + "\r\n";
+            }
+        }
+        for (const wchar_t* pszArgs : {L"/list", L"/LiSt ignored words /preview"}) {
+            SCOPED_TRACE(Narrow(pszArgs));
+            CRunResult run = RunRedirected(pszArgs);
+            EXPECT_EQ(0u, run.nExit);
+            EXPECT_EQ(windowLists, run.out);
+            EXPECT_EQ("", run.err);
+        }
+        CRunResult help = RunRedirected(L"/?");
+        EXPECT_EQ(0u, help.nExit);
+        EXPECT_NE(std::string::npos, help.out.find("/device:NAME")) << help.out;
+    }
+    // No camera at all: a one-line reason on standard error and exit code 1.
+    CRunResult none = RunRedirected(L"/list");
+    EXPECT_EQ(1u, none.nExit);
+    EXPECT_EQ("", none.out);
+    EXPECT_EQ("No capture device found.\r\n", none.err);
+}
+
+TEST_F(E2eCommandLine, SwitchesChooseDeviceFormatPreviewAndFullScreenOrSayWhatIsMissing) {
+    ScopedCamera first(L"RGB24:320x240@30,RGB32:640x480@15");
+    ScopedCamera second(L"RGB24:160x120@30,RGB24:320x240@30,RGB32:320x240@60");
+    struct {
+        const wchar_t* pszArgs; // {A} and {B} stand for the cameras' names
+        int nDevice;
+        const wchar_t* pszFormat;  // the selected format entry
+        const wchar_t* pszMessage; // the text in place of the picture; null for none
+        bool bRunning;
+        bool bFullScreen;
+    } cases[] = {
+        {L"/bogus words -x", 0, L"320x240  30.0 RGB24 55296000", nullptr, false, false},
+        {L"/device:\"{B}\" /format:\"320x240 30\"", 1, L"320x240  30.0 RGB24 55296000", nullptr,
+         false, false},
+        {L"/FORMAT:2 /DEVICE:\"{b}\" /Preview", 1, L"320x240  60.0 RGB32 147456000", nullptr, true,
+         false},
+        {L"/device:1 /fullscreen", 1, L"160x120  30.0 RGB24 13824000", nullptr, true, true},
+        {L"/device:\"Cam X\" /preview", 0, L"320x240  30.0 RGB24 55296000",
+         L"No capture device named \"Cam X\".", false, false},
+        {L"/device:2", 0, L"320x240  30.0 RGB24 55296000", L"No capture device at position 2.",
+         false, false},
+        {L"/format:5 /preview", 0, L"320x240  30.0 RGB24 55296000",
+         L"No format at position 5 for \"{A}\".", false, false},
+        {L"/device:1 /format:1920x1080 /preview", 1, L"160x120  30.0 RGB24 13824000",
+         L"No format \"1920x1080\" for \"{B}\".", false, false},
+    };
+    auto names = [&](std::wstring text) {
+        text = Replace(Replace(text, L"{A}", first.name()), L"{B}", second.name());
+        return Replace(text, L"{b}", Lower(second.name()));
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(names(c.pszArgs)));
+        ASSERT_TRUE(Launch(L"Lookwell.exe", names(c.pszArgs)));
+        // The switches are applied once the window is up: wait for all their effects.
+        HWND hMessage = Item(IDC_MESSAGE);
+        RECT rcScreen{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+        auto fullScreen = [&] {
+            for (HWND hWnd : Lookwell().Windows()) {
+                if (SameRect(rcScreen, WindowRect(hWnd))) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        auto message = [&] { return ::IsWindowVisible(hMessage) ? WindowText(hMessage) : L""; };
+        std::wstring expected = c.pszMessage != nullptr ? names(c.pszMessage) : L"";
+        WaitUntil(
+            [&] {
+                return message() == expected && Selection(Item(IDC_DEVICE_LIST)) == c.nDevice &&
+                       SelectedText(Item(IDC_FORMAT_LIST)) == c.pszFormat &&
+                       HasCaption(c.bRunning ? L"Stop" : L"Pre\nview") &&
+                       fullScreen() == c.bFullScreen;
+            },
+            10000);
+        EXPECT_EQ(Narrow(expected), Narrow(message()));
+        EXPECT_EQ(c.nDevice, Selection(Item(IDC_DEVICE_LIST)));
+        EXPECT_EQ(Narrow(c.pszFormat), Narrow(SelectedText(Item(IDC_FORMAT_LIST))));
+        EXPECT_TRUE(HasCaption(c.bRunning ? L"Stop" : L"Pre\nview"));
+        EXPECT_EQ(c.bFullScreen, fullScreen());
+        ::PostMessageW(Main(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+    }
+}

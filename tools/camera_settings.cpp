@@ -1,0 +1,100 @@
+// Alt+Enter and Ctrl+M: the camera's own settings pages and its horizontal flip, of the
+// previewing camera, or of the selected device while none previews.
+#include "tools/picture_tools.h"
+
+#include "ui/lookwell_dlg.h"
+
+#include <olectl.h>
+
+HRESULT FindCapturePin(IBaseFilter* pFilter, IPin** ppPin) {
+    CComRef<ICaptureGraphBuilder2> pBuilder;
+    HRESULT hr = ::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC,
+                                    IID_ICaptureGraphBuilder2, pBuilder.Out());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return pBuilder->FindPin(pFilter, PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0,
+                             ppPin);
+}
+
+HRESULT CPictureTools::GetCameraFilter(IBaseFilter** ppFilter) {
+    *ppFilter = nullptr;
+    if (m_dlg.m_bPreviewing && m_dlg.m_pGraph != nullptr) {
+        return m_dlg.m_pGraph->FindFilterByName(L"Video Capture", ppFilter);
+    }
+    LRESULT nSelection = m_dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL);
+    LRESULT nData = nSelection < 0 ? CB_ERR
+                                   : m_dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETITEMDATA,
+                                                              static_cast<WPARAM>(nSelection));
+    if (nData == CB_ERR || nData == 0) {
+        return E_FAIL;
+    }
+    const int nPosition = reinterpret_cast<const VideoFormatArray*>(nData)->m_nMonikerPosition;
+    CComRef<ICreateDevEnum> pDevEnum;
+    CComRef<IEnumMoniker> pClassEnum;
+    HRESULT hr = ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC,
+                                    IID_ICreateDevEnum, pDevEnum.Out());
+    if (hr == S_OK) {
+        hr = pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pClassEnum, 0);
+    }
+    if (hr != S_OK || pClassEnum == nullptr) {
+        return E_FAIL;
+    }
+    // Walked with Next: Wine's Skip does not move the enumeration.
+    for (int i = 0; i <= nPosition; ++i) {
+        CComRef<IMoniker> pMoniker;
+        ULONG nFetched = 0;
+        if (pClassEnum->Next(1, &pMoniker, &nFetched) != S_OK || pMoniker == nullptr) {
+            return E_FAIL;
+        }
+        if (i == nPosition) {
+            return pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                          reinterpret_cast<void**>(ppFilter));
+        }
+    }
+    return E_FAIL;
+}
+
+bool CPictureTools::ShowSettingsPages() {
+    CComRef<IBaseFilter> pFilter;
+    CComRef<ISpecifyPropertyPages> pSpecify;
+    CAUUID pages{};
+    if (FAILED(GetCameraFilter(&pFilter)) ||
+        FAILED(pFilter->QueryInterface(IID_ISpecifyPropertyPages, pSpecify.Out())) ||
+        FAILED(pSpecify->GetPages(&pages)) || pages.cElems == 0) {
+        ::CoTaskMemFree(pages.pElems);
+        ::MessageBeep(MB_OK);
+        return false;
+    }
+    CString strName;
+    m_dlg.GetDlgItemText(IDC_DEVICE_LIST, strName);
+    IUnknown* pObject = pFilter;
+    // Modal; the graph runs on its own threads meanwhile.
+    HRESULT hr = ::OleCreatePropertyFrame(m_dlg.m_hWnd, 0, 0, strName, 1, &pObject, pages.cElems,
+                                          pages.pElems, ::GetUserDefaultLCID(), 0, nullptr);
+    ::CoTaskMemFree(pages.pElems);
+    if (FAILED(hr)) {
+        ::MessageBeep(MB_OK);
+        return false;
+    }
+    return true;
+}
+
+bool CPictureTools::ToggleMirror() {
+    CComRef<IBaseFilter> pFilter;
+    CComRef<IAMVideoControl> pControl;
+    CComRef<IPin> pPin;
+    long nCaps = 0;
+    long nMode = 0;
+    bool bOk = SUCCEEDED(GetCameraFilter(&pFilter)) &&
+               SUCCEEDED(pFilter->QueryInterface(IID_IAMVideoControl, pControl.Out())) &&
+               SUCCEEDED(FindCapturePin(pFilter, &pPin)) &&
+               SUCCEEDED(pControl->GetCaps(pPin, &nCaps)) &&
+               (nCaps & VideoControlFlag_FlipHorizontal) != 0 &&
+               SUCCEEDED(pControl->GetMode(pPin, &nMode)) &&
+               SUCCEEDED(pControl->SetMode(pPin, nMode ^ VideoControlFlag_FlipHorizontal));
+    if (!bOk) {
+        ::MessageBeep(MB_OK);
+    }
+    return bOk;
+}

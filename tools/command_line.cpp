@@ -1,0 +1,208 @@
+#include "tools/command_line.h"
+
+#include "capture/video_format.h"
+#include "ui/lookwell_dlg.h"
+
+#include <shellapi.h>
+
+#include <cwctype>
+
+namespace {
+
+bool StartsWithSwitch(const std::wstring& arg, const wchar_t* pszSwitch, std::wstring* pValue) {
+    size_t nLength = std::wcslen(pszSwitch);
+    if (arg.size() < nLength || ::_wcsnicmp(arg.c_str(), pszSwitch, nLength) != 0) {
+        return false;
+    }
+    if (pValue == nullptr) {
+        return arg.size() == nLength; // a plain switch takes nothing after it
+    }
+    *pValue = arg.substr(nLength);
+    return true;
+}
+
+std::wstring Squeezed(const std::wstring& text) {
+    std::wstring result;
+    for (wchar_t ch : text) {
+        if (ch == L' ' && !result.empty() && result.back() == L' ') {
+            continue;
+        }
+        result += static_cast<wchar_t>(std::towlower(ch));
+    }
+    return result;
+}
+
+} // namespace
+
+void CCommandLine::Parse(const std::vector<std::wstring>& args) {
+    for (const std::wstring& arg : args) {
+        std::wstring value;
+        if (StartsWithSwitch(arg, L"/list", nullptr)) {
+            bList = true;
+        } else if (StartsWithSwitch(arg, L"/?", nullptr)) {
+            bHelp = true;
+        } else if (StartsWithSwitch(arg, L"/preview", nullptr)) {
+            bPreview = true;
+        } else if (StartsWithSwitch(arg, L"/fullscreen", nullptr)) {
+            bFullScreen = true;
+        } else if (StartsWithSwitch(arg, L"/device:", &value)) {
+            bDevice = true;
+            strDevice = value;
+        } else if (StartsWithSwitch(arg, L"/format:", &value)) {
+            bFormat = true;
+            strFormat = value;
+        }
+    }
+}
+
+void CCommandLine::ParseProcess() {
+    int nArgs = 0;
+    LPWSTR* ppArgs = ::CommandLineToArgvW(::GetCommandLineW(), &nArgs);
+    if (ppArgs == nullptr) {
+        return;
+    }
+    std::vector<std::wstring> args;
+    for (int i = 1; i < nArgs; ++i) {
+        args.emplace_back(ppArgs[i]);
+    }
+    ::LocalFree(ppArgs);
+    Parse(args);
+}
+
+int ParsePosition(const std::wstring& text) {
+    if (text.empty() || text.size() > 9) {
+        return -1;
+    }
+    int n = 0;
+    for (wchar_t ch : text) {
+        if (ch < L'0' || ch > L'9') {
+            return -1;
+        }
+        n = n * 10 + (ch - L'0');
+    }
+    return n;
+}
+
+bool EntryStartsWith(const std::wstring& entry, const std::wstring& text) {
+    std::wstring squeezedText = Squeezed(text);
+    return !squeezedText.empty() &&
+           Squeezed(entry).compare(0, squeezedText.size(), squeezedText) == 0;
+}
+
+std::wstring ComboEntryText(HWND hCombo, int nIndex) {
+    LRESULT nLength = ::SendMessageW(hCombo, CB_GETLBTEXTLEN, static_cast<WPARAM>(nIndex), 0);
+    if (nLength < 0) {
+        return std::wstring();
+    }
+    std::wstring text(static_cast<size_t>(nLength) + 1, L'\0');
+    ::SendMessageW(hCombo, CB_GETLBTEXT, static_cast<WPARAM>(nIndex),
+                   reinterpret_cast<LPARAM>(text.data()));
+    text.resize(std::wcslen(text.c_str()));
+    return text;
+}
+
+bool CollectDeviceListing(std::vector<CDeviceListing>& devices) {
+    // The window's own code fills the lists, in combo boxes nobody sees.
+    HWND hHost = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                   nullptr, nullptr);
+    if (hHost == nullptr) {
+        return false;
+    }
+    for (int nId : {IDC_DEVICE_LIST, IDC_FORMAT_LIST}) {
+        ::CreateWindowExW(0, L"COMBOBOX", L"", WS_CHILD | CBS_DROPDOWNLIST, 0, 0, 100, 100, hHost,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(nId)), nullptr, nullptr);
+    }
+    CLookwellDlg lister;
+    lister.m_hWnd = hHost;
+    bool bFound = StageSucceeded(lister.EnumerateDevices());
+    HWND hDevices = lister.GetDlgItem(IDC_DEVICE_LIST);
+    HWND hFormats = lister.GetDlgItem(IDC_FORMAT_LIST);
+    int nDevices = bFound ? static_cast<int>(::SendMessageW(hDevices, CB_GETCOUNT, 0, 0)) : 0;
+    for (int i = 0; i < nDevices; ++i) {
+        lister.SelectDevice(i, 0);
+        CDeviceListing device;
+        device.strName = ComboEntryText(hDevices, i);
+        int nFormats = static_cast<int>(::SendMessageW(hFormats, CB_GETCOUNT, 0, 0));
+        for (int j = 0; j < nFormats; ++j) {
+            device.formats.push_back(ComboEntryText(hFormats, j));
+        }
+        devices.push_back(device);
+    }
+    lister.FreeDeviceList();
+    lister.m_hWnd = nullptr; // not a dialog of the framework's: destroyed here, not by it
+    ::DestroyWindow(hHost);
+    return nDevices > 0;
+}
+
+void WriteStd(DWORD nStdHandle, const std::wstring& text) {
+    std::wstring crlf;
+    for (wchar_t ch : text) {
+        if (ch == L'\n') {
+            crlf += L'\r';
+        }
+        crlf += ch;
+    }
+    HANDLE hOut = ::GetStdHandle(nStdHandle);
+    DWORD nType = hOut != nullptr && hOut != INVALID_HANDLE_VALUE ? ::GetFileType(hOut) : 0;
+    DWORD nWritten = 0;
+    if (nType == FILE_TYPE_DISK || nType == FILE_TYPE_PIPE) {
+        // Redirected: UTF-8, as files and pipes expect today.
+        int nBytes = ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()),
+                                           nullptr, 0, nullptr, nullptr);
+        std::string bytes(static_cast<size_t>(nBytes), '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()), bytes.data(),
+                              nBytes, nullptr, nullptr);
+        ::WriteFile(hOut, bytes.data(), static_cast<DWORD>(bytes.size()), &nWritten, nullptr);
+        return;
+    }
+    // A GUI program has no console; the one it was started from is borrowed.
+    if (nType != FILE_TYPE_CHAR && !::AttachConsole(ATTACH_PARENT_PROCESS) &&
+        ::GetLastError() != ERROR_ACCESS_DENIED) {
+        return;
+    }
+    HANDLE hConsole = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (hConsole == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    ::WriteConsoleW(hConsole, crlf.data(), static_cast<DWORD>(crlf.size()), &nWritten, nullptr);
+    ::CloseHandle(hConsole);
+}
+
+int RunListSwitch() {
+    bool bCom = ::CoInitialize(nullptr) == S_OK;
+    std::vector<CDeviceListing> devices;
+    bool bFound = bCom && CollectDeviceListing(devices);
+    if (bCom) {
+        ::CoUninitialize();
+    }
+    if (!bFound) {
+        WriteStd(STD_ERROR_HANDLE, L"No capture device found.\n");
+        return 1;
+    }
+    std::wstring text;
+    for (const CDeviceListing& device : devices) {
+        text += device.strName + L"\n";
+        for (const std::wstring& format : device.formats) {
+            text += L"    " + format + L"\n";
+        }
+    }
+    WriteStd(STD_OUTPUT_HANDLE, text);
+    return 0;
+}
+
+int RunHelpSwitch() {
+    WriteStd(STD_OUTPUT_HANDLE,
+             L"Lookwell [/list] [/device:NAME|N] [/format:TEXT|N] [/preview] [/fullscreen]\n"
+             L"  /list           lists the capture devices and their formats, then exits\n"
+             L"  /device:NAME    selects the first device of that name (any case)\n"
+             L"  /device:N       selects the device at position N, counting from 0\n"
+             L"  /format:TEXT    selects the first format whose entry starts with TEXT\n"
+             L"  /format:N       selects the format at position N, counting from 0\n"
+             L"  /preview        starts the preview once the window is up\n"
+             L"  /fullscreen     starts the preview and shows it full screen\n"
+             L"  /?              shows this text\n"
+             L"Keys: F11 full screen (Esc leaves it), Ctrl+C copy the frame, Ctrl+S save it,\n"
+             L"Alt+Enter camera settings, Ctrl+M mirror, Ctrl+I information window.\n");
+    return 0;
+}

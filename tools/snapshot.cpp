@@ -1,0 +1,295 @@
+// Ctrl+C and Ctrl+S: the renderer's current frame, at the format's own size, to the
+// clipboard as a DIB or to a PNG file of the user's choice.
+#include "tools/snapshot.h"
+
+#include "tools/picture_tools.h"
+#include "ui/lookwell_dlg.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+#include <wincodec.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// How long a paused renderer may take to hold the next frame.
+constexpr DWORD kPauseWaitMs = 500;
+
+size_t Stride(const BITMAPINFOHEADER& bih) {
+    return ((static_cast<size_t>(bih.biWidth) * bih.biBitCount + 31) / 32) * 4;
+}
+
+std::wstring ProposedName() {
+    SYSTEMTIME st;
+    ::GetLocalTime(&st);
+    wchar_t szName[64];
+    ::swprintf(szName, 64, L"Lookwell %04u-%02u-%02u %02u-%02u-%02u.png", st.wYear, st.wMonth,
+               st.wDay, st.wHour, st.wMinute, st.wSecond);
+    return szName;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::vector<BYTE>& bytes) {
+    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hFile == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    DWORD nWritten = 0;
+    bool bOk = ::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &nWritten,
+                           nullptr) != FALSE &&
+               nWritten == bytes.size();
+    ::CloseHandle(hFile);
+    if (!bOk) {
+        ::DeleteFileW(path.c_str()); // a half-written picture is worse than none
+    }
+    return bOk;
+}
+
+} // namespace
+
+const BITMAPINFOHEADER* CheckedDib(const std::vector<BYTE>& dib) {
+    if (dib.size() < sizeof(BITMAPINFOHEADER)) {
+        return nullptr;
+    }
+    const auto* pbih = reinterpret_cast<const BITMAPINFOHEADER*>(dib.data());
+    if (pbih->biSize < sizeof(BITMAPINFOHEADER) || pbih->biSize > dib.size() ||
+        pbih->biCompression != BI_RGB || (pbih->biBitCount != 24 && pbih->biBitCount != 32) ||
+        pbih->biWidth <= 0 || pbih->biWidth > 16384 || pbih->biHeight == 0 ||
+        pbih->biHeight > 16384 || pbih->biHeight < -16384) {
+        return nullptr;
+    }
+    size_t nRows = static_cast<size_t>(pbih->biHeight < 0 ? -pbih->biHeight : pbih->biHeight);
+    if (dib.size() - pbih->biSize < Stride(*pbih) * nRows) {
+        return nullptr;
+    }
+    return pbih;
+}
+
+HRESULT EncodePng(const std::vector<BYTE>& dib, std::vector<BYTE>& png) {
+    const BITMAPINFOHEADER* pbih = CheckedDib(dib);
+    if (pbih == nullptr) {
+        return E_INVALIDARG;
+    }
+    const UINT nWidth = static_cast<UINT>(pbih->biWidth);
+    const UINT nHeight = static_cast<UINT>(pbih->biHeight < 0 ? -pbih->biHeight : pbih->biHeight);
+    const size_t nStride = Stride(*pbih);
+    const size_t nBytesPerPixel = pbih->biBitCount / 8u;
+    const BYTE* pBits = dib.data() + pbih->biSize;
+
+    CComRef<IWICImagingFactory> pFactory;
+    CComRef<IStream> pStream;
+    CComRef<IWICBitmapEncoder> pEncoder;
+    CComRef<IWICBitmapFrameEncode> pFrame;
+    HRESULT hr = ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IWICImagingFactory, pFactory.Out());
+    if (SUCCEEDED(hr)) {
+        hr = ::CreateStreamOnHGlobal(nullptr, TRUE, &pStream);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = pFactory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &pEncoder);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = pEncoder->Initialize(pStream, WICBitmapEncoderNoCache);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = pEncoder->CreateNewFrame(&pFrame, nullptr);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = pFrame->Initialize(nullptr);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = pFrame->SetSize(nWidth, nHeight);
+    }
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    if (SUCCEEDED(hr)) {
+        hr = pFrame->SetPixelFormat(&format);
+    }
+    if (SUCCEEDED(hr) && format != GUID_WICPixelFormat24bppBGR) {
+        hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
+    }
+    // Row by row, top first, as 24-bit pixels whatever the source's depth.
+    std::vector<BYTE> row(static_cast<size_t>(nWidth) * 3);
+    for (UINT y = 0; SUCCEEDED(hr) && y < nHeight; ++y) {
+        UINT nSourceRow = pbih->biHeight > 0 ? nHeight - 1 - y : y;
+        const BYTE* pSource = pBits + nStride * nSourceRow;
+        for (UINT x = 0; x < nWidth; ++x) {
+            std::memcpy(&row[x * 3u], pSource + x * nBytesPerPixel, 3);
+        }
+        hr = pFrame->WritePixels(1, static_cast<UINT>(row.size()), static_cast<UINT>(row.size()),
+                                 row.data());
+    }
+    if (SUCCEEDED(hr)) {
+        hr = pFrame->Commit();
+    }
+    if (SUCCEEDED(hr)) {
+        hr = pEncoder->Commit();
+    }
+    HGLOBAL hGlobal = nullptr;
+    if (SUCCEEDED(hr)) {
+        hr = ::GetHGlobalFromStream(pStream, &hGlobal);
+    }
+    STATSTG stat{};
+    if (SUCCEEDED(hr)) {
+        hr = pStream->Stat(&stat, STATFLAG_NONAME);
+    }
+    if (SUCCEEDED(hr)) {
+        const BYTE* pData = static_cast<const BYTE*>(::GlobalLock(hGlobal));
+        if (pData == nullptr) {
+            return E_OUTOFMEMORY;
+        }
+        png.assign(pData, pData + stat.cbSize.QuadPart);
+        ::GlobalUnlock(hGlobal);
+    }
+    return hr;
+}
+
+HRESULT CPictureTools::GrabFrame(std::vector<BYTE>& dib) {
+    IMediaControl* pControl = m_dlg.m_pMediaControl;
+    if (!m_dlg.m_bPreviewing || m_dlg.m_pGraph == nullptr || pControl == nullptr) {
+        return VFW_E_WRONG_STATE;
+    }
+    CComRef<IBasicVideo> pBasicVideo;
+    HRESULT hr = m_dlg.m_pGraph->QueryInterface(IID_IBasicVideo, pBasicVideo.Out());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    long nSize = 0;
+    hr = pBasicVideo->GetCurrentImage(&nSize, nullptr);
+    if (hr == E_POINTER) {
+        // Wine 8 does not answer the size alone: room for the largest frame of that size.
+        long nWidth = 0;
+        long nHeight = 0;
+        hr = pBasicVideo->GetVideoSize(&nWidth, &nHeight);
+        // Sizes past the DIB limits the tools accept are refused before they are multiplied.
+        if (SUCCEEDED(hr) &&
+            (nWidth <= 0 || nWidth > 16384 || nHeight < -16384 || nHeight > 16384)) {
+            hr = E_UNEXPECTED;
+        } else if (SUCCEEDED(hr)) {
+            nSize = static_cast<long>(sizeof(BITMAPINFOHEADER)) + 4 * nWidth * std::abs(nHeight);
+        }
+    }
+    if (FAILED(hr) || nSize <= static_cast<long>(sizeof(BITMAPINFOHEADER))) {
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    }
+    dib.assign(static_cast<size_t>(nSize), 0);
+    auto take = [&] {
+        long nBuffer = nSize;
+        return pBasicVideo->GetCurrentImage(&nBuffer, reinterpret_cast<long*>(dib.data()));
+    };
+    hr = take();
+    // Wine's renderer hands out only a frame it holds while paused, and a live camera sends
+    // nothing while paused: the renderer alone is paused until the next frame comes.
+    CComRef<IBaseFilter> pRenderer;
+    if ((hr == VFW_E_NOT_PAUSED || hr == E_UNEXPECTED) && SUCCEEDED(FindRenderer(&pRenderer))) {
+        const bool bWasRunning = hr == VFW_E_NOT_PAUSED;
+        if (!bWasRunning) {
+            pControl->Run();
+        }
+        pRenderer->Pause();
+        ULONGLONG nStart = ::GetTickCount64();
+        while ((hr = take()) == E_UNEXPECTED && ::GetTickCount64() - nStart < kPauseWaitMs) {
+            ::Sleep(2);
+        }
+        // The graph's own pause and run bring the renderer back with the graph's clock.
+        pControl->Pause();
+        if (bWasRunning) {
+            pControl->Run();
+        }
+    }
+    const BITMAPINFOHEADER* pbih = SUCCEEDED(hr) ? CheckedDib(dib) : nullptr;
+    if (pbih == nullptr) {
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    }
+    dib.resize(pbih->biSize + Stride(*pbih) * static_cast<size_t>(std::abs(pbih->biHeight)));
+    return S_OK;
+}
+
+HRESULT CPictureTools::FindRenderer(IBaseFilter** ppRenderer) {
+    CComRef<IEnumFilters> pFilters;
+    HRESULT hr = m_dlg.m_pGraph->EnumFilters(&pFilters);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    for (;;) {
+        CComRef<IBaseFilter> pFilter;
+        if (pFilters->Next(1, &pFilter, nullptr) != S_OK) {
+            return E_FAIL;
+        }
+        CComRef<IBasicVideo> pBasicVideo;
+        if (SUCCEEDED(pFilter->QueryInterface(IID_IBasicVideo, pBasicVideo.Out()))) {
+            *ppRenderer = pFilter;
+            (*ppRenderer)->AddRef();
+            return S_OK;
+        }
+    }
+}
+
+bool CPictureTools::CopyToClipboard() {
+    std::vector<BYTE> dib;
+    if (FAILED(GrabFrame(dib))) {
+        ::MessageBeep(MB_OK);
+        return false;
+    }
+    HGLOBAL hGlobal = ::GlobalAlloc(GMEM_MOVEABLE, dib.size());
+    void* pData = hGlobal != nullptr ? ::GlobalLock(hGlobal) : nullptr;
+    if (pData == nullptr) {
+        if (hGlobal != nullptr) {
+            ::GlobalFree(hGlobal);
+        }
+        ::MessageBeep(MB_OK);
+        return false;
+    }
+    std::memcpy(pData, dib.data(), dib.size());
+    ::GlobalUnlock(hGlobal);
+    bool bOk = false;
+    if (::OpenClipboard(m_dlg.m_hWnd)) {
+        ::EmptyClipboard();
+        // The clipboard owns the memory once it took it.
+        bOk = ::SetClipboardData(CF_DIB, hGlobal) != nullptr;
+        ::CloseClipboard();
+    }
+    if (!bOk) {
+        ::GlobalFree(hGlobal);
+        ::MessageBeep(MB_OK);
+    }
+    return bOk;
+}
+
+bool CPictureTools::SaveSnapshot() {
+    // The frame of the moment the key went down, before the dialog takes its time.
+    std::vector<BYTE> dib;
+    std::vector<BYTE> png;
+    if (FAILED(GrabFrame(dib)) || FAILED(EncodePng(dib, png))) {
+        ::MessageBeep(MB_OK);
+        return false;
+    }
+    std::wstring folder;
+    PWSTR pszPictures = nullptr;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Pictures, 0, nullptr, &pszPictures))) {
+        folder = pszPictures;
+    }
+    ::CoTaskMemFree(pszPictures);
+    std::wstring file = ProposedName();
+    file.resize(MAX_PATH * 4, L'\0');
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = m_dlg.m_hWnd;
+    ofn.lpstrFilter = L"PNG image (*.png)\0*.png\0";
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ofn.lpstrDefExt = L"png";
+    ofn.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!::GetSaveFileNameW(&ofn)) {
+        return false; // cancelled: nothing to say
+    }
+    file.resize(std::wcslen(file.c_str()));
+    if (!WriteWholeFile(file, png)) {
+        ::MessageBeep(MB_OK);
+        return false;
+    }
+    return true;
+}
