@@ -2,6 +2,7 @@
 // ratio means the same on any machine. Run by hand:
 //   scripts/wine-exec --prefix $PWD/build/bench-prefix build/lookwell_bench.exe
 #include "app/lookwell_app.h"
+#include "bench/bench_clock.h"
 #include "bench/enumerate_floor.h"
 #include "support/apartment.h"
 #include "support/camera.h"
@@ -16,19 +17,6 @@
 #include <vector>
 
 namespace {
-
-double NowMs() {
-    LARGE_INTEGER now;
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
 
 // n distinct RGB24 formats.
 std::wstring FormatList(int n) {

@@ -2,6 +2,7 @@
 // it makes in the running picture against one frame interval, full screen against the
 // renderer's bare switch, one information refresh, and a preview started by switch against a
 // start and a button press.
+#include "bench/bench_clock.h"
 #include "support/camera.h"
 #include "support/lookwell_process.h"
 #include "tools/picture_tools.h"
@@ -13,23 +14,10 @@
 
 namespace {
 
-double Now() {
-    LARGE_INTEGER now;
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceCounter(&now);
-    ::QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-double MedianOf(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? -1.0 : values[values.size() / 2];
-}
-
 // Dispatches this thread's messages for that long, sleeping while there are none.
 void PumpFor(double ms) {
-    double tEnd = Now() + ms;
-    for (double tLeft = ms; tLeft > 0; tLeft = tEnd - Now()) {
+    double tEnd = NowMs() + ms;
+    for (double tLeft = ms; tLeft > 0; tLeft = tEnd - NowMs()) {
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(tLeft) + 1, QS_ALLINPUT);
         MSG msg;
         while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -71,65 +59,65 @@ void BenchCopyAndFullScreen(const wchar_t* pszFormat, const char* pszLabel) {
     PumpFor(1000);
     // The floor: one frame interval as the camera really delivers them.
     LONGLONG nBefore = testcam_test::Stats().delivered;
-    double t0 = Now();
+    double t0 = NowMs();
     PumpFor(2000);
     double nInterval =
-        (Now() - t0) / static_cast<double>(testcam_test::Stats().delivered - nBefore);
+        (NowMs() - t0) / static_cast<double>(testcam_test::Stats().delivered - nBefore);
 
     std::vector<double> copy, gap, fullIn, fullOut, bareIn, bareOut;
     for (int run = 0; run < 11; ++run) {
         std::vector<BYTE> dib;
-        t0 = Now();
+        t0 = NowMs();
         tools.GrabFrame(dib);
-        gap.push_back(Now() - t0);
+        gap.push_back(NowMs() - t0);
         PumpFor(200);
-        t0 = Now();
+        t0 = NowMs();
         tools.CopyToClipboard();
-        copy.push_back(Now() - t0);
+        copy.push_back(NowMs() - t0);
         PumpFor(200);
 
-        t0 = Now();
+        t0 = NowMs();
         tools.ToggleFullScreen();
-        fullIn.push_back(Now() - t0);
+        fullIn.push_back(NowMs() - t0);
         PumpFor(200);
-        t0 = Now();
+        t0 = NowMs();
         tools.LeaveFullScreen();
-        fullOut.push_back(Now() - t0);
+        fullOut.push_back(NowMs() - t0);
         PumpFor(600); // the restore checks end
 
-        t0 = Now();
+        t0 = NowMs();
         dlg.m_pVideoWindow->put_FullScreenMode(OATRUE);
-        bareIn.push_back(Now() - t0);
+        bareIn.push_back(NowMs() - t0);
         PumpFor(200);
-        t0 = Now();
+        t0 = NowMs();
         dlg.m_pVideoWindow->put_FullScreenMode(OAFALSE);
-        bareOut.push_back(Now() - t0);
+        bareOut.push_back(NowMs() - t0);
         tools.ToggleFullScreen(); // puts the window back where it belongs
         tools.LeaveFullScreen();
         PumpFor(600);
     }
     std::printf("\nTools at %s, medians of 11%s\n", pszLabel, "");
     std::printf("%-40s %10s %10s %7s\n", "", "ours ms", "floor ms", "ratio");
-    Row("Ctrl+C to clipboard / frame interval", MedianOf(copy), nInterval);
-    Row("stop in the picture / frame interval", MedianOf(gap), nInterval);
-    Row("F11 in / bare full-screen switch", MedianOf(fullIn), MedianOf(bareIn));
-    Row("F11 out / bare switch back", MedianOf(fullOut), MedianOf(bareOut));
+    Row("Ctrl+C to clipboard / frame interval", Median(copy), nInterval);
+    Row("stop in the picture / frame interval", Median(gap), nInterval);
+    Row("F11 in / bare full-screen switch", Median(fullIn), Median(bareIn));
+    Row("F11 out / bare switch back", Median(fullOut), Median(bareOut));
 
     // The information window: one refresh, as its timer makes it twice a second while it is
     // shown, and this thread's time over 5 s with it hidden (it has no timer then).
     tools.ToggleInfoWindow();
     double nCpu = ThreadCpuMs();
-    t0 = Now();
+    t0 = NowMs();
     for (int i = 0; i < 200; ++i) {
         ::SendMessageW(tools.InfoWindow(), WM_TIMER, 1, 0);
     }
-    double nRefresh = (Now() - t0) / 200.0;
+    double nRefresh = (NowMs() - t0) / 200.0;
     double nRefreshCpu = (ThreadCpuMs() - nCpu) / 200.0;
     tools.ToggleInfoWindow();
     nCpu = ThreadCpuMs();
-    t0 = Now();
+    t0 = NowMs();
     PumpFor(5000);
-    double nHidden = (ThreadCpuMs() - nCpu) / (Now() - t0) * 100.0;
+    double nHidden = (ThreadCpuMs() - nCpu) / (NowMs() - t0) * 100.0;
     std::printf("%-40s %10.3f %10.3f\n", "info refresh ms, wall / processor", nRefresh,
                 nRefreshCpu);
     std::printf("%-40s %9.3f%% %9.3f%%\n", "info shown (2 refreshes/s) / hidden", nRefresh * 0.2,
@@ -140,7 +128,7 @@ void BenchCopyAndFullScreen(const wchar_t* pszFormat, const char* pszLabel) {
 
 // From process start to the camera's white bar at the frame's top left on the screen.
 double StartToPictureMs(const std::wstring& args, bool bPress) {
-    double t0 = Now();
+    double t0 = NowMs();
     LookwellProcess process(L"Lookwell.exe", args);
     HWND hMain = process.WaitForMainWindow();
     if (hMain == nullptr) {
@@ -151,14 +139,14 @@ double StartToPictureMs(const std::wstring& args, bool bPress) {
                        reinterpret_cast<LPARAM>(::GetDlgItem(hMain, IDC_PREVIEW_BUTTON)));
     }
     double tDrawn = -1.0;
-    while (Now() - t0 < 10000.0) {
+    while (NowMs() - t0 < 10000.0) {
         RECT rc;
         ::GetWindowRect(::GetDlgItem(hMain, IDC_PREVIEW), &rc);
         HDC hScreen = ::GetDC(nullptr);
         COLORREF color = ::GetPixel(hScreen, rc.left + 4, rc.top + 4);
         ::ReleaseDC(nullptr, hScreen);
         if (color == RGB(255, 255, 255)) {
-            tDrawn = Now() - t0;
+            tDrawn = NowMs() - t0;
             break;
         }
         ::Sleep(2);
@@ -181,7 +169,7 @@ void BenchSwitchStart() {
     }
     std::printf("\nProcess start to the first frame drawn, medians of 7\n");
     std::printf("%-40s %10s %10s %7s\n", "", "ours ms", "floor ms", "ratio");
-    Row("/device /preview / start + button press", MedianOf(ours), MedianOf(floor));
+    Row("/device /preview / start + button press", Median(ours), Median(floor));
 }
 
 } // namespace

@@ -176,10 +176,14 @@ HRESULT FrameTimes(const std::vector<Format>& formats, long index, SIZE size,
         return E_INVALIDARG;
     }
     const Format& chosen = formats[static_cast<size_t>(index)];
-    for (const Format& f : formats) {
-        if (f.subtype == chosen.subtype && f.width == size.cx && f.height == size.cy) {
-            out.push_back(DeliveryInterval(f));
+    try {
+        for (const Format& f : formats) {
+            if (f.subtype == chosen.subtype && f.width == size.cx && f.height == size.cy) {
+                out.push_back(DeliveryInterval(f));
+            }
         }
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     }
     if (out.empty()) {
         return E_INVALIDARG;
@@ -198,11 +202,7 @@ STDMETHODIMP Filter::GetMaxAvailableFrameRate(IPin* pin, long index, SIZE size,
         return FAILED(hr) ? hr : E_POINTER;
     }
     std::vector<LONGLONG> times;
-    try {
-        hr = FrameTimes(config_.formats, index, size, times);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    hr = FrameTimes(config_.formats, index, size, times);
     if (SUCCEEDED(hr)) {
         *frameTime = times.front();
     }
@@ -216,11 +216,7 @@ STDMETHODIMP Filter::GetFrameRateList(IPin* pin, long index, SIZE size, long* co
         return FAILED(hr) ? hr : E_POINTER;
     }
     std::vector<LONGLONG> times;
-    try {
-        hr = FrameTimes(config_.formats, index, size, times);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    hr = FrameTimes(config_.formats, index, size, times);
     if (FAILED(hr)) {
         return hr;
     }
