@@ -3,7 +3,7 @@
 #include "capture/video_format.h"
 #include "ui/lookwell_dlg.h"
 
-#include <shellapi.h>
+#include <cstdlib>
 
 #include <cwctype>
 
@@ -56,16 +56,15 @@ void CCommandLine::Parse(const std::vector<std::wstring>& args) {
 }
 
 void CCommandLine::ParseProcess() {
-    int nArgs = 0;
-    LPWSTR* ppArgs = ::CommandLineToArgvW(::GetCommandLineW(), &nArgs);
-    if (ppArgs == nullptr) {
+    // The run-time library's own split of the command line: the platform's CommandLineToArgvW
+    // would bring shell32 into every start, which under Wine costs milliseconds of loading.
+    if (__wargv == nullptr) {
         return;
     }
     std::vector<std::wstring> args;
-    for (int i = 1; i < nArgs; ++i) {
-        args.emplace_back(ppArgs[i]);
+    for (int i = 1; i < __argc; ++i) {
+        args.emplace_back(__wargv[i]);
     }
-    ::LocalFree(ppArgs);
     Parse(args);
 }
 

@@ -14,6 +14,14 @@
 
 namespace {
 
+// A function of a system DLL, which stays loaded once asked for; null when it is missing.
+template <class Fn> Fn SystemFunction(const wchar_t* pszDll, const char* pszName) {
+    HMODULE hModule = ::LoadLibraryExW(pszDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return hModule != nullptr
+               ? reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(hModule, pszName)))
+               : nullptr;
+}
+
 // How long a paused renderer may take to hold the next frame.
 constexpr DWORD kPauseWaitMs = 500;
 
@@ -265,9 +273,20 @@ bool CPictureTools::SaveSnapshot() {
         ::MessageBeep(MB_OK);
         return false;
     }
+    // Bound here, not imported: shell32 and comdlg32 would be loaded at every start, which
+    // under Wine costs milliseconds, for a key most starts never see.
+    auto pfnKnownFolderPath =
+        SystemFunction<decltype(&::SHGetKnownFolderPath)>(L"shell32.dll", "SHGetKnownFolderPath");
+    auto pfnGetSaveFileName =
+        SystemFunction<decltype(&::GetSaveFileNameW)>(L"comdlg32.dll", "GetSaveFileNameW");
+    if (pfnGetSaveFileName == nullptr) {
+        ::MessageBeep(MB_OK);
+        return false;
+    }
     std::wstring folder;
     PWSTR pszPictures = nullptr;
-    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Pictures, 0, nullptr, &pszPictures))) {
+    if (pfnKnownFolderPath != nullptr &&
+        SUCCEEDED(pfnKnownFolderPath(FOLDERID_Pictures, 0, nullptr, &pszPictures))) {
         folder = pszPictures;
     }
     ::CoTaskMemFree(pszPictures);
@@ -283,7 +302,7 @@ bool CPictureTools::SaveSnapshot() {
     ofn.lpstrDefExt = L"png";
     ofn.Flags =
         OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-    if (!::GetSaveFileNameW(&ofn)) {
+    if (!pfnGetSaveFileName(&ofn)) {
         return false; // cancelled: nothing to say
     }
     file.resize(std::wcslen(file.c_str()));
