@@ -3,10 +3,29 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "support/dialog_test.h"
+
+// CreateProcessW, tried up to three times: under Wine on a loaded machine a start now and then
+// fails at once, which is the platform's hiccup and not the program's. Each failure is printed.
+inline bool StartProcess(std::wstring commandLine, DWORD dwFlags, STARTUPINFOW& si,
+                         PROCESS_INFORMATION& pi, DWORD& dwError) {
+    for (int nTry = 1; nTry <= 3; ++nTry) {
+        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, dwFlags, nullptr,
+                             nullptr, &si, &pi)) {
+            dwError = 0;
+            return true;
+        }
+        dwError = ::GetLastError();
+        std::fprintf(stderr, "starting %ls failed (try %d), error %lu\n", commandLine.c_str(), nTry,
+                     dwError);
+        ::Sleep(200);
+    }
+    return false;
+}
 
 class LookwellProcess {
 public:
@@ -19,8 +38,8 @@ public:
         }
         STARTUPINFOW si{};
         si.cb = sizeof(si);
-        m_bStarted = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                      nullptr, &si, &m_pi) != FALSE;
+        DWORD dwError = 0;
+        m_bStarted = StartProcess(command, 0, si, m_pi, dwError);
     }
     ~LookwellProcess() {
         if (m_bStarted) {

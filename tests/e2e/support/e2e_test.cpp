@@ -72,8 +72,16 @@ void CEndToEndTest::TearDown() {
 ::testing::AssertionResult CEndToEndTest::Launch(const std::wstring& exeName,
                                                  const std::wstring& args) {
     m_pLookwell = std::make_unique<CLookwellSession>(exeName, args);
+    if (m_pLookwell->StartError() != 0) {
+        return ::testing::AssertionFailure()
+               << "the process did not start, error " << m_pLookwell->StartError();
+    }
     if (!m_pLookwell->WaitForWindow()) {
-        return ::testing::AssertionFailure() << "no ready main window in 15 s";
+        DWORD dwExit = m_pLookwell->WaitForExit(0);
+        return ::testing::AssertionFailure()
+               << "no ready main window in 15 s"
+               << (dwExit != STILL_ACTIVE ? ", the process ended with " + std::to_string(dwExit)
+                                          : std::string());
     }
     return ::testing::AssertionSuccess();
 }

@@ -3,6 +3,7 @@
 #include "res/resource.h"
 #include "support/camera.h"
 #include "support/dialog_test.h"
+#include "support/lookwell_process.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -76,8 +77,7 @@ void CLookwellSession::Watch(std::wstring commandLine) {
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                          DEBUG_ONLY_THIS_PROCESS, nullptr, nullptr, &si, &pi)) {
+    if (!StartProcess(commandLine, DEBUG_ONLY_THIS_PROCESS, si, pi, m_dwStartError)) {
         ::SetEvent(m_hStarted);
         return;
     }

@@ -28,6 +28,8 @@ public:
     // The process's visible top-level windows.
     std::vector<HWND> Windows() const;
     DWORD ProcessId() const { return m_dwProcessId; }
+    // Why the process could not be started; 0 when it was.
+    DWORD StartError() const { return m_dwStartError; }
 
     // The exit code, or STILL_ACTIVE when the process did not end in time.
     DWORD WaitForExit(DWORD milliseconds);
@@ -55,6 +57,7 @@ private:
     HANDLE m_hStarted = nullptr;
     HANDLE m_hProcess = nullptr;
     DWORD m_dwProcessId = 0;
+    DWORD m_dwStartError = 0;
     HWND m_hMain = nullptr;
 
     mutable std::mutex m_lock;
