@@ -1,7 +1,7 @@
 // The tools reached through keys beyond the main window's own: full screen, the frame to the
 // clipboard or a PNG file, the camera's own settings pages and mirror, and the information
 // window. A message filter hook on the main window's modal loop sees the keys before the
-// dialog does, so the dialog's templates, texts and specified keys stay as they are.
+// dialog does, so the dialog's templates, texts and own keys stay as they are.
 #pragma once
 
 #include "capture/capture_platform.h"
