@@ -30,3 +30,24 @@ const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
     }
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
 }
+
+DWORD CDeviceWalk::Find(int nPosition, HRESULT& hr) {
+    hr = ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC, IID_ICreateDevEnum,
+                            m_pDevEnum.Out());
+    if (hr != S_OK) {
+        return 1;
+    }
+    hr = m_pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &m_pClassEnum, 0);
+    if (hr != S_OK) {
+        return 2;
+    }
+    if (m_pClassEnum == nullptr) {
+        return 3;
+    }
+    for (int i = 0; i <= nPosition; ++i) {
+        m_pMoniker.Release();
+        ULONG nFetched = 0;
+        hr = m_pClassEnum->Next(1, &m_pMoniker, &nFetched);
+    }
+    return hr == S_OK && m_pMoniker != nullptr ? 0 : 4;
+}

@@ -53,3 +53,19 @@ public:
 private:
     T* m_p = nullptr;
 };
+
+// A fresh enumeration of the video input devices walked to one position: Next is called
+// nPosition + 1 times (Wine's Skip does not move the enumeration), and every moniker before the
+// wanted one is released at once. What it holds goes with the object: the moniker, then the
+// class enumerator, then the device enumerator.
+class CDeviceWalk {
+public:
+    // 0 with `m_pMoniker` set; otherwise the step that failed, its result in hr: 1 creating
+    // the device enumerator, 2 the class enumerator refused (S_FALSE: no device), 3 none handed
+    // out, 4 the last Next.
+    DWORD Find(int nPosition, HRESULT& hr);
+
+    CComRef<ICreateDevEnum> m_pDevEnum;
+    CComRef<IEnumMoniker> m_pClassEnum;
+    CComRef<IMoniker> m_pMoniker;
+};

@@ -29,40 +29,20 @@ StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) 
     }
     const int nPosition = GetDeviceFormats(nDeviceIndex)->m_nMonikerPosition;
 
+    // The device's own position in the enumeration, which the list position is not once a
+    // device ahead of it was left out of the list.
     HRESULT hr = S_OK;
     DWORD nStage = 0;
     {
-        CComRef<ICreateDevEnum> pDevEnum;
-        CComRef<IEnumMoniker> pClassEnum;
-        CComRef<IMoniker> pMoniker;
-        hr = ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC, IID_ICreateDevEnum,
-                                pDevEnum.Out());
-        if (hr != S_OK) {
-            return MakeStageResult(1, static_cast<DWORD>(hr));
-        }
-        hr = pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pClassEnum, 0);
-        if (hr != S_OK) {
-            nStage = 2;
-        } else if (pClassEnum == nullptr) {
-            nStage = 3;
-        } else {
-            // The device's own position in the enumeration, which the list position is not
-            // once a device ahead of it was left out of the list.
-            for (int i = 0; i <= nPosition; ++i) {
-                pMoniker.Release();
-                ULONG nFetched = 0;
-                hr = pClassEnum->Next(1, &pMoniker, &nFetched);
-            }
-            if (hr != S_OK || pMoniker == nullptr) {
-                nStage = 4;
-            } else {
-                m_pCaptureFilter = nullptr;
-                hr = pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                            reinterpret_cast<void**>(&m_pCaptureFilter));
-                if (hr != S_OK) {
-                    nStage = 5;
-                    m_pCaptureFilter = nullptr; // a failed call hands out nothing
-                }
+        CDeviceWalk walk; // released after the bind: moniker, class and device enumerator
+        nStage = walk.Find(nPosition, hr);
+        if (nStage == 0) {
+            m_pCaptureFilter = nullptr;
+            hr = walk.m_pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                               reinterpret_cast<void**>(&m_pCaptureFilter));
+            if (hr != S_OK) {
+                nStage = 5;
+                m_pCaptureFilter = nullptr; // a failed call hands out nothing
             }
         }
     }

@@ -30,29 +30,13 @@ HRESULT CPictureTools::GetCameraFilter(IBaseFilter** ppFilter) {
         return E_FAIL;
     }
     const int nPosition = reinterpret_cast<const VideoFormatArray*>(nData)->m_nMonikerPosition;
-    CComRef<ICreateDevEnum> pDevEnum;
-    CComRef<IEnumMoniker> pClassEnum;
-    HRESULT hr = ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC,
-                                    IID_ICreateDevEnum, pDevEnum.Out());
-    if (hr == S_OK) {
-        hr = pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pClassEnum, 0);
-    }
-    if (hr != S_OK || pClassEnum == nullptr) {
+    CDeviceWalk walk;
+    HRESULT hr = S_OK;
+    if (walk.Find(nPosition, hr) != 0) {
         return E_FAIL;
     }
-    // Walked with Next: Wine's Skip does not move the enumeration.
-    for (int i = 0; i <= nPosition; ++i) {
-        CComRef<IMoniker> pMoniker;
-        ULONG nFetched = 0;
-        if (pClassEnum->Next(1, &pMoniker, &nFetched) != S_OK || pMoniker == nullptr) {
-            return E_FAIL;
-        }
-        if (i == nPosition) {
-            return pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                          reinterpret_cast<void**>(ppFilter));
-        }
-    }
-    return E_FAIL;
+    return walk.m_pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                         reinterpret_cast<void**>(ppFilter));
 }
 
 bool CPictureTools::ShowSettingsPages() {
