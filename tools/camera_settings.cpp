@@ -22,14 +22,13 @@ HRESULT CPictureTools::GetCameraFilter(IBaseFilter** ppFilter) {
     if (m_dlg.m_bPreviewing && m_dlg.m_pGraph != nullptr) {
         return m_dlg.m_pGraph->FindFilterByName(L"Video Capture", ppFilter);
     }
-    LRESULT nSelection = m_dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL);
-    LRESULT nData = nSelection < 0 ? CB_ERR
-                                   : m_dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETITEMDATA,
-                                                              static_cast<WPARAM>(nSelection));
-    if (nData == CB_ERR || nData == 0) {
+    auto nSelection = static_cast<int>(m_dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL));
+    const VideoFormatArray* pFormats =
+        nSelection >= 0 ? m_dlg.GetDeviceFormats(nSelection) : nullptr;
+    if (pFormats == nullptr) {
         return E_FAIL;
     }
-    const int nPosition = reinterpret_cast<const VideoFormatArray*>(nData)->m_nMonikerPosition;
+    const int nPosition = pFormats->m_nMonikerPosition;
     CDeviceWalk walk;
     HRESULT hr = S_OK;
     if (walk.Find(nPosition, hr) != 0) {

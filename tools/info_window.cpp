@@ -110,15 +110,10 @@ void CPictureTools::GetInfoText(CString& strText) {
     wchar_t szNominal[32] = L"n/a";
     LRESULT nDevice = m_dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL);
     LRESULT nFormat = m_dlg.SendDlgItemMessage(IDC_FORMAT_LIST, CB_GETCURSEL);
-    LRESULT nData = nDevice < 0 ? CB_ERR
-                                : m_dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETITEMDATA,
-                                                           static_cast<WPARAM>(nDevice));
-    const auto* pFormats =
-        nData == CB_ERR ? nullptr : reinterpret_cast<const VideoFormatArray*>(nData);
-    if (pFormats != nullptr && nFormat >= 0 && nFormat < pFormats->GetSize() &&
-        (*pFormats)[static_cast<int>(nFormat)].frameTime > 0) {
-        ::swprintf(szNominal, 32, L"%.2f fps",
-                   FrameRate((*pFormats)[static_cast<int>(nFormat)].frameTime));
+    VideoFormat format;
+    if (m_dlg.GetFormat(static_cast<int>(nDevice), static_cast<int>(nFormat), format) &&
+        format.frameTime > 0) {
+        ::swprintf(szNominal, 32, L"%.2f fps", FrameRate(format.frameTime));
     }
 
     wchar_t szMeasured[32] = L"n/a";

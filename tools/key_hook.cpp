@@ -15,6 +15,22 @@ bool IsDown(int nKey) {
     return ::GetKeyState(nKey) < 0;
 }
 
+// The entry a switch names: a position written in digits, else the first entry that matches
+// the text; -1 for none.
+template <class Match> int FindEntry(HWND hCombo, const std::wstring& text, Match match) {
+    int nCount = static_cast<int>(::SendMessageW(hCombo, CB_GETCOUNT, 0, 0));
+    int nPosition = ParsePosition(text);
+    if (nPosition >= 0) {
+        return nPosition < nCount ? nPosition : -1;
+    }
+    for (int i = 0; i < nCount; ++i) {
+        if (match(ComboEntryText(hCombo, i), text)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
 CPictureTools::CPictureTools(CLookwellDlg& dlg) : m_dlg(dlg) {}
@@ -195,17 +211,20 @@ void CPictureTools::ApplyOptions() {
     HWND hMain = m_dlg.m_hWnd;
     HWND hDevices = m_dlg.GetDlgItem(IDC_DEVICE_LIST);
     HWND hFormats = m_dlg.GetDlgItem(IDC_FORMAT_LIST);
+    // As a person's choice in the list would: the selection, then its notification.
+    auto choose = [hMain](HWND hCombo, int nId, int nEntry) {
+        ::SendMessageW(hCombo, CB_SETCURSEL, static_cast<WPARAM>(nEntry), 0);
+        ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(nId, CBN_SELCHANGE),
+                       reinterpret_cast<LPARAM>(hCombo));
+    };
     CString strMessage;
     if (m_options.bDevice) {
-        int nCount = static_cast<int>(::SendMessageW(hDevices, CB_GETCOUNT, 0, 0));
-        int nPosition = ParsePosition(m_options.strDevice);
-        int nFound = nPosition < nCount ? nPosition : -1;
-        for (int i = 0; nPosition < 0 && i < nCount && nFound < 0; ++i) {
-            if (::_wcsicmp(ComboEntryText(hDevices, i).c_str(), m_options.strDevice.c_str()) == 0) {
-                nFound = i;
-            }
-        }
+        int nFound = FindEntry(hDevices, m_options.strDevice,
+                               [](const std::wstring& entry, const std::wstring& text) {
+                                   return ::_wcsicmp(entry.c_str(), text.c_str()) == 0;
+                               });
         if (nFound < 0) {
+            int nPosition = ParsePosition(m_options.strDevice);
             if (nPosition >= 0) {
                 strMessage.Format(L"No capture device at position %d.", nPosition);
             } else {
@@ -214,22 +233,14 @@ void CPictureTools::ApplyOptions() {
             m_dlg.ShowMessage(strMessage);
             return;
         }
-        ::SendMessageW(hDevices, CB_SETCURSEL, static_cast<WPARAM>(nFound), 0);
-        ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDC_DEVICE_LIST, CBN_SELCHANGE),
-                       reinterpret_cast<LPARAM>(hDevices));
+        choose(hDevices, IDC_DEVICE_LIST, nFound);
     }
     if (m_options.bFormat) {
-        CString strDevice;
-        m_dlg.GetDlgItemText(IDC_DEVICE_LIST, strDevice);
-        int nCount = static_cast<int>(::SendMessageW(hFormats, CB_GETCOUNT, 0, 0));
-        int nPosition = ParsePosition(m_options.strFormat);
-        int nFound = nPosition < nCount ? nPosition : -1;
-        for (int i = 0; nPosition < 0 && i < nCount && nFound < 0; ++i) {
-            if (EntryStartsWith(ComboEntryText(hFormats, i), m_options.strFormat)) {
-                nFound = i;
-            }
-        }
+        int nFound = FindEntry(hFormats, m_options.strFormat, EntryStartsWith);
         if (nFound < 0) {
+            CString strDevice;
+            m_dlg.GetDlgItemText(IDC_DEVICE_LIST, strDevice);
+            int nPosition = ParsePosition(m_options.strFormat);
             if (nPosition >= 0) {
                 strMessage.Format(L"No format at position %d for \"%s\".", nPosition,
                                   static_cast<const wchar_t*>(strDevice));
@@ -240,9 +251,7 @@ void CPictureTools::ApplyOptions() {
             m_dlg.ShowMessage(strMessage);
             return;
         }
-        ::SendMessageW(hFormats, CB_SETCURSEL, static_cast<WPARAM>(nFound), 0);
-        ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDC_FORMAT_LIST, CBN_SELCHANGE),
-                       reinterpret_cast<LPARAM>(hFormats));
+        choose(hFormats, IDC_FORMAT_LIST, nFound);
     }
     HWND hButton = m_dlg.GetDlgItem(IDC_PREVIEW_BUTTON);
     if ((m_options.bPreview || m_options.bFullScreen) && ::IsWindowEnabled(hButton)) {

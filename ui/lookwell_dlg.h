@@ -34,6 +34,12 @@ public:
     // Stops the graph, takes its window out of the frame and releases it.
     void StopPreview();
 
+    // The formats that device entry nDeviceIndex owns; null when it has none (freed, or no
+    // such entry).
+    VideoFormatArray* GetDeviceFormats(int nDeviceIndex) const;
+    // The record at those positions, or false when the lists have none there.
+    bool GetFormat(int nDeviceIndex, int nFormatIndex, VideoFormat& format) const;
+
     // A failure text in place of the picture.
     void ShowMessage(const wchar_t* pszText);
     // The chosen format in the window title.
@@ -80,14 +86,9 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
-    // The formats that device entry nDeviceIndex owns; null when it has none (freed, or no
-    // such entry).
-    VideoFormatArray* GetDeviceFormats(int nDeviceIndex) const;
     void AddDevice(HWND hDevices, IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder,
                    int nPosition, CString& strName);
     static std::unique_ptr<VideoFormatArray> CollectFormats(IAMStreamConfig* pConfig);
-    // The record at those positions, or false when the lists have none there.
-    bool GetFormat(int nDeviceIndex, int nFormatIndex, VideoFormat& format) const;
 
     void ChooseFormat(const VideoFormat& wanted);
     void SetUpVideoWindow();
