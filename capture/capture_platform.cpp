@@ -31,7 +31,17 @@ const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
 }
 
-DWORD CDeviceWalk::Find(int nPosition, HRESULT& hr) {
+CString GetMonikerName(IMoniker* pMoniker) {
+    LPOLESTR pszName = nullptr;
+    CString strName;
+    if (SUCCEEDED(pMoniker->GetDisplayName(nullptr, nullptr, &pszName)) && pszName != nullptr) {
+        strName = pszName;
+    }
+    ::CoTaskMemFree(pszName);
+    return strName;
+}
+
+DWORD CDeviceWalk::Open(HRESULT& hr) {
     hr = ::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC, IID_ICreateDevEnum,
                             m_pDevEnum.Out());
     if (hr != S_OK) {
@@ -41,8 +51,30 @@ DWORD CDeviceWalk::Find(int nPosition, HRESULT& hr) {
     if (hr != S_OK) {
         return 2;
     }
-    if (m_pClassEnum == nullptr) {
-        return 3;
+    return m_pClassEnum == nullptr ? 3 : 0;
+}
+
+DWORD CDeviceWalk::FindByName(const wchar_t* pszDisplayName, HRESULT& hr) {
+    if (DWORD nStage = Open(hr); nStage != 0) {
+        return nStage;
+    }
+    for (;;) {
+        m_pMoniker.Release();
+        ULONG nFetched = 0;
+        hr = m_pClassEnum->Next(1, &m_pMoniker, &nFetched);
+        if (hr != S_OK || m_pMoniker == nullptr) {
+            m_pMoniker.Release();
+            return 4;
+        }
+        if (*pszDisplayName != L'\0' && GetMonikerName(m_pMoniker) == pszDisplayName) {
+            return 0;
+        }
+    }
+}
+
+DWORD CDeviceWalk::Find(int nPosition, HRESULT& hr) {
+    if (DWORD nStage = Open(hr); nStage != 0) {
+        return nStage;
     }
     for (int i = 0; i <= nPosition; ++i) {
         m_pMoniker.Release();

@@ -6,6 +6,8 @@
 
 #include <dshow.h>
 
+#include "framework/str.h"
+
 // Stage number in the high half (0 for success), the deciding platform result's low 16 bits
 // or a count in the low half. Below 0x10000 is success.
 typedef DWORD StageResult;
@@ -54,6 +56,10 @@ private:
     T* m_p = nullptr;
 };
 
+// A moniker's display name, which stays with its device while devices come and go around it;
+// empty when the moniker gives none.
+CString GetMonikerName(IMoniker* pMoniker);
+
 // A fresh enumeration of the video input devices walked to one position: Next is called
 // nPosition + 1 times (Wine's Skip does not move the enumeration), and every moniker before the
 // wanted one is released at once. What it holds goes with the object: the moniker, then the
@@ -64,8 +70,14 @@ public:
     // the device enumerator, 2 the class enumerator refused (S_FALSE: no device), 3 none handed
     // out, 4 the last Next.
     DWORD Find(int nPosition, HRESULT& hr);
+    // The same, for the device whose moniker has that display name: 4 when none has.
+    DWORD FindByName(const wchar_t* pszDisplayName, HRESULT& hr);
 
     CComRef<ICreateDevEnum> m_pDevEnum;
     CComRef<IEnumMoniker> m_pClassEnum;
     CComRef<IMoniker> m_pMoniker;
+
+private:
+    // The device and class enumerators: 0, or the step that failed as for Find.
+    DWORD Open(HRESULT& hr);
 };

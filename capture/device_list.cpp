@@ -73,6 +73,7 @@ void CLookwellDlg::AddDevice(HWND hDevices, IMoniker* pMoniker, ICaptureGraphBui
         return;
     }
     pFormats->m_nMonikerPosition = nPosition;
+    pFormats->m_strDisplayName = GetMonikerName(pMoniker);
     LRESULT nIndex = ::SendMessageW(hDevices, CB_ADDSTRING, 0,
                                     reinterpret_cast<LPARAM>(static_cast<const wchar_t*>(strName)));
     if (nIndex >= 0) {

@@ -20,6 +20,8 @@ public:
     // The device's position among all the monikers of the enumeration that listed it, which
     // differs from its list position once a device ahead of it was left out.
     int m_nMonikerPosition = -1;
+    // The moniker's display name, which names the device whatever its position.
+    CString m_strDisplayName;
 };
 
 // Frame rate as the format list shows it. The factor is one unit in the last place above the

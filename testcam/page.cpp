@@ -74,6 +74,7 @@ public:
             SendMessageW(trackbar, TBM_SETRANGEMAX, FALSE, max);
             SendMessageW(trackbar, TBM_SETPAGESIZE, 0, 10);
             SendMessageW(trackbar, TBM_SETPOS, TRUE, value);
+            shown_[i] = Position(i);
             ShowValue(i);
         }
         dirty_ = false;
@@ -154,15 +155,23 @@ public:
 
     STDMETHODIMP IsPageDirty() override { return dirty_ ? S_OK : S_FALSE; }
 
-    // Through the same IAMVideoProcAmp::Set a program calls: checked, stored, drawn.
+    // Through the same IAMVideoProcAmp::Set a program calls: checked, stored, drawn. Only the
+    // controls the user moved: an untouched OK must not overwrite what another program set
+    // meanwhile.
     STDMETHODIMP Apply() override {
         if (!amp_ || !dialog_) {
             return E_UNEXPECTED;
         }
         HRESULT result = S_OK;
         for (int i = 0; i < kControlCount; ++i) {
-            HRESULT hr = amp_->Set(kControls[i].property, Position(i), VideoProcAmp_Flags_Manual);
-            if (FAILED(hr) && SUCCEEDED(result)) {
+            long position = Position(i);
+            if (position == shown_[i]) {
+                continue;
+            }
+            HRESULT hr = amp_->Set(kControls[i].property, position, VideoProcAmp_Flags_Manual);
+            if (SUCCEEDED(hr)) {
+                shown_[i] = position;
+            } else if (SUCCEEDED(result)) {
                 result = hr;
             }
         }
@@ -262,6 +271,8 @@ private:
     HWND dialog_ = nullptr;
     HWND sheetPage_ = nullptr;
     bool dirty_ = false;
+    // What each control showed when the page opened or last applied.
+    long shown_[kControlCount] = {};
 };
 
 } // namespace

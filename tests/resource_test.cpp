@@ -482,3 +482,18 @@ TEST_F(Resources, ParsersRejectTruncatedAndOverlongData) {
         EXPECT_FALSE(ParseStringBlock(cut, damagedBlock, error)) << "string block cut to " << n;
     }
 }
+
+TEST_F(Resources, ManifestDeclaresSystemDpiAwarenessAndNoNewVisualStyle) {
+    std::vector<BYTE> bytes = EnglishBytes(RT_MANIFEST, 1);
+    std::string xml(bytes.begin(), bytes.end());
+    // Scaled displays show camera pixels 1:1: the system does not stretch a DPI-aware window.
+    EXPECT_NE(std::string::npos, xml.find(">true</dpiAware>")) << xml;
+    EXPECT_EQ(std::string::npos, xml.find("dpiAwareness")) << "system awareness, not per monitor";
+    // A dependency on the common controls' version 6 would restyle every control.
+    EXPECT_EQ(std::string::npos, xml.find("Common-Controls")) << xml;
+    for (const char* pszOs : {"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",    // Windows 10 and 11
+                              "{1f676c76-80e1-4239-95bb-83d0f6d0da78}"}) { // Windows 8.1
+        EXPECT_NE(std::string::npos, xml.find(pszOs)) << pszOs;
+    }
+    EXPECT_NE(std::string::npos, xml.find("version=\"1.0.5.1\"")) << "the build's one version";
+}

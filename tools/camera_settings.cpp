@@ -17,45 +17,75 @@ HRESULT FindCapturePin(IBaseFilter* pFilter, IPin** ppPin) {
                              ppPin);
 }
 
-HRESULT CPictureTools::GetCameraFilter(IBaseFilter** ppFilter) {
+HRESULT CPictureTools::GetCameraFilter(IBaseFilter** ppFilter, CString& strName) {
     *ppFilter = nullptr;
-    if (m_dlg.m_bPreviewing && m_dlg.m_pGraph != nullptr) {
-        return m_dlg.m_pGraph->FindFilterByName(L"Video Capture", ppFilter);
+    CLookwellDlg::CSelection selection;
+    bool bSelected = m_dlg.GetSelection(selection);
+    strName = selection.strDevice;
+    if (m_dlg.IsPreviewing()) {
+        return m_dlg.GetPreviewCaptureFilter(ppFilter);
     }
-    auto nSelection = static_cast<int>(m_dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL));
-    const VideoFormatArray* pFormats =
-        nSelection >= 0 ? m_dlg.GetDeviceFormats(nSelection) : nullptr;
-    if (pFormats == nullptr) {
+    // By its name, not its position: devices may have come or gone since the list was made,
+    // and the device now at that position is another one.
+    if (!bSelected || selection.strDisplayName.IsEmpty()) {
         return E_FAIL;
     }
-    const int nPosition = pFormats->m_nMonikerPosition;
     CDeviceWalk walk;
     HRESULT hr = S_OK;
-    if (walk.Find(nPosition, hr) != 0) {
-        return E_FAIL;
+    if (walk.FindByName(selection.strDisplayName, hr) != 0) {
+        return VFW_E_NOT_FOUND;
     }
     return walk.m_pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
                                          reinterpret_cast<void**>(ppFilter));
 }
 
 bool CPictureTools::ShowSettingsPages() {
-    CComRef<IBaseFilter> pFilter;
-    CComRef<ISpecifyPropertyPages> pSpecify;
-    CAUUID pages{};
-    if (FAILED(GetCameraFilter(&pFilter)) ||
-        FAILED(pFilter->QueryInterface(IID_ISpecifyPropertyPages, pSpecify.Out())) ||
-        FAILED(pSpecify->GetPages(&pages)) || pages.cElems == 0) {
-        ::CoTaskMemFree(pages.pElems);
+    if (m_bSheetOpen) {
         ::MessageBeep(MB_OK);
         return false;
     }
+    CComRef<IBaseFilter> pFilter;
+    CComRef<ISpecifyPropertyPages> pSpecify;
+    CAUUID pages{};
     CString strName;
-    m_dlg.GetDlgItemText(IDC_DEVICE_LIST, strName);
-    IUnknown* pObject = pFilter;
-    // Modal; the graph runs on its own threads meanwhile.
-    HRESULT hr = ::OleCreatePropertyFrame(m_dlg.m_hWnd, 0, 0, strName, 1, &pObject, pages.cElems,
-                                          pages.pElems, ::GetUserDefaultLCID(), 0, nullptr);
+    if (FAILED(GetCameraFilter(&pFilter, strName)) ||
+        FAILED(pFilter->QueryInterface(IID_ISpecifyPropertyPages, pSpecify.Out())) ||
+        FAILED(pSpecify->GetPages(&pages))) {
+        pages.cElems = 0;
+    }
+    // Only pages that can be made: a frame with none shows an empty sheet that Wine's frame
+    // never lets close.
+    std::vector<CLSID> usable;
+    for (ULONG i = 0; i < pages.cElems; ++i) {
+        CComRef<IPropertyPage> pPage;
+        if (SUCCEEDED(::CoCreateInstance(pages.pElems[i], nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_IPropertyPage, pPage.Out()))) {
+            usable.push_back(pages.pElems[i]);
+        }
+    }
     ::CoTaskMemFree(pages.pElems);
+    if (usable.empty()) {
+        ::MessageBeep(MB_OK);
+        return false;
+    }
+    HWND hMain = m_dlg.m_hWnd;
+    IUnknown* pObject = pFilter;
+    // Modal; the graph runs on its own threads meanwhile. Wine's frame leaves its owner enabled,
+    // which would let a second sheet open and the main window close under it: disabled here as
+    // a modal window's owner is.
+    m_bSheetOpen = true;
+    ::EnableWindow(hMain, FALSE);
+    HRESULT hr = ::OleCreatePropertyFrame(hMain, 0, 0, strName, 1, &pObject,
+                                          static_cast<ULONG>(usable.size()), usable.data(),
+                                          ::GetUserDefaultLCID(), 0, nullptr);
+    ::EnableWindow(hMain, TRUE);
+    m_bSheetOpen = false;
+    if (m_bCloseAfterSheet) {
+        m_bCloseAfterSheet = false;
+        ::PostMessageW(hMain, WM_CLOSE, 0, 0);
+    } else {
+        ::SetActiveWindow(hMain);
+    }
     if (FAILED(hr)) {
         ::MessageBeep(MB_OK);
         return false;
@@ -63,13 +93,31 @@ bool CPictureTools::ShowSettingsPages() {
     return true;
 }
 
+void CPictureTools::CloseSettingsSheet() {
+    m_bCloseAfterSheet = true;
+    // Wine's frame has no owner: the sheet is this thread's other top-level dialog.
+    ::EnumThreadWindows(
+        ::GetCurrentThreadId(),
+        [](HWND hWnd, LPARAM lParam) -> BOOL {
+            wchar_t szClass[16] = L"";
+            ::GetClassNameW(hWnd, szClass, 16);
+            if (hWnd != reinterpret_cast<HWND>(lParam) && ::IsWindowVisible(hWnd) &&
+                std::wcscmp(szClass, L"#32770") == 0) {
+                ::PostMessageW(hWnd, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(m_dlg.m_hWnd));
+}
+
 bool CPictureTools::ToggleMirror() {
     CComRef<IBaseFilter> pFilter;
     CComRef<IAMVideoControl> pControl;
     CComRef<IPin> pPin;
+    CString strName;
     long nCaps = 0;
     long nMode = 0;
-    bool bOk = SUCCEEDED(GetCameraFilter(&pFilter)) &&
+    bool bOk = SUCCEEDED(GetCameraFilter(&pFilter, strName)) &&
                SUCCEEDED(pFilter->QueryInterface(IID_IAMVideoControl, pControl.Out())) &&
                SUCCEEDED(FindCapturePin(pFilter, &pPin)) &&
                SUCCEEDED(pControl->GetCaps(pPin, &nCaps)) &&

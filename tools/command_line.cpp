@@ -3,9 +3,8 @@
 #include "capture/video_format.h"
 #include "ui/lookwell_dlg.h"
 
+#include <climits>
 #include <cstdlib>
-
-#include <cwctype>
 
 namespace {
 
@@ -21,15 +20,29 @@ bool StartsWithSwitch(const std::wstring& arg, const wchar_t* pszSwitch, std::ws
     return true;
 }
 
+// Runs of spaces as one, a leading run dropped: entries never start with a space.
 std::wstring Squeezed(const std::wstring& text) {
     std::wstring result;
     for (wchar_t ch : text) {
-        if (ch == L' ' && !result.empty() && result.back() == L' ') {
+        if (ch == L' ' && (result.empty() || result.back() == L' ')) {
             continue;
         }
-        result += static_cast<wchar_t>(std::towlower(ch));
+        result += ch;
     }
     return result;
+}
+
+bool EqualNoCase(const wchar_t* a, int nLengthA, const wchar_t* b, int nLengthB) {
+    return ::CompareStringOrdinal(a, nLengthA, b, nLengthB, TRUE) == CSTR_EQUAL;
+}
+
+// The text on standard output; 0, or 1 with a line on standard error when it was lost.
+int WriteOrSay(const std::wstring& text) {
+    if (WriteStd(STD_OUTPUT_HANDLE, text)) {
+        return 0;
+    }
+    WriteStd(STD_ERROR_HANDLE, L"Writing to standard output failed.\n");
+    return 1;
 }
 
 } // namespace
@@ -69,23 +82,64 @@ void CCommandLine::ParseProcess() {
 }
 
 int ParsePosition(const std::wstring& text) {
-    if (text.empty() || text.size() > 9) {
-        return -1;
+    if (text.empty()) {
+        return kNotAPosition;
     }
-    int n = 0;
+    long long n = 0;
     for (wchar_t ch : text) {
         if (ch < L'0' || ch > L'9') {
-            return -1;
+            return kNotAPosition;
         }
-        n = n * 10 + (ch - L'0');
+        if (n <= INT_MAX) {
+            n = n * 10 + (ch - L'0');
+        }
     }
-    return n;
+    return n > INT_MAX ? kPositionTooLarge : static_cast<int>(n);
+}
+
+std::wstring PositionText(const std::wstring& digits) {
+    size_t nFirst = digits.find_first_not_of(L'0');
+    return nFirst == std::wstring::npos ? L"0" : digits.substr(nFirst);
+}
+
+bool DeviceNameMatches(const std::wstring& name, const std::wstring& text) {
+    return EqualNoCase(name.c_str(), static_cast<int>(name.size()), text.c_str(),
+                       static_cast<int>(text.size()));
 }
 
 bool EntryStartsWith(const std::wstring& entry, const std::wstring& text) {
     std::wstring squeezedText = Squeezed(text);
-    return !squeezedText.empty() &&
-           Squeezed(entry).compare(0, squeezedText.size(), squeezedText) == 0;
+    std::wstring squeezedEntry = Squeezed(entry);
+    return !squeezedText.empty() && squeezedEntry.size() >= squeezedText.size() &&
+           EqualNoCase(squeezedEntry.c_str(), static_cast<int>(squeezedText.size()),
+                       squeezedText.c_str(), static_cast<int>(squeezedText.size()));
+}
+
+std::wstring EscapeControls(const std::wstring& text) {
+    auto hex = [](std::wstring& out, const wchar_t* pszPrefix, unsigned nValue, int nDigits) {
+        out += pszPrefix;
+        for (int i = nDigits - 1; i >= 0; --i) {
+            out += L"0123456789ABCDEF"[(nValue >> (4 * i)) & 0xF];
+        }
+    };
+    std::wstring result;
+    for (wchar_t ch : text) {
+        if (ch == L'\n') {
+            result += L"\\n";
+        } else if (ch == L'\r') {
+            result += L"\\r";
+        } else if (ch == L'\t') {
+            result += L"\\t";
+        } else if (ch < 0x20 || ch == 0x7F || (ch >= 0x80 && ch < 0xA0)) {
+            hex(result, L"\\x", ch, 2);
+        } else if (ch == 0x2028 || ch == 0x2029) {
+            // Line and paragraph separators end a line for many readers.
+            hex(result, L"\\u", ch, 4);
+        } else {
+            result += ch;
+        }
+    }
+    return result;
 }
 
 std::wstring ComboEntryText(HWND hCombo, int nIndex) {
@@ -133,7 +187,7 @@ bool CollectDeviceListing(std::vector<CDeviceListing>& devices) {
     return nDevices > 0;
 }
 
-void WriteStd(DWORD nStdHandle, const std::wstring& text) {
+bool WriteStd(DWORD nStdHandle, const std::wstring& text) {
     std::wstring crlf;
     for (wchar_t ch : text) {
         if (ch == L'\n') {
@@ -142,30 +196,40 @@ void WriteStd(DWORD nStdHandle, const std::wstring& text) {
         crlf += ch;
     }
     HANDLE hOut = ::GetStdHandle(nStdHandle);
-    DWORD nType = hOut != nullptr && hOut != INVALID_HANDLE_VALUE ? ::GetFileType(hOut) : 0;
+    bool bHandle = hOut != nullptr && hOut != INVALID_HANDLE_VALUE;
+    DWORD nMode = 0;
     DWORD nWritten = 0;
-    if (nType == FILE_TYPE_DISK || nType == FILE_TYPE_PIPE) {
-        // Redirected: UTF-8, as files and pipes expect today.
+    if (bHandle && !::GetConsoleMode(hOut, &nMode)) {
+        // A file, a pipe or a device: UTF-8, as files and pipes expect today. A full disk, a
+        // pipe closed early or a device that takes nothing fails here.
         int nBytes = ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()),
                                            nullptr, 0, nullptr, nullptr);
         std::string bytes(static_cast<size_t>(nBytes), '\0');
         ::WideCharToMultiByte(CP_UTF8, 0, crlf.data(), static_cast<int>(crlf.size()), bytes.data(),
                               nBytes, nullptr, nullptr);
-        ::WriteFile(hOut, bytes.data(), static_cast<DWORD>(bytes.size()), &nWritten, nullptr);
-        return;
+        return ::WriteFile(hOut, bytes.data(), static_cast<DWORD>(bytes.size()), &nWritten,
+                           nullptr) != FALSE &&
+               nWritten == bytes.size();
+    }
+    if (bHandle) {
+        return ::WriteConsoleW(hOut, crlf.data(), static_cast<DWORD>(crlf.size()), &nWritten,
+                               nullptr) != FALSE &&
+               nWritten == crlf.size();
     }
     // A GUI program has no console; the one it was started from is borrowed.
-    if (nType != FILE_TYPE_CHAR && !::AttachConsole(ATTACH_PARENT_PROCESS) &&
-        ::GetLastError() != ERROR_ACCESS_DENIED) {
-        return;
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS) && ::GetLastError() != ERROR_ACCESS_DENIED) {
+        return false;
     }
     HANDLE hConsole = ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
     if (hConsole == INVALID_HANDLE_VALUE) {
-        return;
+        return false;
     }
-    ::WriteConsoleW(hConsole, crlf.data(), static_cast<DWORD>(crlf.size()), &nWritten, nullptr);
+    bool bOk = ::WriteConsoleW(hConsole, crlf.data(), static_cast<DWORD>(crlf.size()), &nWritten,
+                               nullptr) != FALSE &&
+               nWritten == crlf.size();
     ::CloseHandle(hConsole);
+    return bOk;
 }
 
 int RunListSwitch() {
@@ -181,27 +245,25 @@ int RunListSwitch() {
     }
     std::wstring text;
     for (const CDeviceListing& device : devices) {
-        text += device.strName + L"\n";
+        text += EscapeControls(device.strName) + L"\n";
         for (const std::wstring& format : device.formats) {
             text += L"    " + format + L"\n";
         }
     }
-    WriteStd(STD_OUTPUT_HANDLE, text);
-    return 0;
+    return WriteOrSay(text);
 }
 
 int RunHelpSwitch() {
-    WriteStd(STD_OUTPUT_HANDLE,
-             L"Lookwell [/list] [/device:NAME|N] [/format:TEXT|N] [/preview] [/fullscreen]\n"
-             L"  /list           lists the capture devices and their formats, then exits\n"
-             L"  /device:NAME    selects the first device of that name (any case)\n"
-             L"  /device:N       selects the device at position N, counting from 0\n"
-             L"  /format:TEXT    selects the first format whose entry starts with TEXT\n"
-             L"  /format:N       selects the format at position N, counting from 0\n"
-             L"  /preview        starts the preview once the window is up\n"
-             L"  /fullscreen     starts the preview and shows it full screen\n"
-             L"  /?              shows this text\n"
-             L"Keys: F11 full screen (Esc leaves it), Ctrl+C copy the frame, Ctrl+S save it,\n"
-             L"Alt+Enter camera settings, Ctrl+M mirror, Ctrl+I information window.\n");
-    return 0;
+    return WriteOrSay(
+        L"Lookwell [/list] [/device:NAME|N] [/format:TEXT|N] [/preview] [/fullscreen]\n"
+        L"  /list           lists the capture devices and their formats, then exits\n"
+        L"  /device:NAME    selects the first device of that name (any case)\n"
+        L"  /device:N       selects the device at position N, counting from 0\n"
+        L"  /format:TEXT    selects the first format whose entry starts with TEXT\n"
+        L"  /format:N       selects the format at position N, counting from 0\n"
+        L"  /preview        starts the preview once the window is up\n"
+        L"  /fullscreen     starts the preview and shows it full screen\n"
+        L"  /?              shows this text\n"
+        L"Keys: F11 full screen (Esc leaves it), Ctrl+C copy the frame, Ctrl+S save it,\n"
+        L"Alt+Enter camera settings, Ctrl+M mirror, Ctrl+I information window.\n");
 }

@@ -25,10 +25,20 @@ struct CCommandLine {
     bool NeedsWindowWork() const { return bDevice || bFormat || bPreview || bFullScreen; }
 };
 
-// A position written as digits only (a name is anything else); -1 when it is not one.
+// A position written as digits only (a name is anything else): the number, kNotAPosition for
+// anything else, kPositionTooLarge for digits past the largest int.
+constexpr int kNotAPosition = -1;
+constexpr int kPositionTooLarge = -2;
 int ParsePosition(const std::wstring& text);
-// Whether an entry text, runs of spaces taken as one and case ignored, starts with the text.
+// The digits of a position as a message shows them: without leading zeros.
+std::wstring PositionText(const std::wstring& digits);
+// Whether a device name is the text, case ignored for all of Unicode.
+bool DeviceNameMatches(const std::wstring& name, const std::wstring& text);
+// Whether an entry text starts with the text, runs of spaces taken as one (a leading run is
+// ignored) and case ignored for all of Unicode.
 bool EntryStartsWith(const std::wstring& entry, const std::wstring& text);
+// A name with its control characters written out ("\n", "\x1B"), so that it stays one line.
+std::wstring EscapeControls(const std::wstring& text);
 
 // A combo box entry's text; empty for a position it does not have.
 std::wstring ComboEntryText(HWND hCombo, int nIndex);
@@ -43,10 +53,11 @@ struct CDeviceListing {
 bool CollectDeviceListing(std::vector<CDeviceListing>& devices);
 
 // /list and /?: the text on standard output (or the error on standard error), and the exit
-// code.
+// code: not 0 when the output could not be written.
 int RunListSwitch();
 int RunHelpSwitch();
 
 // Standard output or error of a program without a console of its own: the redirected handle
-// it was given, else the console of the process that started it. Nothing when neither exists.
-void WriteStd(DWORD nStdHandle, const std::wstring& text);
+// it was given, else the console of the process that started it. False when the text could not
+// be written whole (a full disk, a closed pipe, no output at all).
+bool WriteStd(DWORD nStdHandle, const std::wstring& text);

@@ -101,96 +101,118 @@ void CPictureTools::RefreshInfo() {
 }
 
 void CPictureTools::GetInfoText(CString& strText) {
-    CString strDevice;
-    CString strFormat;
-    m_dlg.GetDlgItemText(IDC_DEVICE_LIST, strDevice);
-    m_dlg.GetDlgItemText(IDC_FORMAT_LIST, strFormat);
-
-    // The nominal rate of the selected format record.
-    wchar_t szNominal[32] = L"n/a";
-    LRESULT nDevice = m_dlg.SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL);
-    LRESULT nFormat = m_dlg.SendDlgItemMessage(IDC_FORMAT_LIST, CB_GETCURSEL);
-    VideoFormat format;
-    if (m_dlg.GetFormat(static_cast<int>(nDevice), static_cast<int>(nFormat), format) &&
-        format.frameTime > 0) {
-        ::swprintf(szNominal, 32, L"%.2f fps", FrameRate(format.frameTime));
+    CInfoFigures figures;
+    CLookwellDlg::CSelection selection;
+    if (m_dlg.GetSelection(selection)) {
+        figures.strDevice = selection.strDevice;
     }
-
-    wchar_t szMeasured[32] = L"n/a";
-    wchar_t szDelivered[32] = L"n/a";
-    wchar_t szDropped[32] = L"n/a";
-    wchar_t szElapsed[32] = L"n/a";
-    const wchar_t* pszState = L"stopped";
+    VideoFormat format{};
+    figures.bPreviewing = m_dlg.GetPreviewFormat(format);
+    if (!figures.bPreviewing) {
+        format = selection.format;
+    }
+    if (figures.bPreviewing || selection.bHasFormat) {
+        GetFormatEntryText(format, figures.strFormat);
+    }
+    if (format.frameTime > 0) {
+        figures.nNominalFps = FrameRate(format.frameTime);
+    }
     CComRef<IBaseFilter> pFilter;
-    if (m_dlg.m_bPreviewing && m_dlg.m_pGraph != nullptr &&
-        SUCCEEDED(m_dlg.m_pGraph->FindFilterByName(L"Video Capture", &pFilter))) {
-        CComRef<IAMDroppedFrames> pDropped;
-        long nCount = 0;
-        long nDropped = 0;
-        if (SUCCEEDED(pFilter->QueryInterface(IID_IAMDroppedFrames, pDropped.Out())) &&
-            SUCCEEDED(pDropped->GetNumNotDropped(&nCount)) &&
-            SUCCEEDED(pDropped->GetNumDropped(&nDropped))) {
-            // The camera counts from each run; a pause and resume (a click, a snapshot) starts
-            // a new one. The counts since the preview's start go on across them.
-            if (nCount < m_counts.nLastDelivered || nDropped < m_counts.nLastDropped) {
-                m_counts.nDeliveredBefore += m_counts.nLastDelivered;
-                m_counts.nDroppedBefore += m_counts.nLastDropped;
-            }
-            m_counts.nLastDelivered = nCount;
-            m_counts.nLastDropped = nDropped;
-            nCount += m_counts.nDeliveredBefore;
-            nDropped += m_counts.nDroppedBefore;
-            ::swprintf(szDelivered, 32, L"%ld", nCount);
-            ::swprintf(szDropped, 32, L"%ld", nDropped);
-            // Over the last second: the delivered count now against a second ago.
-            ULONGLONG nNow = ::GetTickCount64();
-            m_rateSamples.emplace_back(nNow, nCount);
-            while (m_rateSamples.size() > 1 && nNow - m_rateSamples[1].first >= 1000) {
-                m_rateSamples.pop_front();
-            }
-            ULONGLONG nSpan = nNow - m_rateSamples.front().first;
-            if (nSpan >= 900) {
-                ::swprintf(szMeasured, 32, L"%.2f fps",
-                           static_cast<double>(nCount - m_rateSamples.front().second) * 1000.0 /
-                               static_cast<double>(nSpan));
-            }
-        }
-        // Without counters, the camera's own measure.
-        CComRef<IAMVideoControl> pControl;
-        CComRef<IPin> pPin;
-        LONGLONG nFrameTime = 0;
-        if (std::wcscmp(szMeasured, L"n/a") == 0 &&
-            SUCCEEDED(pFilter->QueryInterface(IID_IAMVideoControl, pControl.Out())) &&
-            SUCCEEDED(FindCapturePin(pFilter, &pPin)) &&
-            SUCCEEDED(pControl->GetCurrentActualFrameRate(pPin, &nFrameTime)) && nFrameTime > 0) {
-            ::swprintf(szMeasured, 32, L"%.2f fps", 1e7 / static_cast<double>(nFrameTime));
-        }
-        // The renderer's own counters, where it keeps them and the camera does not.
-        CComRef<IQualProp> pQuality;
-        int nValue = 0;
-        if (SUCCEEDED(m_dlg.m_pGraph->QueryInterface(IID_IQualProp, pQuality.Out()))) {
-            if (std::wcscmp(szMeasured, L"n/a") == 0 &&
-                SUCCEEDED(pQuality->get_AvgFrameRate(&nValue))) {
-                ::swprintf(szMeasured, 32, L"%.2f fps", nValue / 100.0);
-            }
-            if (std::wcscmp(szDelivered, L"n/a") == 0 &&
-                SUCCEEDED(pQuality->get_FramesDrawn(&nValue))) {
-                ::swprintf(szDelivered, 32, L"%d", nValue);
-            }
-            if (std::wcscmp(szDropped, L"n/a") == 0 &&
-                SUCCEEDED(pQuality->get_FramesDroppedInRenderer(&nValue))) {
-                ::swprintf(szDropped, 32, L"%d", nValue);
-            }
-        }
-        ULONGLONG nSeconds = (::GetTickCount64() - m_nStartTick) / 1000;
-        ::swprintf(szElapsed, 32, L"%llu:%02llu:%02llu", nSeconds / 3600, nSeconds / 60 % 60,
-                   nSeconds % 60);
-        OAFilterState state = State_Stopped;
-        m_dlg.m_pMediaControl->GetState(0, &state);
-        pszState = state == State_Paused ? L"paused" : L"running";
+    if (figures.bPreviewing && SUCCEEDED(m_dlg.GetPreviewCaptureFilter(&pFilter))) {
+        CollectCounters(pFilter, format, figures);
     }
-    strText.Format(L"Device:\t%s\nFormat:\t%s\nNominal:\t%s\nMeasured:\t%s\nDelivered:\t%s\n"
-                   L"Dropped:\t%s\nSince start:\t%s\nPicture:\t%s",
-                   static_cast<const wchar_t*>(strDevice), static_cast<const wchar_t*>(strFormat),
-                   szNominal, szMeasured, szDelivered, szDropped, szElapsed, pszState);
+    FormatInfoText(figures, strText);
+}
+
+void CPictureTools::CollectCounters(IBaseFilter* pFilter, const VideoFormat& format,
+                                    CInfoFigures& figures) {
+    if (m_dlg.GetPreviewRun() != m_nSeenRun) {
+        // A new start counts afresh.
+        m_nSeenRun = m_dlg.GetPreviewRun();
+        m_counter.Reset();
+    }
+    ULONGLONG nNow = ::GetTickCount64();
+    figures.nElapsedSeconds = (nNow - m_dlg.GetPreviewStartTick()) / 1000;
+    CComRef<IMediaControl> pControl;
+    OAFilterState state = State_Running;
+    if (SUCCEEDED(m_dlg.QueryPreviewGraph(IID_IMediaControl, pControl.Out()))) {
+        pControl->GetState(0, &state);
+    }
+    figures.bPaused = state == State_Paused;
+
+    CComRef<IPin> pPin;
+    FindCapturePin(pFilter, &pPin);
+    if (figures.nNominalFps <= 0 && pPin != nullptr) {
+        // The media type states no frame time: the capability of that size does.
+        figures.nNominalFps = CapabilityFrameRate(pPin, format);
+        figures.bNominalFromCaps = figures.nNominalFps > 0;
+    }
+    CComRef<IAMDroppedFrames> pDropped;
+    long nCount = 0;
+    long nDropped = 0;
+    if (SUCCEEDED(pFilter->QueryInterface(IID_IAMDroppedFrames, pDropped.Out())) &&
+        SUCCEEDED(pDropped->GetNumNotDropped(&nCount)) &&
+        SUCCEEDED(pDropped->GetNumDropped(&nDropped))) {
+        m_counter.Add(nNow, nCount, nDropped);
+        figures.nDelivered = m_counter.Delivered();
+        figures.nDropped = m_counter.Dropped();
+        double nRate = 0;
+        if (m_counter.GetRate(nRate)) {
+            figures.nMeasuredFps = nRate;
+        }
+    }
+    // Without counters, the camera's own measure.
+    CComRef<IAMVideoControl> pVideoControl;
+    LONGLONG nFrameTime = 0;
+    if (figures.nMeasuredFps < 0 && pPin != nullptr &&
+        SUCCEEDED(pFilter->QueryInterface(IID_IAMVideoControl, pVideoControl.Out())) &&
+        SUCCEEDED(pVideoControl->GetCurrentActualFrameRate(pPin, &nFrameTime)) && nFrameTime > 0) {
+        figures.nMeasuredFps = 1e7 / static_cast<double>(nFrameTime);
+    }
+    // The renderer's own counters, where it keeps them and the camera does not: on the
+    // renderer filter, where the platform's renderers offer them.
+    CComRef<IBaseFilter> pRenderer;
+    CComRef<IQualProp> pQuality;
+    int nValue = 0;
+    bool bRendererCounts = SUCCEEDED(FindRenderer(&pRenderer)) &&
+                           SUCCEEDED(pRenderer->QueryInterface(IID_IQualProp, pQuality.Out()));
+    if (bRendererCounts) {
+        if (figures.nMeasuredFps < 0 && SUCCEEDED(pQuality->get_AvgFrameRate(&nValue))) {
+            figures.nMeasuredFps = nValue / 100.0;
+        }
+        if (figures.nDelivered < 0 && SUCCEEDED(pQuality->get_FramesDrawn(&nValue))) {
+            figures.nDelivered = nValue;
+        }
+        if (figures.nDropped < 0 && SUCCEEDED(pQuality->get_FramesDroppedInRenderer(&nValue))) {
+            figures.nDropped = nValue;
+        }
+    }
+    figures.bNoCounters = pDropped == nullptr && !bRendererCounts;
+}
+
+double CapabilityFrameRate(IPin* pPin, const VideoFormat& format) {
+    CComRef<IAMStreamConfig> pConfig;
+    int nCount = 0;
+    int nSize = 0;
+    if (FAILED(pPin->QueryInterface(IID_IAMStreamConfig, pConfig.Out())) ||
+        pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK ||
+        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
+        return -1;
+    }
+    for (int i = 0; i < nCount; ++i) {
+        AM_MEDIA_TYPE* pmt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
+            continue;
+        }
+        const VIDEOINFOHEADER* pvih = pmt != nullptr ? GetVideoInfo(*pmt) : nullptr;
+        bool bMatch = pvih != nullptr && pmt->subtype == format.subtype &&
+                      pvih->bmiHeader.biWidth == format.width &&
+                      pvih->bmiHeader.biHeight == format.height && caps.MinFrameInterval > 0;
+        DeleteMediaType(pmt);
+        if (bMatch) {
+            return 1e7 / static_cast<double>(caps.MinFrameInterval);
+        }
+    }
+    return -1;
 }

@@ -1,5 +1,6 @@
-// The hook on the dialog loops: the tools' keys, where they arrive at the main window, the
-// information window or the full-screen picture, and the switches once the window is up.
+// The hook on the dialog loops: the tools' keys from one table, where they arrive at the main
+// window, the information window or the full-screen picture; and the tools' message-only
+// window, which carries their timers and the switches once the main window is up.
 #include "tools/picture_tools.h"
 
 #include "ui/lookwell_dlg.h"
@@ -8,8 +9,24 @@ namespace {
 
 // The only object whose hook runs: the hook procedure has no other way to find it.
 CPictureTools* g_pTools = nullptr;
-// Posted to the thread before the main window's loop starts; that loop is the first to run.
-constexpr UINT kApplyOptions = WM_APP + 0x4C;
+
+constexpr wchar_t kToolClass[] = L"LookwellTools";
+constexpr wchar_t kNoticeClass[] = L"LookwellNotice";
+constexpr UINT kNoticeMs = 5000;
+
+constexpr CToolKey kToolKeys[] = {
+    {VK_F11, 0, false, ToolAction::FullScreen},
+    {VK_ESCAPE, 0, false, ToolAction::Escape},
+    {'C', kModCtrl, false, ToolAction::Copy},
+    {'S', kModCtrl, false, ToolAction::Save},
+    {'M', kModCtrl, false, ToolAction::Mirror},
+    {'I', kModCtrl, false, ToolAction::Info},
+    {VK_RETURN, kModAlt, false, ToolAction::Settings},
+    {VK_F4, kModAlt, false, ToolAction::CloseFullScreen},
+    // They belong to the focused button, which may stop the picture: the window is back first.
+    {VK_RETURN, 0, true, ToolAction::LeaveFullScreenFirst},
+    {VK_SPACE, 0, true, ToolAction::LeaveFullScreenFirst},
+};
 
 bool IsDown(int nKey) {
     return ::GetKeyState(nKey) < 0;
@@ -17,30 +34,66 @@ bool IsDown(int nKey) {
 
 // The entry a switch names: a position written in digits, else the first entry that matches
 // the text; -1 for none.
-template <class Match> int FindEntry(HWND hCombo, const std::wstring& text, Match match) {
-    int nCount = static_cast<int>(::SendMessageW(hCombo, CB_GETCOUNT, 0, 0));
+template <class Match>
+int FindEntry(const CLookwellDlg& dlg, int nListId, int nCount, const std::wstring& text,
+              Match match) {
     int nPosition = ParsePosition(text);
     if (nPosition >= 0) {
         return nPosition < nCount ? nPosition : -1;
     }
+    if (nPosition == kPositionTooLarge) {
+        return -1;
+    }
     for (int i = 0; i < nCount; ++i) {
-        if (match(ComboEntryText(hCombo, i), text)) {
+        if (match(std::wstring(dlg.GetEntryText(nListId, i)), text)) {
             return i;
         }
     }
     return -1;
 }
 
+bool RegisterToolClass(const wchar_t* pszClass, WNDPROC pfnProc) {
+    HINSTANCE hInstance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    if (::GetClassInfoExW(hInstance, pszClass, &wc)) {
+        return true;
+    }
+    wc.lpfnWndProc = pfnProc;
+    wc.hInstance = hInstance;
+    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_INFOBK + 1);
+    wc.lpszClassName = pszClass;
+    return ::RegisterClassExW(&wc) != 0;
+}
+
 } // namespace
+
+UINT KeyModifiers(LPARAM lParam, bool bCtrlDown, bool bAltDown, bool bShiftDown) {
+    bool bAlt = (lParam & (1 << 29)) != 0;
+    if (bCtrlDown && (bAlt || bAltDown)) {
+        return kModCtrl | kModAlt; // AltGr: no tool's combination
+    }
+    return (bCtrlDown ? kModCtrl : 0u) | (bAlt ? kModAlt : 0u) | (bShiftDown ? kModShift : 0u);
+}
+
+const CToolKey* FindToolKey(UINT nKey, UINT nModifiers) {
+    for (const CToolKey& key : kToolKeys) {
+        if (key.nKey == nKey && (key.bAnyModifiers || key.nModifiers == nModifiers)) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
 
 CPictureTools::CPictureTools(CLookwellDlg& dlg) : m_dlg(dlg) {}
 
 CPictureTools::~CPictureTools() {
-    if (m_hInfo != nullptr && ::IsWindow(m_hInfo)) {
-        ::DestroyWindow(m_hInfo);
-    }
-    if (m_nRestoreTimer != 0) {
-        ::KillTimer(nullptr, m_nRestoreTimer);
+    Unsubclass();
+    for (HWND hWnd : {m_hInfo, m_hNotice, m_hToolWnd}) {
+        if (hWnd != nullptr && ::IsWindow(hWnd)) {
+            ::DestroyWindow(hWnd);
+        }
     }
     if (m_hHook != nullptr) {
         ::UnhookWindowsHookEx(m_hHook);
@@ -51,18 +104,21 @@ CPictureTools::~CPictureTools() {
 }
 
 bool CPictureTools::Install(const CCommandLine& options) {
-    if (g_pTools != nullptr) {
+    if (g_pTools != nullptr || !RegisterToolClass(kToolClass, ToolWndProc)) {
         return false;
     }
+    m_hToolWnd = ::CreateWindowExW(0, kToolClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                   ::GetModuleHandleW(nullptr), nullptr);
     m_hHook = ::SetWindowsHookExW(WH_MSGFILTER, MsgFilterProc, nullptr, ::GetCurrentThreadId());
-    if (m_hHook == nullptr) {
+    if (m_hToolWnd == nullptr || m_hHook == nullptr) {
         return false;
     }
     g_pTools = this;
     m_options = options;
     m_bOptionsPending = options.NeedsWindowWork();
     if (m_bOptionsPending) {
-        ::PostThreadMessageW(::GetCurrentThreadId(), kApplyOptions, 0, 0);
+        // Handled by the first loop that runs: the main window's.
+        ::PostMessageW(m_hToolWnd, kApplyOptions, 0, 0);
     }
     return true;
 }
@@ -82,31 +138,50 @@ LRESULT CALLBACK CPictureTools::MsgFilterProc(int nCode, WPARAM wParam, LPARAM l
     return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
+LRESULT CALLBACK CPictureTools::ToolWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (g_pTools != nullptr && (hWnd == g_pTools->m_hToolWnd || hWnd == g_pTools->m_hNotice)) {
+        try {
+            g_pTools->OnToolMessage(message, wParam);
+        } catch (...) {
+            // Out of memory for a text: nothing is shown, nothing unwinds through the system.
+        }
+        if (message == WM_NCDESTROY && hWnd == g_pTools->m_hNotice) {
+            g_pTools->m_hNotice = nullptr;
+        }
+    }
+    return ::DefWindowProcW(hWnd, message, wParam, lParam);
+}
+
+void CPictureTools::OnToolMessage(UINT message, WPARAM wParam) {
+    if (message == kApplyOptions && m_bOptionsPending) {
+        m_bOptionsPending = false;
+        ApplyOptions();
+    } else if (message == kCloseMain) {
+        LeaveFullScreen();
+        ::PostMessageW(m_dlg.m_hWnd, WM_CLOSE, 0, 0);
+    } else if (message == WM_TIMER && wParam == kRestoreTimer) {
+        CheckRestoredVideo();
+    } else if (message == WM_TIMER && wParam == kNoticeTimer) {
+        ::KillTimer(m_hToolWnd, kNoticeTimer);
+        if (m_hNotice != nullptr) {
+            ::ShowWindow(m_hNotice, SW_HIDE);
+        }
+    }
+}
+
 bool CPictureTools::OnFilterMessage(const MSG& msg) {
     HWND hMain = m_dlg.m_hWnd;
-    if (hMain == nullptr) {
+    if (hMain == nullptr || msg.hwnd == nullptr) {
         return false;
     }
-    if (m_dlg.m_pGraph != m_pSeenGraph) {
-        // A new graph is a new start (messages follow a button press within milliseconds).
-        m_pSeenGraph = m_dlg.m_pGraph;
-        m_nStartTick = ::GetTickCount64();
-        m_rateSamples.clear();
-        m_counts = CCounts();
-    }
-    if (msg.hwnd == nullptr && msg.message == kApplyOptions) {
-        if (m_bOptionsPending) {
-            m_bOptionsPending = false;
-            ApplyOptions();
-        }
+    if (m_bSheetOpen && msg.hwnd == hMain &&
+        (msg.message == WM_CLOSE ||
+         (msg.message == WM_SYSCOMMAND && (msg.wParam & 0xFFF0) == SC_CLOSE))) {
+        // The main window closes, but not over a sheet that would keep the process alive.
+        CloseSettingsSheet();
         return true;
     }
-    if (msg.hwnd == nullptr && msg.message == WM_TIMER && m_nRestoreTimer != 0 &&
-        msg.wParam == m_nRestoreTimer) {
-        CheckRestoredVideo();
-        return true;
-    }
-    HWND hRoot = msg.hwnd != nullptr ? ::GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+    HWND hRoot = ::GetAncestor(msg.hwnd, GA_ROOT);
     bool bOurs =
         hRoot != nullptr && (hRoot == hMain || hRoot == m_hInfo ||
                              (m_hFullScreenVideo != nullptr && hRoot == m_hFullScreenVideo));
@@ -118,6 +193,12 @@ bool CPictureTools::OnFilterMessage(const MSG& msg) {
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
         return OnKey(msg);
+    case WM_SYSKEYUP:
+        if (msg.wParam == VK_MENU && m_bSwallowAltUp) {
+            m_bSwallowAltUp = false;
+            return true;
+        }
+        return false;
     case WM_LBUTTONDBLCLK:
     case WM_RBUTTONDBLCLK:
         // A zoom would resize the full-screen picture behind the user's back, and the first
@@ -125,7 +206,7 @@ bool CPictureTools::OnFilterMessage(const MSG& msg) {
         if (!IsFullScreen()) {
             return false;
         }
-        ::KillTimer(hMain, CLookwellDlg::TIMER_SINGLE_CLICK);
+        m_dlg.CancelSingleClick();
         return true;
     case WM_CLOSE:
         LeaveFullScreen(); // the window closes as it was
@@ -141,20 +222,29 @@ bool CPictureTools::OnFilterMessage(const MSG& msg) {
 }
 
 bool CPictureTools::OnKey(const MSG& msg) {
+    if (msg.message == WM_SYSKEYDOWN && msg.wParam == VK_MENU && (msg.lParam & (1 << 30)) == 0) {
+        m_bSwallowAltUp = false; // a fresh Alt press: its release is the window's again
+    }
+    UINT nModifiers =
+        KeyModifiers(msg.lParam, IsDown(VK_CONTROL), IsDown(VK_MENU), IsDown(VK_SHIFT));
+    const CToolKey* pKey = FindToolKey(static_cast<UINT>(msg.wParam), nModifiers);
+    if (pKey == nullptr) {
+        return false;
+    }
+    bool bTaken = RunAction(pKey->action, msg);
+    if (bTaken && (nModifiers & kModAlt) != 0) {
+        // The window never saw a key between Alt's press and release, and would take the
+        // release for a lone Alt: the menu bar's mode, which swallows the next keys.
+        m_bSwallowAltUp = true;
+    }
+    return bTaken;
+}
+
+bool CPictureTools::RunAction(ToolAction action, const MSG& msg) {
     bool bRepeat = (msg.lParam & (1 << 30)) != 0;
-    bool bAlt = msg.message == WM_SYSKEYDOWN;
-    bool bCtrl = IsDown(VK_CONTROL) && !bAlt && !IsDown(VK_SHIFT);
     HWND hRoot = ::GetAncestor(msg.hwnd, GA_ROOT);
-    switch (msg.wParam) {
-    case VK_F11:
-        if (bAlt || IsDown(VK_CONTROL)) {
-            return false;
-        }
-        if (!bRepeat) {
-            ToggleFullScreen();
-        }
-        return true;
-    case VK_ESCAPE:
+    switch (action) {
+    case ToolAction::Escape:
         if (IsFullScreen()) {
             LeaveFullScreen();
             return true;
@@ -164,40 +254,38 @@ bool CPictureTools::OnKey(const MSG& msg) {
             return true;
         }
         return false; // the main window's own Esc: nothing happens there
-    case VK_RETURN:
-    case VK_SPACE:
-        if (!bAlt || msg.wParam == VK_SPACE) {
-            // They belong to the focused button, which may stop the picture: the window is
-            // back first.
-            LeaveFullScreen();
-            return false;
+    case ToolAction::LeaveFullScreenFirst:
+        LeaveFullScreen();
+        return false;
+    case ToolAction::CloseFullScreen:
+        if (!IsFullScreen()) {
+            return false; // the main window's own Alt+F4 closes it
         }
-        if (!bRepeat) {
-            ShowSettingsPages();
-        }
+        // The close would reach the renderer's window, not ours: back first, then closed as
+        // the main window's own close.
+        LeaveFullScreen();
+        ::PostMessageW(m_hToolWnd, kCloseMain, 0, 0);
         return true;
-    case 'C':
-    case 'S':
-    case 'M':
-    case 'I':
-        break;
     default:
-        return false;
-    }
-    if (!bCtrl) {
-        return false;
+        break;
     }
     if (bRepeat) {
         return true;
     }
-    switch (msg.wParam) {
-    case 'C':
+    switch (action) {
+    case ToolAction::FullScreen:
+        ToggleFullScreen();
+        break;
+    case ToolAction::Copy:
         CopyToClipboard();
         break;
-    case 'S':
+    case ToolAction::Save:
         SaveSnapshot();
         break;
-    case 'M':
+    case ToolAction::Settings:
+        ShowSettingsPages();
+        break;
+    case ToolAction::Mirror:
         ToggleMirror();
         break;
     default:
@@ -207,64 +295,79 @@ bool CPictureTools::OnKey(const MSG& msg) {
     return true;
 }
 
-void CPictureTools::ApplyOptions() {
+void CPictureTools::ShowNotice(const std::wstring& text) {
+    ::MessageBeep(MB_ICONWARNING);
+    if (!RegisterToolClass(kNoticeClass, ToolWndProc)) {
+        return;
+    }
     HWND hMain = m_dlg.m_hWnd;
-    HWND hDevices = m_dlg.GetDlgItem(IDC_DEVICE_LIST);
-    HWND hFormats = m_dlg.GetDlgItem(IDC_FORMAT_LIST);
-    // As a person's choice in the list would: the selection, then its notification.
-    auto choose = [hMain](HWND hCombo, int nId, int nEntry) {
-        ::SendMessageW(hCombo, CB_SETCURSEL, static_cast<WPARAM>(nEntry), 0);
-        ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(nId, CBN_SELCHANGE),
-                       reinterpret_cast<LPARAM>(hCombo));
-    };
+    if (m_hNotice == nullptr) {
+        m_hNotice = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kNoticeClass, L"",
+                                      WS_POPUP | WS_BORDER, 0, 0, 0, 0, hMain, nullptr,
+                                      ::GetModuleHandleW(nullptr), nullptr);
+        if (m_hNotice == nullptr) {
+            return;
+        }
+        HWND hText = ::CreateWindowExW(
+            0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 4, 2,
+            0, 0, m_hNotice, nullptr, nullptr, nullptr);
+        ::SendMessageW(hText, WM_SETFONT,
+                       reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    }
+    // One line over the bottom of the main window's client area, as wide as it.
+    RECT rcClient;
+    ::GetClientRect(hMain, &rcClient);
+    POINT ptOrigin{0, rcClient.bottom - 22};
+    ::ClientToScreen(hMain, &ptOrigin);
+    ::SetWindowTextW(m_hNotice, text.c_str());
+    HWND hText = ::GetWindow(m_hNotice, GW_CHILD);
+    ::SetWindowTextW(hText, text.c_str());
+    ::SetWindowPos(hText, nullptr, 4, 2, rcClient.right - 10, 16, SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(m_hNotice, HWND_TOP, ptOrigin.x, ptOrigin.y, rcClient.right, 22,
+                   SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    ::SetTimer(m_hToolWnd, kNoticeTimer, kNoticeMs, nullptr);
+}
+
+void CPictureTools::ApplyOptions() {
     CString strMessage;
     if (m_options.bDevice) {
-        int nFound = FindEntry(hDevices, m_options.strDevice,
-                               [](const std::wstring& entry, const std::wstring& text) {
-                                   return ::_wcsicmp(entry.c_str(), text.c_str()) == 0;
-                               });
+        int nFound = FindEntry(m_dlg, IDC_DEVICE_LIST, m_dlg.GetDeviceCount(), m_options.strDevice,
+                               DeviceNameMatches);
         if (nFound < 0) {
-            int nPosition = ParsePosition(m_options.strDevice);
-            if (nPosition >= 0) {
-                strMessage.Format(L"No capture device at position %d.", nPosition);
+            if (ParsePosition(m_options.strDevice) != kNotAPosition) {
+                strMessage.Format(L"No capture device at position %s.",
+                                  PositionText(m_options.strDevice).c_str());
             } else {
                 strMessage.Format(L"No capture device named \"%s\".", m_options.strDevice.c_str());
             }
             m_dlg.ShowMessage(strMessage);
             return;
         }
-        choose(hDevices, IDC_DEVICE_LIST, nFound);
+        m_dlg.ChooseEntry(IDC_DEVICE_LIST, nFound);
     }
     if (m_options.bFormat) {
-        int nFound = FindEntry(hFormats, m_options.strFormat, EntryStartsWith);
+        int nFound = FindEntry(m_dlg, IDC_FORMAT_LIST, m_dlg.GetFormatCount(), m_options.strFormat,
+                               EntryStartsWith);
         if (nFound < 0) {
-            CString strDevice;
-            m_dlg.GetDlgItemText(IDC_DEVICE_LIST, strDevice);
-            int nPosition = ParsePosition(m_options.strFormat);
-            if (nPosition >= 0) {
-                strMessage.Format(L"No format at position %d for \"%s\".", nPosition,
-                                  static_cast<const wchar_t*>(strDevice));
+            CLookwellDlg::CSelection selection;
+            m_dlg.GetSelection(selection);
+            if (ParsePosition(m_options.strFormat) != kNotAPosition) {
+                strMessage.Format(L"No format at position %s for \"%s\".",
+                                  PositionText(m_options.strFormat).c_str(),
+                                  static_cast<const wchar_t*>(selection.strDevice));
             } else {
                 strMessage.Format(L"No format \"%s\" for \"%s\".", m_options.strFormat.c_str(),
-                                  static_cast<const wchar_t*>(strDevice));
+                                  static_cast<const wchar_t*>(selection.strDevice));
             }
             m_dlg.ShowMessage(strMessage);
             return;
         }
-        choose(hFormats, IDC_FORMAT_LIST, nFound);
+        m_dlg.ChooseEntry(IDC_FORMAT_LIST, nFound);
     }
-    HWND hButton = m_dlg.GetDlgItem(IDC_PREVIEW_BUTTON);
-    if ((m_options.bPreview || m_options.bFullScreen) && ::IsWindowEnabled(hButton)) {
-        ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
-                       reinterpret_cast<LPARAM>(hButton));
-        // The press disabled the list that had the focus, and a window without a focus gets
-        // no keys: the focus goes where a click would have put it.
-        HWND hFocus = ::GetFocus();
-        if (hFocus == nullptr || !::IsWindowEnabled(hFocus)) {
-            ::SendMessageW(hMain, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hButton), TRUE);
-        }
+    if (m_options.bPreview || m_options.bFullScreen) {
+        m_dlg.PressPreviewButton();
     }
-    if (m_options.bFullScreen && m_dlg.m_bPreviewing) {
+    if (m_options.bFullScreen && m_dlg.IsPreviewing()) {
         ToggleFullScreen();
     }
 }

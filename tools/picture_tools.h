@@ -1,26 +1,58 @@
 // The tools reached through keys beyond the main window's own: full screen, the frame to the
 // clipboard or a PNG file, the camera's own settings pages and mirror, and the information
 // window. A message filter hook on the main window's modal loop sees the keys before the
-// dialog does, so the dialog's templates, texts and own keys stay as they are.
+// dialog does, so the dialog's templates, texts and own keys stay as they are. The tools use
+// only the window's public interface for the tools; their timers and posted messages live on a
+// message-only window of their own.
 #pragma once
 
 #include "capture/capture_platform.h"
+#include "capture/video_format.h"
 #include "framework/str.h"
 #include "tools/command_line.h"
+#include "tools/info_figures.h"
 
-#include <deque>
-#include <utility>
+#include <string>
 #include <vector>
 
 class CLookwellDlg;
 
 // A capture filter's capture pin, found by its category as the preview graph finds it.
 HRESULT FindCapturePin(IBaseFilter* pFilter, IPin** ppPin);
+// The rate the pin's capability for that format's size and subtype states (its shortest
+// frame interval), for a media type that states none; -1 when it has none.
+double CapabilityFrameRate(IPin* pPin, const VideoFormat& format);
+
+// What a key does, and the modifiers it takes: exactly these, unless `bAnyModifiers`.
+enum class ToolAction {
+    FullScreen,
+    Escape,
+    Copy,
+    Save,
+    Settings,
+    Mirror,
+    Info,
+    CloseFullScreen,
+    LeaveFullScreenFirst
+};
+enum : UINT { kModCtrl = 1, kModAlt = 2, kModShift = 4 };
+struct CToolKey {
+    UINT nKey;
+    UINT nModifiers;
+    bool bAnyModifiers;
+    ToolAction action;
+};
+// The modifiers of a key message: Alt from the message's own context bit (a key that arrives
+// without a focused window comes as a system key whether or not Alt is down); Ctrl with Alt
+// both down is AltGr, which types characters and is neither.
+UINT KeyModifiers(LPARAM lParam, bool bCtrlDown, bool bAltDown, bool bShiftDown);
+// The action bound to the key with those modifiers; null for none.
+const CToolKey* FindToolKey(UINT nKey, UINT nModifiers);
 
 class CPictureTools {
 public:
     explicit CPictureTools(CLookwellDlg& dlg);
-    // Unhooks and closes the information window.
+    // Unhooks and closes the tools' windows.
     ~CPictureTools();
     CPictureTools(const CPictureTools&) = delete;
     CPictureTools& operator=(const CPictureTools&) = delete;
@@ -29,7 +61,8 @@ public:
     // window's loop runs. One object at a time per process.
     bool Install(const CCommandLine& options);
 
-    // Each key's action; false (after a beep) where there was nothing to act on.
+    // Each key's action; false where there was nothing to act on or it failed (after a beep,
+    // and for a failure a notice saying what failed).
     bool ToggleFullScreen();
     bool LeaveFullScreen();
     bool IsFullScreen() const;
@@ -39,6 +72,9 @@ public:
     bool ToggleMirror();
     void ToggleInfoWindow();
     HWND InfoWindow() const { return m_hInfo; }
+    // The tools' own one-line notice, shown for a few seconds over the bottom of the picture.
+    void ShowNotice(const std::wstring& text);
+    HWND NoticeWindow() const { return m_hNotice; }
 
     // The renderer's current frame as a packed DIB (header, then pixels). A running picture
     // is paused for the copy and runs again afterwards; a paused one stays paused.
@@ -47,44 +83,60 @@ public:
     void GetInfoText(CString& strText);
 
 private:
+    // The tools' window's posted messages and timers.
+    static constexpr UINT kApplyOptions = WM_APP + 0x4C;
+    static constexpr UINT kCloseMain = WM_APP + 0x4D;
+    static constexpr UINT_PTR kRestoreTimer = 1;
+    static constexpr UINT_PTR kNoticeTimer = 2;
+
     static LRESULT CALLBACK MsgFilterProc(int nCode, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK ToolWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK InfoWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK FullScreenWndProc(HWND hWnd, UINT message, WPARAM wParam,
+                                              LPARAM lParam);
     // True when the message was taken and must go no further.
     bool OnFilterMessage(const MSG& msg);
     bool OnKey(const MSG& msg);
+    bool RunAction(ToolAction action, const MSG& msg);
+    void OnToolMessage(UINT message, WPARAM wParam);
     void ApplyOptions();
-    // The capture filter of the running preview, or else the selected device's, bound afresh.
-    HRESULT GetCameraFilter(IBaseFilter** ppFilter);
+    // The capture filter of the running preview, or else the selected device's, found by its
+    // moniker's display name and bound afresh.
+    HRESULT GetCameraFilter(IBaseFilter** ppFilter, CString& strName);
     // The graph's video renderer.
     HRESULT FindRenderer(IBaseFilter** ppRenderer);
     void RefreshInfo();
+    void CollectCounters(IBaseFilter* pFilter, const VideoFormat& format, CInfoFigures& figures);
+    // Closes an open settings sheet; the main window's close follows once it is gone.
+    void CloseSettingsSheet();
+    void CheckRestoredVideo();
+    void Subclass(HWND hVideo);
+    void Unsubclass();
 
     CLookwellDlg& m_dlg;
     HHOOK m_hHook = nullptr;
+    HWND m_hToolWnd = nullptr; // message-only: the tools' timers and posted messages
     CCommandLine m_options;
     bool m_bOptionsPending = false;
+    // An Alt combination was taken: its Alt release must not open the window's menu.
+    bool m_bSwallowAltUp = false;
 
     // Full screen: the renderer's window and where it and the main window were before.
     HWND m_hFullScreenVideo = nullptr;
+    WNDPROC m_pfnVideoProc = nullptr; // the renderer's own, while its window is subclassed
     RECT m_rcMainBefore{};
     RECT m_rcVideoBefore{};
     // The picture's window checked for a while after full screen.
     HWND m_hRestoredVideo = nullptr;
     int m_nRestoreChecks = 0;
-    UINT_PTR m_nRestoreTimer = 0;
-    void CheckRestoredVideo();
+
+    // The settings sheet: one at a time, the main window disabled under it.
+    bool m_bSheetOpen = false;
+    bool m_bCloseAfterSheet = false;
 
     HWND m_hInfo = nullptr;
-    // The graph seen last, to know when a preview started.
-    IGraphBuilder* m_pSeenGraph = nullptr;
-    ULONGLONG m_nStartTick = 0;
-    // The delivered count at the information window's last refreshes, for the rate over the
-    // last second.
-    std::deque<std::pair<ULONGLONG, long>> m_rateSamples;
-    struct CCounts {
-        long nDeliveredBefore = 0;
-        long nDroppedBefore = 0;
-        long nLastDelivered = 0;
-        long nLastDropped = 0;
-    } m_counts;
+    HWND m_hNotice = nullptr;
+    // The start the information window's counters belong to.
+    DWORD m_nSeenRun = 0;
+    CFrameCounter m_counter;
 };

@@ -11,6 +11,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
 
 namespace {
 
@@ -22,8 +23,38 @@ template <class Fn> Fn SystemFunction(const wchar_t* pszDll, const char* pszName
                : nullptr;
 }
 
-// How long a paused renderer may take to hold the next frame.
-constexpr DWORD kPauseWaitMs = 500;
+// How long a paused renderer may wait for the next frame: a little more than the format's frame
+// interval, at least what Wine's renderer takes to settle, and bounded, since the picture
+// stands still meanwhile.
+DWORD PauseWaitMs(LONGLONG frameTime) {
+    constexpr DWORD kLeast = 500;
+    constexpr DWORD kMost = 2000;
+    if (frameTime <= 0) {
+        return kMost;
+    }
+    LONGLONG nMs = frameTime / 10000 * 3 / 2;
+    return nMs < kLeast ? kLeast : nMs > kMost ? kMost : static_cast<DWORD>(nMs);
+}
+
+// One line saying why a file call failed, in the system's words.
+std::wstring SystemText(DWORD nError) {
+    wchar_t* pszText = nullptr;
+    DWORD nLength = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, nError, 0, reinterpret_cast<wchar_t*>(&pszText), 0, nullptr);
+    std::wstring text = nLength > 0 && pszText != nullptr ? pszText : L"";
+    ::LocalFree(pszText);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
+                             text.back() == L'.')) {
+        text.pop_back();
+    }
+    if (text.empty()) {
+        wchar_t szCode[32];
+        ::swprintf(szCode, 32, L"error %lu", nError);
+        text = szCode;
+    }
+    return text;
+}
 
 size_t Stride(const BITMAPINFOHEADER& bih) {
     return ((static_cast<size_t>(bih.biWidth) * bih.biBitCount + 31) / 32) * 4;
@@ -38,24 +69,74 @@ std::wstring ProposedName() {
     return szName;
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::vector<BYTE>& bytes) {
-    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (hFile == INVALID_HANDLE_VALUE) {
-        return false;
+} // namespace
+
+bool IsDeviceName(const std::wstring& path) {
+    size_t nStart = path.find_last_of(L"\\/:");
+    std::wstring name = path.substr(nStart == std::wstring::npos ? 0 : nStart + 1);
+    // The device is named by what comes before the first dot, trailing spaces ignored.
+    name = name.substr(0, name.find(L'.'));
+    while (!name.empty() && name.back() == L' ') {
+        name.pop_back();
     }
-    DWORD nWritten = 0;
-    bool bOk = ::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &nWritten,
-                           nullptr) != FALSE &&
-               nWritten == bytes.size();
-    ::CloseHandle(hFile);
-    if (!bOk) {
-        ::DeleteFileW(path.c_str()); // a half-written picture is worse than none
+    for (wchar_t& ch : name) {
+        ch = static_cast<wchar_t>(std::towupper(ch));
     }
-    return bOk;
+    if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL" || name == L"CONIN$" ||
+        name == L"CONOUT$") {
+        return true;
+    }
+    // COM1..COM9 and LPT1..LPT9, the superscript digits included.
+    return name.size() == 4 &&
+           (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0) &&
+           ((name[3] >= L'0' && name[3] <= L'9') || name[3] == L'\u00B9' || name[3] == L'\u00B2' ||
+            name[3] == L'\u00B3');
 }
 
-} // namespace
+bool SaveFileReplacing(const std::wstring& path, const std::vector<BYTE>& bytes,
+                       std::wstring& error) {
+    if (IsDeviceName(path)) {
+        error = L"it names a device, not a file";
+        return false;
+    }
+    size_t nSlash = path.find_last_of(L"\\/");
+    std::wstring folder = nSlash == std::wstring::npos ? L"." : path.substr(0, nSlash + 1);
+    // Written beside the old file first and swapped in only when whole: a failed write (a full
+    // disk) leaves the old file as it was.
+    wchar_t szTemp[MAX_PATH];
+    if (::GetTempFileNameW(folder.c_str(), L"lkw", 0, szTemp) == 0) {
+        error = SystemText(::GetLastError());
+        return false;
+    }
+    HANDLE hFile = ::CreateFileW(szTemp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD nError = ERROR_SUCCESS;
+    if (hFile == INVALID_HANDLE_VALUE) {
+        nError = ::GetLastError();
+    } else {
+        DWORD nWritten = 0;
+        if (!::WriteFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &nWritten,
+                         nullptr) ||
+            !::FlushFileBuffers(hFile)) {
+            nError = ::GetLastError();
+        } else if (nWritten != bytes.size()) {
+            nError = ERROR_DISK_FULL;
+        }
+        if (!::CloseHandle(hFile) && nError == ERROR_SUCCESS) {
+            nError = ::GetLastError();
+        }
+    }
+    if (nError == ERROR_SUCCESS &&
+        !::MoveFileExW(szTemp, path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        nError = ::GetLastError();
+    }
+    if (nError != ERROR_SUCCESS) {
+        ::DeleteFileW(szTemp); // ours: the old file is untouched
+        error = SystemText(nError);
+        return false;
+    }
+    return true;
+}
 
 const BITMAPINFOHEADER* CheckedDib(const std::vector<BYTE>& dib) {
     if (dib.size() < sizeof(BITMAPINFOHEADER)) {
@@ -154,15 +235,18 @@ HRESULT EncodePng(const std::vector<BYTE>& dib, std::vector<BYTE>& png) {
 }
 
 HRESULT CPictureTools::GrabFrame(std::vector<BYTE>& dib) {
-    IMediaControl* pControl = m_dlg.m_pMediaControl;
-    if (!m_dlg.m_bPreviewing || m_dlg.m_pGraph == nullptr || pControl == nullptr) {
-        return VFW_E_WRONG_STATE;
-    }
+    CComRef<IMediaControl> pControl;
     CComRef<IBasicVideo> pBasicVideo;
-    HRESULT hr = m_dlg.m_pGraph->QueryInterface(IID_IBasicVideo, pBasicVideo.Out());
+    HRESULT hr = m_dlg.QueryPreviewGraph(IID_IMediaControl, pControl.Out());
+    if (SUCCEEDED(hr)) {
+        hr = m_dlg.QueryPreviewGraph(IID_IBasicVideo, pBasicVideo.Out());
+    }
     if (FAILED(hr)) {
         return hr;
     }
+    VideoFormat format{};
+    m_dlg.GetPreviewFormat(format);
+    const DWORD nWaitMs = PauseWaitMs(format.frameTime);
     long nSize = 0;
     hr = pBasicVideo->GetCurrentImage(&nSize, nullptr);
     if (hr == E_POINTER) {
@@ -197,7 +281,7 @@ HRESULT CPictureTools::GrabFrame(std::vector<BYTE>& dib) {
         }
         pRenderer->Pause();
         ULONGLONG nStart = ::GetTickCount64();
-        while ((hr = take()) == E_UNEXPECTED && ::GetTickCount64() - nStart < kPauseWaitMs) {
+        while ((hr = take()) == E_UNEXPECTED && ::GetTickCount64() - nStart < nWaitMs) {
             ::Sleep(2);
         }
         // The graph's own pause and run bring the renderer back with the graph's clock.
@@ -215,8 +299,12 @@ HRESULT CPictureTools::GrabFrame(std::vector<BYTE>& dib) {
 }
 
 HRESULT CPictureTools::FindRenderer(IBaseFilter** ppRenderer) {
+    CComRef<IFilterGraph> pGraph;
     CComRef<IEnumFilters> pFilters;
-    HRESULT hr = m_dlg.m_pGraph->EnumFilters(&pFilters);
+    HRESULT hr = m_dlg.QueryPreviewGraph(IID_IFilterGraph, pGraph.Out());
+    if (SUCCEEDED(hr)) {
+        hr = pGraph->EnumFilters(&pFilters);
+    }
     if (FAILED(hr)) {
         return hr;
     }
@@ -246,21 +334,26 @@ bool CPictureTools::CopyToClipboard() {
         if (hGlobal != nullptr) {
             ::GlobalFree(hGlobal);
         }
-        ::MessageBeep(MB_OK);
+        ShowNotice(L"The frame was not copied: out of memory.");
         return false;
     }
     std::memcpy(pData, dib.data(), dib.size());
     ::GlobalUnlock(hGlobal);
+    // Another program may hold the clipboard for a moment: tried again briefly.
+    bool bOpen = false;
+    for (int nTry = 0; nTry < 10 && !(bOpen = ::OpenClipboard(m_dlg.m_hWnd) != FALSE); ++nTry) {
+        ::Sleep(25);
+    }
     bool bOk = false;
-    if (::OpenClipboard(m_dlg.m_hWnd)) {
-        ::EmptyClipboard();
+    if (bOpen) {
         // The clipboard owns the memory once it took it.
-        bOk = ::SetClipboardData(CF_DIB, hGlobal) != nullptr;
+        bOk = ::EmptyClipboard() && ::SetClipboardData(CF_DIB, hGlobal) != nullptr;
         ::CloseClipboard();
     }
     if (!bOk) {
         ::GlobalFree(hGlobal);
-        ::MessageBeep(MB_OK);
+        ShowNotice(bOpen ? L"The frame was not copied: the clipboard refused it."
+                         : L"The frame was not copied: another program holds the clipboard.");
     }
     return bOk;
 }
@@ -269,8 +362,12 @@ bool CPictureTools::SaveSnapshot() {
     // The frame of the moment the key went down, before the dialog takes its time.
     std::vector<BYTE> dib;
     std::vector<BYTE> png;
-    if (FAILED(GrabFrame(dib)) || FAILED(EncodePng(dib, png))) {
+    if (FAILED(GrabFrame(dib))) {
         ::MessageBeep(MB_OK);
+        return false;
+    }
+    if (FAILED(EncodePng(dib, png))) {
+        ShowNotice(L"The picture was not saved: it could not be made into a PNG file.");
         return false;
     }
     // Bound here, not imported: shell32 and comdlg32 would be loaded at every start, which
@@ -280,7 +377,7 @@ bool CPictureTools::SaveSnapshot() {
     auto pfnGetSaveFileName =
         SystemFunction<decltype(&::GetSaveFileNameW)>(L"comdlg32.dll", "GetSaveFileNameW");
     if (pfnGetSaveFileName == nullptr) {
-        ::MessageBeep(MB_OK);
+        ShowNotice(L"The picture was not saved: the Save As dialog is missing.");
         return false;
     }
     std::wstring folder;
@@ -306,8 +403,9 @@ bool CPictureTools::SaveSnapshot() {
         return false; // cancelled: nothing to say
     }
     file.resize(std::wcslen(file.c_str()));
-    if (!WriteWholeFile(file, png)) {
-        ::MessageBeep(MB_OK);
+    std::wstring error;
+    if (!SaveFileReplacing(file, png, error)) {
+        ShowNotice(L"The picture was not saved: " + error + L".");
         return false;
     }
     return true;

@@ -200,3 +200,84 @@ void CLookwellDlg::ResizeToVideo(int width, int height) {
 
     ::SetWindowPos(GetDlgItem(IDC_MESSAGE), nullptr, 0, top, w, h, SWP_NOOWNERZORDER);
 }
+
+bool CLookwellDlg::GetPreviewFormat(VideoFormat& format) const {
+    if (!m_bPreviewing) {
+        return false;
+    }
+    format = m_previewFormat;
+    return true;
+}
+
+HRESULT CLookwellDlg::QueryPreviewGraph(REFIID riid, void** ppv) const {
+    *ppv = nullptr;
+    if (!m_bPreviewing || m_pGraph == nullptr) {
+        return VFW_E_WRONG_STATE;
+    }
+    return m_pGraph->QueryInterface(riid, ppv);
+}
+
+HRESULT CLookwellDlg::GetPreviewCaptureFilter(IBaseFilter** ppFilter) const {
+    *ppFilter = nullptr;
+    if (!m_bPreviewing || m_pGraph == nullptr) {
+        return VFW_E_WRONG_STATE;
+    }
+    // The name the build gave it when it added the device to the graph.
+    return m_pGraph->FindFilterByName(L"Video Capture", ppFilter);
+}
+
+HWND CLookwellDlg::GetPreviewVideoHwnd() const {
+    return m_pVideoWindow != nullptr ? ::GetWindow(GetDlgItem(IDC_PREVIEW), GW_CHILD) : nullptr;
+}
+
+bool CLookwellDlg::GetSelection(CSelection& selection) const {
+    int nDevice = static_cast<int>(SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL));
+    const VideoFormatArray* pFormats = nDevice >= 0 ? GetDeviceFormats(nDevice) : nullptr;
+    if (pFormats == nullptr) {
+        return false;
+    }
+    selection.strDevice = GetEntryText(IDC_DEVICE_LIST, nDevice);
+    selection.strDisplayName = pFormats->m_strDisplayName;
+    int nFormat = static_cast<int>(SendDlgItemMessage(IDC_FORMAT_LIST, CB_GETCURSEL));
+    selection.bHasFormat = GetFormat(nDevice, nFormat, selection.format);
+    return true;
+}
+
+int CLookwellDlg::GetDeviceCount() const {
+    return static_cast<int>(SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCOUNT));
+}
+
+int CLookwellDlg::GetFormatCount() const {
+    return static_cast<int>(SendDlgItemMessage(IDC_FORMAT_LIST, CB_GETCOUNT));
+}
+
+CString CLookwellDlg::GetEntryText(int nListId, int nEntry) const {
+    LRESULT nLength = SendDlgItemMessage(nListId, CB_GETLBTEXTLEN, static_cast<WPARAM>(nEntry));
+    if (nLength < 0) {
+        return CString();
+    }
+    std::wstring text(static_cast<size_t>(nLength) + 1, L'\0');
+    LRESULT nCopied = SendDlgItemMessage(nListId, CB_GETLBTEXT, static_cast<WPARAM>(nEntry),
+                                         reinterpret_cast<LPARAM>(text.data()));
+    return nCopied < 0 ? CString() : CString(text.c_str(), static_cast<int>(nCopied));
+}
+
+void CLookwellDlg::ChooseEntry(int nListId, int nEntry) {
+    HWND hList = GetDlgItem(nListId);
+    ::SendMessageW(hList, CB_SETCURSEL, static_cast<WPARAM>(nEntry), 0);
+    SendMessage(WM_COMMAND, MAKEWPARAM(nListId, CBN_SELCHANGE), reinterpret_cast<LPARAM>(hList));
+}
+
+bool CLookwellDlg::PressPreviewButton() {
+    HWND hButton = GetDlgItem(IDC_PREVIEW_BUTTON);
+    if (!::IsWindowEnabled(hButton)) {
+        return false;
+    }
+    SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
+                reinterpret_cast<LPARAM>(hButton));
+    return true;
+}
+
+void CLookwellDlg::CancelSingleClick() const {
+    ::KillTimer(m_hWnd, TIMER_SINGLE_CLICK);
+}

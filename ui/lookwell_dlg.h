@@ -8,6 +8,7 @@
 
 #include <control.h>
 
+#include <initializer_list>
 #include <memory>
 
 class CLookwellDlg : public CDialog {
@@ -45,6 +46,42 @@ public:
     // The chosen format in the window title.
     void UpdateTitle(DWORD bitRate, GUID subtype);
 
+    // What the tools that work on the window from outside may use of it, and nothing more.
+    // The preview runs or is paused.
+    bool IsPreviewing() const { return m_bPreviewing != 0; }
+    // Counts the successful starts, so that a new start is known as such; 0 before the first.
+    DWORD GetPreviewRun() const { return m_nPreviewRun; }
+    // When the running preview started (GetTickCount64), and the format it was started with.
+    ULONGLONG GetPreviewStartTick() const { return m_nPreviewStartTick; }
+    bool GetPreviewFormat(VideoFormat& format) const;
+    // An interface of the running preview's filter graph, AddRef'd; VFW_E_WRONG_STATE without
+    // a preview.
+    HRESULT QueryPreviewGraph(REFIID riid, void** ppv) const;
+    // The running preview's own capture filter, AddRef'd.
+    HRESULT GetPreviewCaptureFilter(IBaseFilter** ppFilter) const;
+    // The running preview's video window (not AddRef'd), and its window inside the frame.
+    IVideoWindow* GetPreviewVideoWindow() const { return m_pVideoWindow; }
+    HWND GetPreviewVideoHwnd() const;
+    // The selected device entry and its selected format.
+    struct CSelection {
+        CString strDevice;
+        // The device's moniker display name: names the device whatever its position.
+        CString strDisplayName;
+        VideoFormat format{};
+        bool bHasFormat = false;
+    };
+    bool GetSelection(CSelection& selection) const;
+    // The lists' entries as a person reads them, and a person's choice in them: the
+    // selection, then the control's notification.
+    int GetDeviceCount() const;
+    int GetFormatCount() const;
+    CString GetEntryText(int nListId, int nEntry) const;
+    void ChooseEntry(int nListId, int nEntry);
+    // Presses the preview button as a click does, when it is enabled.
+    bool PressPreviewButton();
+    // A left press that is waiting to become a single click does nothing.
+    void CancelSingleClick() const;
+
     // One pause and resume after each start, for executables named "...pr".
     static constexpr UINT_PTR TIMER_PAUSE_CYCLE = 101;
     // A lone left click pauses or resumes once the double-click time has passed.
@@ -64,6 +101,10 @@ public:
     int m_bClosing = 0;
     // Whether OnInitDialog opened the thread's apartment, so that closing closes only that.
     bool m_bComInitialized = false;
+    // The running preview's start, for the tools.
+    DWORD m_nPreviewRun = 0;
+    ULONGLONG m_nPreviewStartTick = 0;
+    VideoFormat m_previewFormat{};
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -94,6 +135,9 @@ private:
     void SetUpVideoWindow();
     StageResult FailBuild(DWORD nStage, HRESULT hr);
     void ReleasePreviewInterfaces();
+
+    // Moves the focus to hTo when one of the controls has it, before they are disabled.
+    void KeepFocusFrom(std::initializer_list<int> controls, HWND hTo);
 
     // Grows or shrinks the picture by a quarter of the frame, for a double click on it.
     void Zoom(bool bGrow);

@@ -19,6 +19,8 @@ void CLookwellDlg::OnPreviewButton() {
     if (!StageSucceeded(r)) {
         // The window gives up capture until it closes.
         ShowMessage(L"Failed to find capture devices.");
+        // With every control disabled the keys still reach the window itself.
+        KeepFocusFrom({IDC_DEVICE_LIST, IDC_FORMAT_LIST, IDC_PREVIEW_BUTTON}, m_hWnd);
         ::EnableWindow(GetDlgItem(IDC_DEVICE_LIST), FALSE);
         ::EnableWindow(GetDlgItem(IDC_FORMAT_LIST), FALSE);
         ::EnableWindow(GetDlgItem(IDC_PREVIEW_BUTTON), FALSE);
@@ -52,6 +54,9 @@ void CLookwellDlg::OnPreviewButton() {
         ShowMessage(L"Failed to connect to capture device.");
         return;
     }
+    // A start from the keyboard (Enter in a list) must not leave the keyboard dead: the focus
+    // goes to the button, where a mouse press would have put it, so that Enter stops again.
+    KeepFocusFrom({IDC_DEVICE_LIST, IDC_FORMAT_LIST}, GetDlgItem(IDC_PREVIEW_BUTTON));
     ::EnableWindow(GetDlgItem(IDC_DEVICE_LIST), FALSE);
     ::EnableWindow(GetDlgItem(IDC_FORMAT_LIST), FALSE);
     ::ShowWindow(GetDlgItem(IDC_MESSAGE), SW_HIDE);
@@ -59,4 +64,24 @@ void CLookwellDlg::OnPreviewButton() {
     UpdateTitle(format.bitRate, format.subtype);
     m_bPreviewing = 1;
     SetDlgItemText(IDC_PREVIEW_BUTTON, L"Stop");
+    ++m_nPreviewRun;
+    m_nPreviewStartTick = ::GetTickCount64();
+    m_previewFormat = format;
+}
+
+void CLookwellDlg::KeepFocusFrom(std::initializer_list<int> controls, HWND hTo) {
+    // Disabling the focused window leaves no window focused, and keys then arrive at the
+    // active window as system keys, which no control takes.
+    HWND hFocus = ::GetFocus();
+    for (int nId : controls) {
+        HWND hControl = GetDlgItem(nId);
+        if (hFocus != nullptr && (hFocus == hControl || ::IsChild(hControl, hFocus))) {
+            if (hTo == m_hWnd) {
+                ::SetFocus(m_hWnd);
+            } else {
+                SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(hTo), TRUE);
+            }
+            return;
+        }
+    }
 }
