@@ -10,6 +10,7 @@
 
 #include <wincodec.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -330,4 +331,66 @@ TEST(ToolsInfo, CountsGoOnAcrossTheCameraRunsAndTheRateIsTheLastSecond) {
     std::wstring text = static_cast<const wchar_t*>(strText);
     EXPECT_NE(std::wstring::npos, text.find(L"Nominal:\t30.00 fps (capability)")) << Narrow(text);
     EXPECT_NE(std::wstring::npos, text.find(L"Measured:\tnot counted")) << Narrow(text);
+}
+
+// On the file systems tests/check_small_disk.sh makes: a save that fails keeps the old file and
+// leaves nothing of ours; one that succeeds replaces it whole.
+TEST(SmallDisk, SavesReplaceAFileOnlyWhenWholeAndSayWhyTheyFailed) {
+    wchar_t szRoot[MAX_PATH] = L"";
+    if (::GetEnvironmentVariableW(L"LOOKWELL_SMALL_FS", szRoot, MAX_PATH) == 0) {
+        GTEST_SKIP() << "run by check_small_disk.sh";
+    }
+    const std::wstring root = std::wstring(szRoot) + L"\\";
+    const std::vector<BYTE> old(3000, 'P');
+    const std::vector<BYTE> picture(6000, 'N');
+    auto read = [](const std::wstring& path) {
+        std::vector<BYTE> bytes;
+        HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
+        if (hFile != INVALID_HANDLE_VALUE) {
+            bytes.resize(::GetFileSize(hFile, nullptr));
+            DWORD nRead = 0;
+            ::ReadFile(hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &nRead, nullptr);
+            ::CloseHandle(hFile);
+        }
+        return bytes;
+    };
+    auto files = [](const std::wstring& folder) {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        HANDLE hFind = ::FindFirstFileW((folder + L"*").c_str(), &data);
+        while (hFind != INVALID_HANDLE_VALUE) {
+            if (data.cFileName[0] != L'.') {
+                names.push_back(data.cFileName);
+            }
+            if (!::FindNextFileW(hFind, &data)) {
+                ::FindClose(hFind);
+                break;
+            }
+        }
+        return names;
+    };
+    struct {
+        const char* pszWhat;
+        const wchar_t* pszFolder;
+        const wchar_t* pszFile;
+        bool bSaved;
+        std::vector<std::wstring> filesAfter;
+    } cases[] = {
+        {"a full disk", L"full\\", L"old.png", false, {L"filler", L"old.png"}},
+        {"a read-only folder", L"ro\\", L"old.png", false, {L"old.png"}},
+        {"a device's name", L"ok\\", L"NUL.png", false, {L"old.png"}},
+        {"room enough", L"ok\\", L"old.png", true, {L"old.png"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const std::wstring folder = root + c.pszFolder;
+        std::wstring error;
+        EXPECT_EQ(c.bSaved, SaveFileReplacing(folder + c.pszFile, picture, error));
+        EXPECT_EQ(c.bSaved, error.empty()) << Narrow(error);
+        EXPECT_EQ(c.bSaved ? picture : old, read(folder + L"old.png"));
+        std::vector<std::wstring> after = files(folder);
+        std::sort(after.begin(), after.end());
+        EXPECT_EQ(c.filesAfter, after) << "nothing of ours is left";
+    }
 }

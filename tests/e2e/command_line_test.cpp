@@ -183,3 +183,66 @@ TEST_F(E2eCommandLine, SwitchesChooseDeviceFormatPreviewAndFullScreenOrSayWhatIs
         EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
     }
 }
+
+TEST_F(E2eCommandLine, LostOutputIsAFailureAndNamesMatchInAnyCaseOfUnicode) {
+    const std::wstring unicodeName =
+        L"Caméra Été Камера " + std::to_wstring(::GetCurrentProcessId());
+    ScopedCamera unicode(L"RGB24:320x240@30", L"", unicodeName);
+    ScopedCamera twoLines(L"RGB24:160x120@30");
+    // A name with a line break in it, as a driver may report one.
+    const std::wstring key =
+        L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\" + twoLines.name();
+    const wchar_t szBroken[] = L"Broken\nName";
+    ASSERT_EQ(ERROR_SUCCESS, ::RegSetKeyValueW(HKEY_CLASSES_ROOT, key.c_str(), L"FriendlyName",
+                                               REG_SZ, szBroken, sizeof(szBroken)));
+    CRunResult list = RunRedirected(L"/list");
+    EXPECT_EQ(0u, list.nExit);
+    EXPECT_NE(std::string::npos, list.out.find("\r\nBroken\\nName\r\n    160x120")) << list.out;
+
+    // Standard output that takes nothing: a full device, a pipe nobody reads any more.
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    HANDLE hFull =
+        ::CreateFileW(L"Z:\\dev\\full", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                      OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hFull);
+    HANDLE hRead = nullptr;
+    HANDLE hWrite = nullptr;
+    ASSERT_TRUE(::CreatePipe(&hRead, &hWrite, &sa, 0));
+    ::CloseHandle(hRead);
+    for (HANDLE hOut : {hFull, hWrite}) {
+        for (const wchar_t* pszArgs : {L"/list", L"/?"}) {
+            SCOPED_TRACE(Narrow(pszArgs));
+            STARTUPINFOW si{};
+            si.cb = sizeof(si);
+            si.dwFlags = STARTF_USESTDHANDLES;
+            si.hStdOutput = hOut;
+            si.hStdError = hOut;
+            std::wstring commandLine = L"\"" + ModuleFolder() + L"Lookwell.exe\" " + pszArgs;
+            PROCESS_INFORMATION pi{};
+            ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                         nullptr, nullptr, &si, &pi));
+            DWORD nExit = STILL_ACTIVE;
+            ::WaitForSingleObject(pi.hProcess, 30000);
+            ::GetExitCodeProcess(pi.hProcess, &nExit);
+            ::CloseHandle(pi.hThread);
+            ::CloseHandle(pi.hProcess);
+            EXPECT_EQ(1u, nExit) << "the output was lost";
+        }
+    }
+    ::CloseHandle(hFull);
+    ::CloseHandle(hWrite);
+
+    // Any case of any script, and a leading run of spaces in a format.
+    std::wstring upper = unicodeName;
+    ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+    ASSERT_TRUE(Launch(L"Lookwell.exe", L"/device:\"" + upper + L"\" /format:\"   320x240  30\""));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            std::vector<std::wstring> names = ComboTexts(Item(IDC_DEVICE_LIST));
+            int nSelection = Selection(Item(IDC_DEVICE_LIST));
+            return nSelection >= 0 && static_cast<size_t>(nSelection) < names.size() &&
+                   names[static_cast<size_t>(nSelection)] == unicodeName;
+        },
+        10000));
+    EXPECT_FALSE(::IsWindowVisible(Item(IDC_MESSAGE))) << Narrow(WindowText(Item(IDC_MESSAGE)));
+}

@@ -69,12 +69,13 @@ HRESULT CameraUnregister() {
     return CallPlain("DllUnregisterServer");
 }
 
-ScopedCamera::ScopedCamera(const std::wstring& formats, const std::wstring& options) {
+ScopedCamera::ScopedCamera(const std::wstring& formats, const std::wstring& options,
+                           const std::wstring& name) {
     static LONG serial = 0;
-    wchar_t name[80];
-    swprintf(name, 80, L"Lookwell Test Camera %lu-%ld", GetCurrentProcessId(),
+    wchar_t unique[80];
+    swprintf(unique, 80, L"Lookwell Test Camera %lu-%ld", GetCurrentProcessId(),
              InterlockedIncrement(&serial));
-    name_ = name;
+    name_ = name.empty() ? unique : name;
     hr_ = CameraInstall(TRUE, L"name=" + name_ + L";formats=" + formats + L";options=" + options);
 }
 

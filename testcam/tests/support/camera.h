@@ -22,7 +22,9 @@ HRESULT CameraUnregister();
 // that tests running side by side in one prefix never meet, and nothing is left behind.
 class ScopedCamera {
 public:
-    explicit ScopedCamera(const std::wstring& formats = L"", const std::wstring& options = L"");
+    // A name given is used as it is: the test makes it its own.
+    explicit ScopedCamera(const std::wstring& formats = L"", const std::wstring& options = L"",
+                          const std::wstring& name = L"");
     ~ScopedCamera();
     ScopedCamera(const ScopedCamera&) = delete;
     ScopedCamera& operator=(const ScopedCamera&) = delete;

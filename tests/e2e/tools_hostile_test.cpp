@@ -1,0 +1,299 @@
+// The tools as a keyboard user and a hostile world meet them: a start with Enter, devices that
+// change under a selection, a close in full screen, pages that cannot be made, a sheet open when
+// the window closes, a slow camera, a held clipboard, and a save through the dialog.
+#include "support/camera.h"
+#include "support/e2e_test.h"
+#include "support/tool_keys.h"
+
+#include <wincodec.h>
+
+#include <cstdio>
+
+using testcam_test::ScopedCamera;
+
+namespace {
+
+const wchar_t kInstances[] = L"CLSID\\{860BB310-5D01-11D0-BD3B-00A0C911CE86}\\Instance\\";
+const wchar_t kPageServer[] = L"CLSID\\{2E6A4C1B-7F3D-4B8E-9C52-1A0D6E3F8B47}\\InprocServer32";
+
+// The mirror mode the camera stored, as every process binding it reads it.
+DWORD StoredMode(const std::wstring& name) {
+    DWORD nMode = 0;
+    DWORD nSize = sizeof(nMode);
+    ::RegGetValueW(HKEY_CLASSES_ROOT, (kInstances + name).c_str(), L"VideoControlMode",
+                   RRF_RT_REG_DWORD, nullptr, &nMode, &nSize);
+    return nMode;
+}
+
+std::wstring Unique(const wchar_t* pszWhat) {
+    wchar_t szName[96];
+    std::swprintf(szName, 96, L"Lookwell Cam %lu %ls", ::GetCurrentProcessId(), pszWhat);
+    return szName;
+}
+
+HWND FocusOf(HWND hWnd) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    ::GetGUIThreadInfo(::GetWindowThreadProcessId(hWnd, nullptr), &info);
+    return info.hwndFocus;
+}
+
+// The camera's page class pointed at a file that is not there, for the life of the object.
+class CUnusablePages {
+public:
+    CUnusablePages() {
+        DWORD nSize = sizeof(m_szPath);
+        m_bSaved = ::RegGetValueW(HKEY_CLASSES_ROOT, kPageServer, nullptr, RRF_RT_REG_SZ, nullptr,
+                                  m_szPath, &nSize) == ERROR_SUCCESS;
+        const wchar_t szMissing[] = L"Z:\\nonexistent\\page.dll";
+        ::RegSetKeyValueW(HKEY_CLASSES_ROOT, kPageServer, nullptr, REG_SZ, szMissing,
+                          sizeof(szMissing));
+    }
+    ~CUnusablePages() {
+        if (m_bSaved) {
+            ::RegSetKeyValueW(HKEY_CLASSES_ROOT, kPageServer, nullptr, REG_SZ, m_szPath,
+                              static_cast<DWORD>((std::wcslen(m_szPath) + 1) * sizeof(wchar_t)));
+        }
+    }
+    CUnusablePages(const CUnusablePages&) = delete;
+    CUnusablePages& operator=(const CUnusablePages&) = delete;
+    bool Saved() const { return m_bSaved; }
+
+private:
+    wchar_t m_szPath[MAX_PATH] = L"";
+    bool m_bSaved = false;
+};
+
+class E2eToolsHostile : public CEndToEndTest {
+protected:
+    HWND VideoWindow() const { return ::GetWindow(Item(IDC_PREVIEW), GW_CHILD); }
+    bool FullScreen() {
+        RECT rcScreen{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+        HWND hVideo = VideoWindow();
+        return hVideo == nullptr && [&] {
+            for (HWND hWnd : Lookwell().Windows()) {
+                if (SameRect(rcScreen, WindowRect(hWnd))) {
+                    return true;
+                }
+            }
+            return false;
+        }();
+    }
+    bool CopyChangesClipboard() {
+        DWORD nSequence = ::GetClipboardSequenceNumber();
+        PressKeys({VK_CONTROL, 'C'});
+        return WaitUntil([&] { return ::GetClipboardSequenceNumber() != nSequence; }, 5000);
+    }
+    HWND Notice() { return FindProcessWindow(Lookwell(), L"LookwellNotice", nullptr); }
+};
+
+} // namespace
+
+TEST_F(E2eToolsHostile, AfterAStartWithEnterEveryKeyActsAndEnterStopsAgain) {
+    ScopedCamera camera(L"RGB24:320x240@30");
+    ASSERT_TRUE(Launch());
+    // The focus in the device list, as a keyboard user has it: opened and closed again.
+    Click(Centre(WindowRect(Item(IDC_DEVICE_LIST))));
+    PressKeys({VK_ESCAPE});
+    ASSERT_TRUE(WaitUntil([&] { return FocusOf(Main()) == Item(IDC_DEVICE_LIST); }, 5000));
+    PressKeys({VK_RETURN});
+    ASSERT_TRUE(WaitUntil([&] { return HasCaption(L"Stop"); }, 10000));
+    EXPECT_EQ(Item(IDC_PREVIEW_BUTTON), FocusOf(Main())) << "where a mouse press puts it";
+
+    PressKeys({VK_F11});
+    EXPECT_TRUE(WaitUntil([&] { return FullScreen(); }, 5000));
+    PressKeys({VK_ESCAPE});
+    EXPECT_TRUE(WaitUntil([&] { return VideoWindow() != nullptr; }, 5000));
+    EXPECT_TRUE(CopyChangesClipboard());
+    EXPECT_EQ(320, ClipboardFrame().Width());
+    PressKeys({VK_CONTROL, 'M'});
+    EXPECT_TRUE(WaitUntil([&] { return (StoredMode(camera.name()) & 1) != 0; }, 5000));
+    PressKeys({VK_CONTROL, 'M'});
+    EXPECT_TRUE(WaitUntil([&] { return (StoredMode(camera.name()) & 1) == 0; }, 5000));
+    PressKeys({VK_CONTROL, 'I'});
+    HWND hInfo = nullptr;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            return (hInfo = FindProcessWindow(Lookwell(), L"LookwellInformation", nullptr)) !=
+                   nullptr;
+        },
+        5000));
+    PressKeys({VK_CONTROL, 'I'});
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(hInfo); }, 5000));
+
+    // Enter is the button's again: it stops, and opens nothing.
+    PressKeys({VK_RETURN});
+    EXPECT_TRUE(WaitUntil([&] { return HasCaption(L"Pre\nview"); }, 10000));
+    EXPECT_EQ(1u, Lookwell().Windows().size());
+    EXPECT_TRUE(::IsWindowEnabled(Main()));
+}
+
+TEST_F(E2eToolsHostile, SettingsAndMirrorReachTheSelectedCameraAfterTheDevicesChanged) {
+    // Listed in the order of their names: A, B, C; then AB comes between A and B.
+    ScopedCamera a(L"RGB24:160x120@30", L"", Unique(L"A"));
+    ScopedCamera b(L"RGB24:160x120@30", L"", Unique(L"B"));
+    ScopedCamera c(L"RGB24:160x120@30", L"", Unique(L"C"));
+    ASSERT_TRUE(Launch(L"Lookwell.exe", L"/device:\"" + c.name() + L"\""));
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            std::vector<std::wstring> names = ComboTexts(Item(IDC_DEVICE_LIST));
+            int nSelection = Selection(Item(IDC_DEVICE_LIST));
+            return nSelection == 2 && names.size() == 3 && names[2] == c.name();
+        },
+        5000));
+    ScopedCamera ab(L"RGB24:160x120@30", L"", Unique(L"AB"));
+
+    PressKeys({VK_CONTROL, 'M'});
+    EXPECT_TRUE(WaitUntil([&] { return StoredMode(c.name()) == 1; }, 5000));
+    EXPECT_EQ(0u, StoredMode(b.name())) << "the camera now at the old position is not touched";
+    EXPECT_EQ(0u, StoredMode(ab.name()));
+
+    PressKeys({VK_MENU, VK_RETURN});
+    HWND hSheet = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return (hSheet = FindProcessWindow(Lookwell(), nullptr, c.name().c_str())) != nullptr;
+        },
+        5000));
+    // One sheet at a time: the main window is disabled under it.
+    EXPECT_FALSE(::IsWindowEnabled(Main()));
+    PressKeys({VK_ESCAPE});
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(hSheet); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(Main()) != FALSE; }, 5000));
+
+    // Closing the window while a sheet is up closes the sheet and then the program.
+    PressKeys({VK_MENU, VK_RETURN});
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return (hSheet = FindProcessWindow(Lookwell(), nullptr, c.name().c_str())) != nullptr;
+        },
+        5000));
+    ::PostMessageW(Main(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+    EXPECT_EQ(1u, StoredMode(c.name())) << "Cancel stored nothing";
+}
+
+TEST_F(E2eToolsHostile, AltF4InFullScreenClosesTheProgramAsItsOwnCloseDoes) {
+    ScopedCamera camera(L"RGB24:320x240@30");
+    ASSERT_TRUE(Launch());
+    ASSERT_TRUE(Start());
+    PressKeys({VK_F11});
+    ASSERT_TRUE(WaitUntil([&] { return FullScreen(); }, 5000));
+    PressKeys({VK_MENU, VK_F4});
+    EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+    EXPECT_EQ(0, Lookwell().CameraThreads().nRunningAtExit);
+    EXPECT_EQ(Lookwell().CameraThreads().nStarted, Lookwell().CameraThreads().nEnded);
+}
+
+TEST_F(E2eToolsHostile, PagesThatCannotBeMadeBeepAndTheNextKeysStillAct) {
+    ScopedCamera camera(L"RGB24:320x240@30");
+    CUnusablePages unusable;
+    ASSERT_TRUE(unusable.Saved());
+    ASSERT_TRUE(Launch());
+    ASSERT_TRUE(Start());
+    PressKeys({VK_MENU, VK_RETURN});
+    // No menu mode after the refused Alt+Enter: Ctrl+I opens the information window at once
+    // and Down opens no menu.
+    PressKeys({VK_CONTROL, 'I'});
+    EXPECT_TRUE(WaitUntil(
+        [&] { return FindProcessWindow(Lookwell(), L"LookwellInformation", nullptr) != nullptr; },
+        5000));
+    PressKeys({VK_DOWN});
+    EXPECT_EQ(nullptr, FindProcessWindow(Lookwell(), L"#32768", nullptr)) << "a menu";
+    EXPECT_EQ(nullptr, FindProcessWindow(Lookwell(), nullptr, camera.name().c_str()))
+        << "a sheet without pages";
+    EXPECT_TRUE(IsLive());
+}
+
+TEST_F(E2eToolsHostile, CopyWaitsForASlowCameraAndSaysWhenTheClipboardIsHeld) {
+    {
+        // A frame every 1.7 s: more than the old half second's wait.
+        ScopedCamera slow(L"RGB24:160x120@0.6");
+        ASSERT_TRUE(Launch());
+        ASSERT_TRUE(Start());
+        EXPECT_TRUE(CopyChangesClipboard());
+        EXPECT_EQ(160, ClipboardFrame().Width());
+        EXPECT_EQ(nullptr, Notice());
+        ::PostMessageW(Main(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+    }
+    ScopedCamera camera(L"RGB24:320x240@30");
+    ASSERT_TRUE(Launch());
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(::OpenClipboard(nullptr));
+    PressKeys({VK_CONTROL, 'C'});
+    HWND hNotice = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (hNotice = Notice()) != nullptr; }, 5000));
+    ::CloseClipboard();
+    EXPECT_EQ(L"The frame was not copied: another program holds the clipboard.",
+              WindowText(hNotice));
+    EXPECT_TRUE(IsLive());
+    EXPECT_TRUE(WaitUntil([&] { return Notice() == nullptr; }, 10000)) << "it goes by itself";
+    EXPECT_TRUE(CopyChangesClipboard());
+}
+
+TEST_F(E2eToolsHostile, SaveThroughTheDialogWritesTheFrameAsAPng) {
+    ScopedCamera camera(L"RGB24:320x240@30");
+    const std::wstring path = ModuleFolder() + L"e2e-snapshot.png";
+    ::DeleteFileW(path.c_str());
+    ASSERT_TRUE(Launch());
+    ASSERT_TRUE(Start());
+    PressKeys({VK_CONTROL, 'S'});
+    HWND hDialog = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] { return (hDialog = FindProcessWindow(Lookwell(), nullptr, L"Save")) != nullptr; },
+        10000));
+    // The file name box: the dialog's first enabled edit.
+    HWND hName = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            hName = nullptr;
+            ::EnumChildWindows(
+                hDialog,
+                [](HWND hWnd, LPARAM lParam) -> BOOL {
+                    wchar_t szClass[16] = L"";
+                    ::GetClassNameW(hWnd, szClass, 16);
+                    if (_wcsicmp(szClass, L"Edit") == 0 && ::IsWindowVisible(hWnd) &&
+                        ::IsWindowEnabled(hWnd)) {
+                        *reinterpret_cast<HWND*>(lParam) = hWnd;
+                        return FALSE;
+                    }
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&hName));
+            return hName != nullptr;
+        },
+        5000));
+    ::SendMessageW(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+    PressKeys({VK_RETURN});
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(hDialog); }, 5000));
+    EXPECT_EQ(nullptr, Notice());
+
+    IWICImagingFactory* pFactory = nullptr;
+    IWICBitmapDecoder* pDecoder = nullptr;
+    IWICBitmapFrameDecode* pFrame = nullptr;
+    UINT nWidth = 0, nHeight = 0;
+    HRESULT hr = ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IWICImagingFactory, reinterpret_cast<void**>(&pFactory));
+    if (SUCCEEDED(hr)) {
+        hr = pFactory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
+                                                 WICDecodeMetadataCacheOnDemand, &pDecoder);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = pDecoder->GetFrame(0, &pFrame);
+    }
+    if (SUCCEEDED(hr)) {
+        hr = pFrame->GetSize(&nWidth, &nHeight);
+    }
+    for (IUnknown* p : std::initializer_list<IUnknown*>{pFrame, pDecoder, pFactory}) {
+        if (p != nullptr) {
+            p->Release();
+        }
+    }
+    EXPECT_EQ(S_OK, hr);
+    EXPECT_EQ(320u, nWidth);
+    EXPECT_EQ(240u, nHeight);
+    ::DeleteFileW(path.c_str());
+}
