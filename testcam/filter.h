@@ -94,6 +94,11 @@ public:
     Look CurrentLook();
 
     Pin* PinAt(int index) { return index == 0 ? &capture_ : index == 1 ? preview_ : nullptr; }
+    // Under no lock: tells the graph the filter joined, as a capture driver does (no graph, no
+    // word).
+    void NotifyGraph(LONG code, LONG_PTR param1, LONG_PTR param2);
+    // Whether the instance entry the filter was bound from has been removed: the device is gone.
+    bool InstanceRemoved() const;
 
 private:
     template <class T, class Out, class... Args> friend HRESULT NewObject(Out**, Args&&...);

@@ -131,13 +131,38 @@ TEST(ConfigOptions, EachQuirkIsNamed) {
     EXPECT_EQ(64, config.capsSize);
     EXPECT_TRUE(config.previewPin);
     EXPECT_TRUE(config.stuckRun);
+
+    // Each fault lands in its own field and no other.
+    struct Row {
+        const wchar_t* text;
+        LONGLONG interval;
+        long black, frozen, shortEvery, refused, stopAfter;
+    };
+    for (const Row& row :
+         {Row{L"RealFps=12.5", 800000, 0, 0, 0, -1, 0}, Row{L"black=1,frozen=2", 0, 1, 2, 0, -1, 0},
+          Row{L"short=7, refuse=14,stopafter=40", 0, 0, 0, 7, 14, 40},
+          Row{L"refuse=0", 0, 0, 0, 0, 0, 0}}) {
+        Config faults = DefaultConfig();
+        ASSERT_TRUE(ParseOptions(row.text, faults)) << row.text;
+        EXPECT_EQ(row.interval, faults.realInterval) << row.text;
+        EXPECT_EQ(row.black, faults.blackEvery) << row.text;
+        EXPECT_EQ(row.frozen, faults.frozenRepeat) << row.text;
+        EXPECT_EQ(row.shortEvery, faults.shortEvery) << row.text;
+        EXPECT_EQ(row.refused, faults.refusedFormat) << row.text;
+        EXPECT_EQ(row.stopAfter, faults.stopAfter) << row.text;
+    }
 }
 
 TEST(ConfigOptions, RejectsUnknownOrMalformedAndKeepsConfig) {
-    for (const wchar_t* text : {L"nostream", L"capssize=0", L"capssize=", L"capssize=12x"}) {
-        Config config;
+    // The default camera has 15 formats: index 15 is past them.
+    for (const wchar_t* text :
+         {L"nostream", L"capssize=0", L"capssize=", L"capssize=12x", L"realfps=0", L"realfps=-5",
+          L"black", L"black=0", L"black=1.5", L"frozen=1", L"short=x", L"refuse=15", L"refuse=-1",
+          L"stopafter=0", L"black=2,frozen=1"}) {
+        Config config = DefaultConfig();
         EXPECT_FALSE(ParseOptions(text, config)) << text;
         EXPECT_EQ(128, config.capsSize) << text;
+        EXPECT_EQ(0, config.blackEvery) << text;
     }
 }
 
@@ -163,6 +188,9 @@ TEST(ConfigInstall, RejectsWhatCouldNotBeStreamedOrStored) {
     InstallRequest request;
     EXPECT_FALSE(ParseInstallRequest(L"name=A;formats=RGB24:320x240", request));
     EXPECT_FALSE(ParseInstallRequest(L"name=A;options=fast", request));
+    // A refused format is one of the camera's own.
+    EXPECT_FALSE(ParseInstallRequest(L"name=A;formats=RGB24:320x240@15;options=refuse=1", request));
+    EXPECT_TRUE(ParseInstallRequest(L"name=A;formats=RGB24:320x240@15;options=refuse=0", request));
     EXPECT_FALSE(ParseInstallRequest(L"name=A;colour=red", request));
     EXPECT_FALSE(ParseInstallRequest(L"name=A\\B", request));
 }
