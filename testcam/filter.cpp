@@ -308,10 +308,15 @@ STDMETHODIMP Filter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     return S_OK;
 }
 
-void Filter::NotifyGraph(LONG code, LONG_PTR param1, LONG_PTR param2) {
+void Filter::NotifyGraph(LONG run, LONG code, LONG_PTR param1, LONG_PTR param2) {
     IMediaEventSink* sink = nullptr;
     {
         AutoLock lock(lock_);
+        LONG& sent = code == EC_DEVICE_LOST ? lostRun_ : abortRun_;
+        if (sent == run) {
+            return;
+        }
+        sent = run;
         if (!graph_ ||
             FAILED(graph_->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
             return;

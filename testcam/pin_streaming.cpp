@@ -170,7 +170,7 @@ void Pin::Stream() {
             nextPresenceCheck = QpcNow() + kPresenceCheck;
             if (filter_->InstanceRemoved()) {
                 dead = true;
-                filter_->NotifyGraph(EC_DEVICE_LOST,
+                filter_->NotifyGraph(run, EC_DEVICE_LOST,
                                      reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(
                                          static_cast<IBaseFilter*>(filter_))),
                                      0);
@@ -283,7 +283,7 @@ void Pin::Stream() {
         // driver says so.
         if (config.stopAfter > 0 && sent >= config.stopAfter) {
             dead = true;
-            filter_->NotifyGraph(EC_ERRORABORT, kDeviceFailed, 0);
+            filter_->NotifyGraph(lastRun, EC_ERRORABORT, kDeviceFailed, 0);
         }
     }
 }
