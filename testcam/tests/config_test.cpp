@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
+
 using namespace testcam;
 
 namespace {
@@ -132,24 +135,20 @@ TEST(ConfigOptions, EachQuirkIsNamed) {
     EXPECT_TRUE(config.previewPin);
     EXPECT_TRUE(config.stuckRun);
 
-    // Each fault lands in its own field and no other.
-    struct Row {
-        const wchar_t* text;
-        LONGLONG interval;
-        long black, frozen, shortEvery, refused, stopAfter;
-    };
-    for (const Row& row :
-         {Row{L"RealFps=12.5", 800000, 0, 0, 0, -1, 0}, Row{L"black=1,frozen=2", 0, 1, 2, 0, -1, 0},
-          Row{L"short=7, refuse=14,stopafter=40", 0, 0, 0, 7, 14, 40},
-          Row{L"refuse=0", 0, 0, 0, 0, 0, 0}}) {
-        Config faults = DefaultConfig();
-        ASSERT_TRUE(ParseOptions(row.text, faults)) << row.text;
-        EXPECT_EQ(row.interval, faults.realInterval) << row.text;
-        EXPECT_EQ(row.black, faults.blackEvery) << row.text;
-        EXPECT_EQ(row.frozen, faults.frozenRepeat) << row.text;
-        EXPECT_EQ(row.shortEvery, faults.shortEvery) << row.text;
-        EXPECT_EQ(row.refused, faults.refusedFormat) << row.text;
-        EXPECT_EQ(row.stopAfter, faults.stopAfter) << row.text;
+    // Each fault lands in its own field and no other: real interval, black, frozen, short,
+    // refused index, stop after.
+    using Faults = std::tuple<LONGLONG, long, long, long, long, long>;
+    const std::pair<const wchar_t*, Faults> rows[] = {
+        {L"RealFps=12.5", Faults{800000, 0, 0, 0, -1, 0}},
+        {L"black=1,frozen=2", Faults{0, 1, 2, 0, -1, 0}},
+        {L"short=7, refuse=14,stopafter=40", Faults{0, 0, 0, 7, 14, 40}},
+        {L"refuse=0", Faults{0, 0, 0, 0, 0, 0}}};
+    for (const auto& row : rows) {
+        Config c = DefaultConfig();
+        ASSERT_TRUE(ParseOptions(row.first, c)) << row.first;
+        EXPECT_EQ(row.second, Faults(c.realInterval, c.blackEvery, c.frozenRepeat, c.shortEvery,
+                                     c.refusedFormat, c.stopAfter))
+            << row.first;
     }
 }
 

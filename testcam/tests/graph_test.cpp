@@ -679,10 +679,10 @@ INSTANTIATE_TEST_SUITE_P(Webcam, CodedFormat,
 namespace {
 
 // A fault of real cameras, and `n`: the real rate, every how many frames, or after how many.
+// The camera offers YUY2 320 x 240 and 160 x 120 at 30 frames a second.
 enum class Fault { SlowSensor, Black, Frozen, Short, Refused, StopsAfter, Removed };
 struct FaultCase {
     const char* name;
-    const wchar_t* formats;
     const wchar_t* options;
     Fault fault;
     size_t n;
@@ -709,10 +709,10 @@ bool WaitForEvent(IMediaEvent* events, long code, LONG_PTR& p1, LONG_PTR& p2) {
     return false;
 }
 
-// Black as the subtype draws it: zero RGB, or studio-range YUY2 black.
-bool IsBlack(const std::vector<BYTE>& data, bool yuy2) {
+// Studio-range YUY2 black, as capture hardware sends it.
+bool IsBlack(const std::vector<BYTE>& data) {
     for (size_t i = 0; i < data.size(); ++i) {
-        if (data[i] != (!yuy2 ? 0 : i % 2 ? 128 : 16)) {
+        if (data[i] != (i % 2 ? 128 : 16)) {
             return false;
         }
     }
@@ -725,7 +725,7 @@ bool IsBlack(const std::vector<BYTE>& data, bool yuy2) {
 // is as it would be, and the graph hears what a driver tells it.
 TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
     const FaultCase& c = GetParam();
-    ScopedCamera camera(c.formats, c.options);
+    ScopedCamera camera(L"YUY2:320x240@30,YUY2:160x120@30", c.options);
     Recorder recorder(true);
     LONG_PTR p1 = 0, p2 = 0;
     size_t atEvent = 0;
@@ -774,14 +774,14 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
     if (p1) {
         EXPECT_EQ(atEvent, frames.size());
     }
-    const size_t size = c.fault == Fault::Refused ? 320 * 240 * 3 : 160 * 120 * 2;
+    const size_t size = c.fault == Fault::Refused ? 320 * 240 * 2 : 160 * 120 * 2;
     size_t odd = 0; // frames showing the fault
     for (size_t i = 0; i < frames.size(); ++i) {
         const size_t number = i + 1;
         bool expected = number % c.n == 0;
         bool shows = static_cast<size_t>(frames[i].length) != size;
         if (c.fault == Fault::Black) {
-            shows = IsBlack(frames[i].data, wcsncmp(c.formats, L"YUY2", 4) == 0);
+            shows = IsBlack(frames[i].data);
         } else if (c.fault == Fault::Frozen) {
             // Byte-identical within a group, a new picture at each group's start.
             expected = i % c.n != 0;
@@ -813,18 +813,11 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, Misbehaving,
-    ::testing::Values(FaultCase{"RealRateBelowNominal", L"YUY2:320x240@30,YUY2:160x120@30",
-                                L"realfps=12", Fault::SlowSensor, 12},
-                      FaultCase{"BlackEveryThird", L"YUY2:320x240@30,YUY2:160x120@30", L"black=3",
-                                Fault::Black, 3},
-                      FaultCase{"FrozenThreeTimes", L"YUY2:320x240@30,YUY2:160x120@30", L"frozen=3",
-                                Fault::Frozen, 3},
-                      FaultCase{"ShortEveryFourth", L"YUY2:320x240@30,YUY2:160x120@30", L"short=4",
-                                Fault::Short, 4},
-                      FaultCase{"RefusedFormat", L"RGB24:320x240@30,RGB24:160x120@30", L"refuse=1",
-                                Fault::Refused, 1},
-                      FaultCase{"StopsAfterTen", L"YUY2:320x240@30,YUY2:160x120@30",
-                                L"stopafter=10", Fault::StopsAfter, 10},
-                      FaultCase{"RemovedWhileStreaming", L"YUY2:320x240@30,YUY2:160x120@30", L"",
-                                Fault::Removed, 1}),
+    ::testing::Values(FaultCase{"RealRateBelowNominal", L"realfps=12", Fault::SlowSensor, 12},
+                      FaultCase{"BlackEveryThird", L"black=3", Fault::Black, 3},
+                      FaultCase{"FrozenThreeTimes", L"frozen=3", Fault::Frozen, 3},
+                      FaultCase{"ShortEveryFourth", L"short=4", Fault::Short, 4},
+                      FaultCase{"RefusedFormat", L"refuse=1", Fault::Refused, 1},
+                      FaultCase{"StopsAfterTen", L"stopafter=10", Fault::StopsAfter, 10},
+                      FaultCase{"RemovedWhileStreaming", L"", Fault::Removed, 1}),
     [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
