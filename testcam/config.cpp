@@ -1,5 +1,6 @@
 #include "testcam/config.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 #include <cwctype>
@@ -54,6 +55,15 @@ bool ParseCount(const std::wstring& s, long max, long& out) {
     }
     out = value;
     return true;
+}
+
+// A whole decimal number in [0, max].
+bool ParseIndex(const std::wstring& s, long max, long& out) {
+    if (s == L"0") {
+        out = 0;
+        return true;
+    }
+    return ParseCount(s, max, out);
 }
 
 // Frames per second, with optional decimals, into a frame time in 100 ns units.
@@ -212,6 +222,18 @@ LONGLONG DeliveryInterval(const Format& format) {
     return format.frameTime > 0 ? format.frameTime : 333333;
 }
 
+std::vector<LONGLONG> FrameTimesLike(const std::vector<Format>& formats, const Format& format) {
+    std::vector<LONGLONG> times;
+    for (const Format& f : formats) {
+        if (f.subtype == format.subtype && f.width == format.width && f.height == format.height) {
+            times.push_back(DeliveryInterval(f));
+        }
+    }
+    std::sort(times.begin(), times.end());
+    times.erase(std::unique(times.begin(), times.end()), times.end());
+    return times;
+}
+
 Config DefaultConfig() {
     Config config;
     // The first two differ only in subtype; the sizes and rates cover what webcams offer.
@@ -248,12 +270,30 @@ std::wstring FormatsToString(const std::vector<Format>& formats) {
     return text;
 }
 
+namespace {
+
+// "name=value" when `option` starts with "name=" (any case): the value in `value`.
+bool Valued(const std::wstring& option, const wchar_t* name, std::wstring& value) {
+    size_t length = wcslen(name);
+    if (option.size() <= length || option[length] != L'=' ||
+        _wcsnicmp(option.c_str(), name, length) != 0) {
+        return false;
+    }
+    value = option.substr(length + 1);
+    return true;
+}
+
+} // namespace
+
 bool ParseOptions(const std::wstring& text, Config& config) {
     Config result = config;
+    const long kMany = 1000000;
     for (const std::wstring& option : Split(text, L',')) {
         if (option.empty()) {
             continue;
         }
+        std::wstring value;
+        bool ok = true;
         if (EqualNoCase(option, L"nostreamconfig")) {
             result.streamConfig = false;
         } else if (EqualNoCase(option, L"previewpin")) {
@@ -262,11 +302,27 @@ bool ParseOptions(const std::wstring& text, Config& config) {
             result.stuckRun = true;
         } else if (_wcsnicmp(option.c_str(), L"capssize=", 9) == 0) {
             long size = 0;
-            if (!ParseCount(option.substr(9), 4096, size)) {
-                return false;
-            }
+            ok = ParseCount(option.substr(9), 4096, size);
             result.capsSize = static_cast<int>(size);
+        } else if (Valued(option, L"realfps", value)) {
+            // A rate of 0 is a frame time of 0, which no camera delivers at.
+            ok = ParseRate(value, result.realInterval) && result.realInterval > 0;
+        } else if (Valued(option, L"black", value)) {
+            ok = ParseCount(value, kMany, result.blackEvery);
+        } else if (Valued(option, L"frozen", value)) {
+            // Once is every picture as it is: no fault.
+            ok = ParseCount(value, kMany, result.frozenRepeat) && result.frozenRepeat >= 2;
+        } else if (Valued(option, L"short", value)) {
+            ok = ParseCount(value, kMany, result.shortEvery);
+        } else if (Valued(option, L"refuse", value)) {
+            ok = ParseIndex(value, kMany, result.refusedFormat) &&
+                 static_cast<size_t>(result.refusedFormat) < result.formats.size();
+        } else if (Valued(option, L"stopafter", value)) {
+            ok = ParseCount(value, kMany, result.stopAfter);
         } else {
+            ok = false;
+        }
+        if (!ok) {
             return false;
         }
     }
@@ -305,9 +361,9 @@ bool ParseInstallRequest(const std::wstring& text, InstallRequest& out) {
     if (request.name.find(L'\\') != std::wstring::npos || request.name.size() > kLongestName) {
         return false;
     }
-    std::vector<Format> formats;
-    Config options;
-    if (!request.formats.empty() && !ParseFormats(request.formats, formats)) {
+    // The options are judged against the formats they come with, as the bind judges them.
+    Config options = DefaultConfig();
+    if (!request.formats.empty() && !ParseFormats(request.formats, options.formats)) {
         return false;
     }
     if (!ParseOptions(request.options, options)) {

@@ -31,6 +31,9 @@ DWORD ImageSize(const Format& format);
 DWORD BitRate(const Format& format);
 // The interval the streaming thread keeps: a format with no frame time still streams.
 LONGLONG DeliveryInterval(const Format& format);
+// The delivery intervals of the formats of `format`'s subtype and size, shortest first; throws
+// std::bad_alloc.
+std::vector<LONGLONG> FrameTimesLike(const std::vector<Format>& formats, const Format& format);
 
 // The size VIDEO_STREAM_CONFIG_CAPS has on every platform.
 constexpr int kCapsSize = 128;
@@ -42,6 +45,13 @@ struct Config {
     int capsSize = kCapsSize; // what GetNumberOfCapabilities reports
     bool previewPin = false;  // a preview pin next to the capture pin
     bool stuckRun = false;    // Run never reaches the running state
+    // The faults of real cameras, 0 (or -1 for the index) when off.
+    LONGLONG realInterval = 0; // frames go out at this interval, whatever the format says
+    long blackEvery = 0;       // every N-th delivered frame is all black
+    long frozenRepeat = 0;     // every picture goes out N times in a row
+    long shortEvery = 0;       // every N-th sample carries half a frame
+    long refusedFormat = -1;   // SetFormat refuses this capability
+    long stopAfter = 0;        // the device stops delivering after N frames of a run
 };
 
 Config DefaultConfig();
@@ -51,7 +61,9 @@ Config DefaultConfig();
 bool ParseFormats(const std::wstring& text, std::vector<Format>& out);
 std::wstring FormatsToString(const std::vector<Format>& formats);
 
-// "nostreamconfig,capssize=64,previewpin,stuckrun". False on an unknown or malformed option.
+// "nostreamconfig,capssize=64,previewpin,stuckrun,realfps=12.5,black=N,frozen=N,short=N,
+// refuse=I,stopafter=N". False on an unknown or malformed option, or a refused index past the
+// formats `config` holds.
 bool ParseOptions(const std::wstring& text, Config& config);
 
 // The text regsvr32 /i: hands over: either a bare friendly name or

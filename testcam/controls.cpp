@@ -159,7 +159,9 @@ STDMETHODIMP Filter::GetCurrentActualFrameRate(IPin* pin, LONGLONG* frameTime) {
     // rate the format promises.
     const FrameCounts& counts = static_cast<Pin*>(pin)->Counts();
     if (counts.delivered < 2) {
-        *frameTime = DeliveryInterval(static_cast<Pin*>(pin)->CurrentFormat());
+        *frameTime = config_.realInterval > 0
+                         ? config_.realInterval
+                         : DeliveryInterval(static_cast<Pin*>(pin)->CurrentFormat());
     } else {
         *frameTime = (counts.lastTime - counts.firstTime) / (counts.delivered - 1);
     }
@@ -175,21 +177,17 @@ HRESULT FrameTimes(const std::vector<Format>& formats, long index, SIZE size,
     if (index < 0 || static_cast<size_t>(index) >= formats.size()) {
         return E_INVALIDARG;
     }
-    const Format& chosen = formats[static_cast<size_t>(index)];
+    Format like = formats[static_cast<size_t>(index)];
+    like.width = size.cx;
+    like.height = size.cy;
     try {
-        for (const Format& f : formats) {
-            if (f.subtype == chosen.subtype && f.width == size.cx && f.height == size.cy) {
-                out.push_back(DeliveryInterval(f));
-            }
-        }
+        out = FrameTimesLike(formats, like);
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
     if (out.empty()) {
         return E_INVALIDARG;
     }
-    std::sort(out.begin(), out.end());
-    out.erase(std::unique(out.begin(), out.end()), out.end());
     return S_OK;
 }
 

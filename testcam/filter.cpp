@@ -308,6 +308,37 @@ STDMETHODIMP Filter::JoinFilterGraph(IFilterGraph* graph, LPCWSTR name) {
     return S_OK;
 }
 
+void Filter::NotifyGraph(LONG run, LONG code, LONG_PTR param1, LONG_PTR param2) {
+    IMediaEventSink* sink = nullptr;
+    {
+        AutoLock lock(lock_);
+        LONG& sent = code == EC_DEVICE_LOST ? lostRun_ : abortRun_;
+        if (sent == run) {
+            return;
+        }
+        sent = run;
+        if (!graph_ ||
+            FAILED(graph_->QueryInterface(IID_IMediaEventSink, reinterpret_cast<void**>(&sink)))) {
+            return;
+        }
+    }
+    sink->Notify(code, param1, param2);
+    sink->Release();
+}
+
+bool Filter::InstanceRemoved() const {
+    // Set once by Load, before any stream starts.
+    if (instance_.empty()) {
+        return false;
+    }
+    HKEY key = OpenOurInstance(instance_, KEY_READ);
+    if (!key) {
+        return true;
+    }
+    RegCloseKey(key);
+    return false;
+}
+
 STDMETHODIMP Filter::QueryVendorInfo(LPWSTR* info) {
     if (!info) {
         return E_POINTER;

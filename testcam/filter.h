@@ -94,6 +94,11 @@ public:
     Look CurrentLook();
 
     Pin* PinAt(int index) { return index == 0 ? &capture_ : index == 1 ? preview_ : nullptr; }
+    // Under no lock: tells the graph the filter joined, as a capture driver does (no graph, no
+    // word), once a run for each code however many pins stream.
+    void NotifyGraph(LONG run, LONG code, LONG_PTR param1, LONG_PTR param2);
+    // Whether the instance entry the filter was bound from has been removed: the device is gone.
+    bool InstanceRemoved() const;
 
 private:
     template <class T, class Out, class... Args> friend HRESULT NewObject(Out**, Args&&...);
@@ -125,6 +130,8 @@ private:
     HANDLE settled_ = nullptr; // set while no run is pending
     IReferenceClock* clock_ = nullptr;
     IFilterGraph* graph_ = nullptr; // not AddRef'd: the graph owns the filter
+    LONG abortRun_ = 0;             // the runs EC_ERRORABORT and EC_DEVICE_LOST went out in
+    LONG lostRun_ = 0;
     WCHAR name_[MAX_FILTER_NAME] = {};
     bool loaded_ = false;
     // Where the picture controls persist: the instance's name, empty when not bound from one.

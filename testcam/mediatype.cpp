@@ -229,7 +229,8 @@ bool AllowsFormat(const AM_MEDIA_TYPE& mt, const Format& f) {
     return true;
 }
 
-void FillCaps(const Format& f, VIDEO_STREAM_CONFIG_CAPS* caps) {
+void FillCaps(const Format& f, LONGLONG shortest, LONGLONG longest,
+              VIDEO_STREAM_CONFIG_CAPS* caps) {
     memset(caps, 0, sizeof(*caps));
     caps->guid = f.videoInfo2 ? FORMAT_VideoInfo2 : FORMAT_VideoInfo;
     caps->VideoStandard = 0; // AnalogVideo_None: a digital source
@@ -246,13 +247,17 @@ void FillCaps(const Format& f, VIDEO_STREAM_CONFIG_CAPS* caps) {
     caps->MaxOutputSize = size;
     caps->OutputGranularityX = 0;
     caps->OutputGranularityY = 0;
-    caps->MinFrameInterval = f.frameTime;
-    caps->MaxFrameInterval = f.frameTime;
+    caps->MinFrameInterval = shortest;
+    caps->MaxFrameInterval = longest;
     // The caps hold a LONG: a faster stream saturates there, the media type keeps the DWORD.
-    DWORD bits = BitRate(f);
-    LONG rate = bits > static_cast<DWORD>(LONG_MAX) ? LONG_MAX : static_cast<LONG>(bits);
-    caps->MinBitsPerSecond = rate;
-    caps->MaxBitsPerSecond = rate;
+    auto bitsAt = [&f](LONGLONG interval) {
+        Format at = f;
+        at.frameTime = interval;
+        DWORD bits = BitRate(at);
+        return bits > static_cast<DWORD>(LONG_MAX) ? LONG_MAX : static_cast<LONG>(bits);
+    };
+    caps->MinBitsPerSecond = bitsAt(longest);
+    caps->MaxBitsPerSecond = bitsAt(shortest);
 }
 
 } // namespace testcam

@@ -25,6 +25,9 @@ bool MatchesFormat(const AM_MEDIA_TYPE& mt, const Format& format, bool* topDown)
 // Whether a partly specified `mt` (GUID_NULL as a wildcard) allows `format`.
 bool AllowsFormat(const AM_MEDIA_TYPE& mt, const Format& format);
 
-void FillCaps(const Format& format, VIDEO_STREAM_CONFIG_CAPS* caps);
+// One size per capability; its frame intervals span `shortest` to `longest`, the frame times its
+// frame-rate list gives.
+void FillCaps(const Format& format, LONGLONG shortest, LONGLONG longest,
+              VIDEO_STREAM_CONFIG_CAPS* caps);
 
 } // namespace testcam

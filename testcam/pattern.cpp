@@ -110,6 +110,36 @@ void Pattern::Render(BYTE* dst, ULONGLONG frame) const {
     }
 }
 
+void Pattern::RenderBlack(BYTE* dst) const {
+    const size_t size = ImageSize(format_);
+    BYTE y, u, v;
+    RgbToYuv({0, 0, 0}, y, u, v);
+    switch (format_.subtype) {
+    case Subtype::YUY2:
+        // Rows of whole macropixels: an even width leaves no padding.
+        for (size_t i = 0; i + 4 <= size; i += 4) {
+            dst[i] = y;
+            dst[i + 1] = u;
+            dst[i + 2] = y;
+            dst[i + 3] = v;
+        }
+        break;
+    case Subtype::NV12: {
+        const size_t luma =
+            static_cast<size_t>(Stride(format_)) * static_cast<size_t>(format_.height);
+        memset(dst, y, luma);
+        for (size_t i = luma; i + 2 <= size; i += 2) {
+            dst[i] = u;
+            dst[i + 1] = v;
+        }
+        break;
+    }
+    default:
+        memset(dst, 0, size);
+        break;
+    }
+}
+
 BYTE* Pattern::Row(BYTE* image, LONG y) const {
     LONG row = topDown_ ? y : format_.height - 1 - y;
     return image + static_cast<size_t>(row) * Stride(format_);

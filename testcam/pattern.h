@@ -47,6 +47,8 @@ public:
     const Format& format() const { return format_; }
     // Writes frame `frame` into `dst`, ImageSize(format) bytes.
     void Render(BYTE* dst, ULONGLONG frame) const;
+    // Writes an all black frame, as a sensor with its lens covered sends: no controls applied.
+    void RenderBlack(BYTE* dst) const;
 
     // Where the moving square's left edge is in frame `frame`.
     LONG SquareX(ULONGLONG frame) const;

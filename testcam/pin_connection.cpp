@@ -439,6 +439,11 @@ STDMETHODIMP Pin::SetFormat(AM_MEDIA_TYPE* mt) {
     if (!match) {
         return E_FAIL;
     }
+    // The refuse option: a listed format the device turns down, as some drivers do for a mode
+    // they list but cannot stream.
+    if (match - filter_->config().formats.data() == filter_->config().refusedFormat) {
+        return VFW_E_INVALIDMEDIATYPE;
+    }
     if (!peer_) {
         current_ = *match;
         topDown_ = topDown;
@@ -522,8 +527,18 @@ STDMETHODIMP Pin::GetStreamCaps(int index, AM_MEDIA_TYPE** mt, BYTE* caps) {
         return E_OUTOFMEMORY;
     }
     // The caller sized `caps` from GetNumberOfCapabilities: never write past that.
+    // The frame intervals span what GetFrameRateList gives for this size and subtype, as a
+    // driver's do; the media type keeps the format's own frame time.
+    std::vector<LONGLONG> times;
+    try {
+        times = FrameTimesLike(formats, f);
+    } catch (const std::bad_alloc&) {
+        DeleteMediaType(*mt);
+        *mt = nullptr;
+        return E_OUTOFMEMORY;
+    }
     VIDEO_STREAM_CONFIG_CAPS full;
-    FillCaps(f, &full);
+    FillCaps(f, times.front(), times.back(), &full);
     size_t reported = static_cast<size_t>(filter_->config().capsSize);
     size_t copied = std::min(reported, sizeof(full));
     memcpy(caps, &full, copied);

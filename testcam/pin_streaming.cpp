@@ -3,6 +3,7 @@
 #include "testcam/filter.h"
 #include "testcam/jpeg.h"
 
+#include <algorithm>
 #include <new>
 #include <vector>
 
@@ -96,8 +97,21 @@ void Pin::CountDropped(LONG frameNumber) {
     ++counts_.dropped;
 }
 
+namespace {
+
+// How often a streaming pin looks for its instance entry: a removal is seen within a second.
+constexpr LONGLONG kPresenceCheck = 5000000;
+// What the pin reports when the device stops delivering (the stopafter option): "a device
+// attached to the system is not functioning", as a driver's failed read comes back.
+const HRESULT kDeviceFailed = HRESULT_FROM_WIN32(ERROR_GEN_FAILURE);
+
+} // namespace
+
 void Pin::Stream() {
-    const LONGLONG interval = DeliveryInterval(current_);
+    const Config& config = filter_->config();
+    // The realfps option: the sensor's own pace, whatever the format promises.
+    const LONGLONG interval =
+        config.realInterval > 0 ? config.realInterval : DeliveryInterval(current_);
     const DWORD size = ImageSize(current_);
     const bool jpeg = current_.subtype == Subtype::MJPG;
     JpegEncoder encoder;
@@ -114,9 +128,12 @@ void Pin::Stream() {
     ULONGLONG frame = 0;
     LONG lastRun = 0;
     LONG captured = 0; // frames of this run, delivered or not
+    LONG sent = 0;     // samples of this run handed downstream
     REFERENCE_TIME due = 0;
+    LONGLONG nextPresenceCheck = 0;
     bool discontinuity = true;
     bool halted = false;
+    bool dead = false; // the device stopped or went away: nothing more until the next run
     auto drop = [&] { CountDropped(captured++); };
 
     while (!stopRequested_) {
@@ -141,12 +158,31 @@ void Pin::Stream() {
             // stamps of a run lie before zero, and a renderer shows them at once.
             lastRun = run;
             halted = false;
+            dead = false;
             discontinuity = true;
             captured = 0;
+            sent = 0;
             due = now;
+            nextPresenceCheck = 0;
+        }
+        // A device unplugged while it streams: the driver sees it and tells the graph once.
+        if (!dead && QpcNow() >= nextPresenceCheck) {
+            nextPresenceCheck = QpcNow() + kPresenceCheck;
+            if (filter_->InstanceRemoved()) {
+                dead = true;
+                filter_->NotifyGraph(run, EC_DEVICE_LOST,
+                                     reinterpret_cast<LONG_PTR>(static_cast<IUnknown*>(
+                                         static_cast<IBaseFilter*>(filter_))),
+                                     0);
+            }
+        }
+        if (dead) {
+            WaitForSingleObject(wake_, INFINITE);
+            continue;
         }
         if (now < due) {
-            WaitForSingleObject(wake_, static_cast<DWORD>((due - now + 9999) / 10000));
+            LONGLONG wait = std::min<LONGLONG>(due - now, kPresenceCheck);
+            WaitForSingleObject(wake_, static_cast<DWORD>((wait + 9999) / 10000));
             continue;
         }
         // Fell behind by more than a frame: the missed ones are dropped rather than burst.
@@ -185,16 +221,27 @@ void Pin::Stream() {
             halted = true;
             continue;
         }
+        ++sent;
+        // The black and frozen options: a covered lens, a sensor that repeats its picture.
+        const bool black = config.blackEvery > 0 && sent % config.blackEvery == 0;
+        const ULONGLONG shown =
+            config.frozenRepeat > 0 ? frame / static_cast<ULONGLONG>(config.frozenRepeat) : frame;
         LONGLONG drawStart = QpcNow();
         DWORD length = size;
         HRESULT hr = S_OK;
         if (jpeg) {
-            pattern_.Render(picture.data(), frame);
+            if (black) {
+                pattern_.RenderBlack(picture.data());
+            } else {
+                pattern_.Render(picture.data(), shown);
+            }
             hr = encoder.Encode(picture.data(), static_cast<UINT>(current_.width),
                                 static_cast<UINT>(current_.height), Stride(pattern_.format()), data,
                                 static_cast<DWORD>(sample->GetSize()), &length);
+        } else if (black) {
+            pattern_.RenderBlack(data);
         } else {
-            pattern_.Render(data, frame);
+            pattern_.Render(data, shown);
         }
         LONGLONG drawTime = QpcNow() - drawStart;
         if (FAILED(hr)) {
@@ -202,6 +249,10 @@ void Pin::Stream() {
             drop();
             due += interval;
             continue;
+        }
+        // The short option: a transfer cut in half, which the sample's length owns up to.
+        if (config.shortEvery > 0 && sent % config.shortEvery == 0) {
+            length = (jpeg ? length : size) / 2;
         }
         sample->SetActualDataLength(static_cast<long>(length));
         sample->SetSyncPoint(TRUE);
@@ -228,6 +279,12 @@ void Pin::Stream() {
         ++frame;
         discontinuity = false;
         due += interval;
+        // The stopafter option: the device fails after so many frames of a run, and its
+        // driver says so.
+        if (config.stopAfter > 0 && sent >= config.stopAfter) {
+            dead = true;
+            filter_->NotifyGraph(lastRun, EC_ERRORABORT, kDeviceFailed, 0);
+        }
     }
 }
 

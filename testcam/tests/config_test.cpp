@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+#include <utility>
+
 using namespace testcam;
 
 namespace {
@@ -131,13 +134,34 @@ TEST(ConfigOptions, EachQuirkIsNamed) {
     EXPECT_EQ(64, config.capsSize);
     EXPECT_TRUE(config.previewPin);
     EXPECT_TRUE(config.stuckRun);
+
+    // Each fault lands in its own field and no other: real interval, black, frozen, short,
+    // refused index, stop after.
+    using Faults = std::tuple<LONGLONG, long, long, long, long, long>;
+    const std::pair<const wchar_t*, Faults> rows[] = {
+        {L"RealFps=12.5", Faults{800000, 0, 0, 0, -1, 0}},
+        {L"black=1,frozen=2", Faults{0, 1, 2, 0, -1, 0}},
+        {L"short=7, refuse=14,stopafter=40", Faults{0, 0, 0, 7, 14, 40}},
+        {L"refuse=0", Faults{0, 0, 0, 0, 0, 0}}};
+    for (const auto& row : rows) {
+        Config c = DefaultConfig();
+        ASSERT_TRUE(ParseOptions(row.first, c)) << row.first;
+        EXPECT_EQ(row.second, Faults(c.realInterval, c.blackEvery, c.frozenRepeat, c.shortEvery,
+                                     c.refusedFormat, c.stopAfter))
+            << row.first;
+    }
 }
 
 TEST(ConfigOptions, RejectsUnknownOrMalformedAndKeepsConfig) {
-    for (const wchar_t* text : {L"nostream", L"capssize=0", L"capssize=", L"capssize=12x"}) {
-        Config config;
+    // The default camera has 15 formats: index 15 is past them.
+    for (const wchar_t* text :
+         {L"nostream", L"capssize=0", L"capssize=", L"capssize=12x", L"realfps=0", L"realfps=-5",
+          L"black", L"black=0", L"black=1.5", L"frozen=1", L"short=x", L"refuse=15", L"refuse=-1",
+          L"stopafter=0", L"black=2,frozen=1"}) {
+        Config config = DefaultConfig();
         EXPECT_FALSE(ParseOptions(text, config)) << text;
         EXPECT_EQ(128, config.capsSize) << text;
+        EXPECT_EQ(0, config.blackEvery) << text;
     }
 }
 
@@ -163,6 +187,9 @@ TEST(ConfigInstall, RejectsWhatCouldNotBeStreamedOrStored) {
     InstallRequest request;
     EXPECT_FALSE(ParseInstallRequest(L"name=A;formats=RGB24:320x240", request));
     EXPECT_FALSE(ParseInstallRequest(L"name=A;options=fast", request));
+    // A refused format is one of the camera's own.
+    EXPECT_FALSE(ParseInstallRequest(L"name=A;formats=RGB24:320x240@15;options=refuse=1", request));
+    EXPECT_TRUE(ParseInstallRequest(L"name=A;formats=RGB24:320x240@15;options=refuse=0", request));
     EXPECT_FALSE(ParseInstallRequest(L"name=A;colour=red", request));
     EXPECT_FALSE(ParseInstallRequest(L"name=A\\B", request));
 }

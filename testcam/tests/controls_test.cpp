@@ -263,3 +263,42 @@ TEST(Controls, SettingsPageAppliesThroughProcAmpInThePropertyFrame) {
     EXPECT_EQ(0u, filter->Release());
     EXPECT_EQ(0, Stats().objects);
 }
+
+// What the platform's own capture-filter conformance test asks of every capability: the frame
+// rates listed for its size lie within its MinFrameInterval..MaxFrameInterval. Here they span it.
+TEST(Controls, FrameRateListsAgreeWithEachCapability) {
+    ScopedCamera camera(L"RGB24:320x240@30,RGB24:320x240@15,YUY2:320x240@60,RGB24:320x240@0,"
+                        L"RGB24:640x480@7.5:vih2,YUY2:320x240@60");
+    IBaseFilter* filter = nullptr;
+    ASSERT_EQ(S_OK, BindFilter(camera.name(), &filter));
+    IPin* pin = GetPin(filter, L"Capture");
+    IAMStreamConfig* config = nullptr;
+    IAMVideoControl* video = nullptr;
+    pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config));
+    filter->QueryInterface(IID_IAMVideoControl, reinterpret_cast<void**>(&video));
+    ASSERT_TRUE(config && video);
+    AM_MEDIA_TYPE* mt = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    for (int i = 0; config->GetStreamCaps(i, &mt, reinterpret_cast<BYTE*>(&caps)) == S_OK; ++i) {
+        SCOPED_TRACE(i);
+        CoTaskMemFree(mt->pbFormat);
+        CoTaskMemFree(mt);
+        long rates = 0;
+        LONGLONG* times = nullptr;
+        ASSERT_EQ(S_OK, video->GetFrameRateList(pin, i, caps.MinOutputSize, &rates, &times));
+        for (long j = 0; j < rates; ++j) {
+            EXPECT_TRUE(times[j] >= caps.MinFrameInterval && times[j] <= caps.MaxFrameInterval);
+        }
+        EXPECT_EQ(caps.MinFrameInterval, times[0]);
+        EXPECT_EQ(caps.MaxFrameInterval, times[rates - 1]);
+        LONGLONG fastest = 0;
+        EXPECT_EQ(S_OK, video->GetMaxAvailableFrameRate(pin, i, caps.MinOutputSize, &fastest));
+        EXPECT_EQ(caps.MinFrameInterval, fastest);
+        CoTaskMemFree(times);
+    }
+    video->Release();
+    config->Release();
+    pin->Release();
+    EXPECT_EQ(0u, filter->Release());
+    EXPECT_EQ(0, Stats().objects);
+}

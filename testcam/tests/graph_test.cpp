@@ -675,3 +675,149 @@ INSTANTIATE_TEST_SUITE_P(Webcam, CodedFormat,
                          [](const ::testing::TestParamInfo<CodedCase>& param) {
                              return std::string(param.param.name);
                          });
+
+namespace {
+
+// A fault of real cameras, and `n`: the real rate, every how many frames, or after how many.
+// The camera offers YUY2 320 x 240 and 160 x 120 at 30 frames a second.
+enum class Fault { SlowSensor, Black, Frozen, Short, Refused, StopsAfter, Removed };
+struct FaultCase {
+    const char* name;
+    const wchar_t* options;
+    Fault fault;
+    size_t n;
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Misbehaving : public ::testing::TestWithParam<FaultCase> {};
+
+// Wine 8 keeps the graph's event handle set once its queue is empty, and GetEvent then answers
+// E_ABORT at once instead of waiting out its timeout: the queue is polled.
+bool WaitForEvent(IMediaEvent* events, long code, LONG_PTR& p1, LONG_PTR& p2) {
+    for (ULONGLONG deadline = GetTickCount64() + 5000; GetTickCount64() < deadline; Sleep(10)) {
+        long got = 0;
+        while (events->GetEvent(&got, &p1, &p2, 0) == S_OK) {
+            events->FreeEventParams(got, p1, p2);
+            if (got == code) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Studio-range YUY2 black, as capture hardware sends it.
+bool IsBlack(const std::vector<BYTE>& data) {
+    for (size_t i = 0; i < data.size(); ++i) {
+        if (data[i] != (i % 2 ? 128 : 16)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+// Each fault, streamed into a counting sink: exactly the fault arrives, the rest of the stream
+// is as it would be, and the graph hears what a driver tells it.
+TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
+    const FaultCase& c = GetParam();
+    ScopedCamera camera(L"YUY2:320x240@30,YUY2:160x120@30", c.options);
+    Recorder recorder(true);
+    LONG_PTR p1 = 0, p2 = 0;
+    size_t atEvent = 0;
+    {
+        Graph g;
+        ASSERT_EQ(S_OK, g.Open(camera.name()));
+        IPin* pin = GetPin(g.camera, L"Capture");
+        IAMStreamConfig* config = Query<IAMStreamConfig>(pin, IID_IAMStreamConfig);
+        pin->Release();
+        AM_MEDIA_TYPE* mt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        // The refused format stays listed, and the first is streamed instead.
+        ASSERT_EQ(S_OK, config->GetStreamCaps(1, &mt, reinterpret_cast<BYTE*>(&caps)));
+        EXPECT_EQ(c.fault == Fault::Refused ? VFW_E_INVALIDMEDIATYPE : S_OK, config->SetFormat(mt));
+        // The media type keeps promising the nominal rate, whatever the sensor does.
+        EXPECT_EQ(333333, reinterpret_cast<VIDEOINFOHEADER*>(mt->pbFormat)->AvgTimePerFrame);
+        CoTaskMemFree(mt->pbFormat);
+        CoTaskMemFree(mt);
+        config->Release();
+        ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
+        IMediaEvent* events = Query<IMediaEvent>(g.graph, IID_IMediaEvent);
+        ASSERT_TRUE(RunGraph(g.control));
+        if (c.fault == Fault::StopsAfter) {
+            EXPECT_TRUE(WaitForEvent(events, EC_ERRORABORT, p1, p2));
+            EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), static_cast<HRESULT>(p1));
+        } else if (c.fault == Fault::Removed) {
+            Pump(300);
+            ULONGLONG removed = GetTickCount64();
+            ASSERT_EQ(S_OK, CameraInstall(FALSE, camera.name()));
+            EXPECT_TRUE(WaitForEvent(events, EC_DEVICE_LOST, p1, p2));
+            // Noticed within about a second, as a driver sees an unplug.
+            EXPECT_LT(GetTickCount64() - removed, 1200u);
+            IUnknown* unknown = Query<IUnknown>(g.camera, IID_IUnknown);
+            EXPECT_EQ(reinterpret_cast<LONG_PTR>(unknown), p1);
+            unknown->Release();
+        }
+        EXPECT_EQ(0, p2);
+        atEvent = recorder.Frames().size();
+        // Nothing more after the word.
+        Pump(p1 ? 300 : 2000);
+        events->Release();
+    }
+    EXPECT_EQ(0, Stats().objects);
+    std::vector<Recorder::Frame> frames = recorder.Frames();
+    ASSERT_GE(frames.size(), 8u);
+    if (p1) {
+        EXPECT_EQ(atEvent, frames.size());
+    }
+    const size_t size = c.fault == Fault::Refused ? 320 * 240 * 2 : 160 * 120 * 2;
+    size_t odd = 0; // frames showing the fault
+    for (size_t i = 0; i < frames.size(); ++i) {
+        const size_t number = i + 1;
+        bool expected = number % c.n == 0;
+        bool shows = static_cast<size_t>(frames[i].length) != size;
+        if (c.fault == Fault::Black) {
+            shows = IsBlack(frames[i].data);
+        } else if (c.fault == Fault::Frozen) {
+            // Byte-identical within a group, a new picture at each group's start.
+            expected = i % c.n != 0;
+            shows = i > 0 && frames[i].data == frames[i - 1].data;
+        } else if (c.fault == Fault::Short) {
+            EXPECT_EQ(shows ? size / 2 : size, static_cast<size_t>(frames[i].length)) << number;
+        } else {
+            expected = false;
+        }
+        EXPECT_EQ(expected, shows) << number;
+        odd += shows;
+        if (i > 0) {
+            EXPECT_GT(frames[i].start, frames[i - 1].start) << number;
+        }
+    }
+    const double rate = static_cast<double>(frames.size() - 1) * 1e7 /
+                        static_cast<double>(frames.back().arrival - frames.front().arrival);
+    if (c.fault == Fault::SlowSensor) {
+        EXPECT_NEAR(static_cast<double>(c.n), rate, static_cast<double>(c.n) * 0.1);
+    } else if (c.fault == Fault::StopsAfter) {
+        EXPECT_EQ(c.n, frames.size());
+    } else if (c.fault != Fault::Removed) {
+        EXPECT_NEAR(30.0, rate, 3.0);
+    }
+    if (c.fault == Fault::Black || c.fault == Fault::Short) {
+        EXPECT_EQ(frames.size() / c.n, odd);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, Misbehaving,
+    ::testing::Values(FaultCase{"RealRateBelowNominal", L"realfps=12", Fault::SlowSensor, 12},
+                      FaultCase{"BlackEveryThird", L"black=3", Fault::Black, 3},
+                      FaultCase{"FrozenThreeTimes", L"frozen=3", Fault::Frozen, 3},
+                      FaultCase{"ShortEveryFourth", L"short=4", Fault::Short, 4},
+                      FaultCase{"RefusedFormat", L"refuse=1", Fault::Refused, 1},
+                      FaultCase{"StopsAfterTen", L"stopafter=10", Fault::StopsAfter, 10},
+                      FaultCase{"RemovedWhileStreaming", L"", Fault::Removed, 1}),
+    [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
