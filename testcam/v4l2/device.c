@@ -61,6 +61,7 @@ enum Fault { FAULT_NONE, FAULT_ERROR, FAULT_UNPLUGGED, FAULT_REFUSE, FAULT_STALL
 static struct {
     pthread_mutex_t lock;
     int fds[MAX_FDS]; /* descriptor + 1; 0 for a free slot */
+    int opened;       /* how many; read without the lock by every call on any descriptor */
     int nonblocking[MAX_FDS];
     uint32_t format, width, height, rate;
     uint32_t input;
@@ -221,7 +222,7 @@ static int Slot(int fd) {
 
 static int IsOurs(int fd) {
     Resolve();
-    if (fd < 0) {
+    if (fd < 0 || __atomic_load_n(&g.opened, __ATOMIC_ACQUIRE) == 0) {
         return 0;
     }
     pthread_mutex_lock(&g.lock);
@@ -249,6 +250,7 @@ static int OpenDevice(int flags) {
     int fd = RealOpen("/dev/null", O_RDWR | (flags & (O_NONBLOCK | O_CLOEXEC)));
     if (fd >= 0) {
         g.fds[slot] = fd + 1;
+        __atomic_add_fetch(&g.opened, 1, __ATOMIC_RELEASE);
         g.nonblocking[slot] = (flags & O_NONBLOCK) != 0;
         Count(STATUS_OPENS, 1);
     }
@@ -290,6 +292,7 @@ static int CloseDevice(int fd) {
     int slot = Slot(fd);
     if (slot >= 0) {
         g.fds[slot] = 0;
+        __atomic_sub_fetch(&g.opened, 1, __ATOMIC_RELEASE);
         Count(STATUS_CLOSES, 1);
     }
     int last = 1;
@@ -772,6 +775,9 @@ static void* DeviceMmap(size_t length, off_t offset) {
 
 /* 1 when the address was one of the buffers' mappings. */
 static int DeviceMunmap(void* address) {
+    if (__atomic_load_n(&g.count, __ATOMIC_ACQUIRE) == 0) {
+        return 0;
+    }
     pthread_mutex_lock(&g.lock);
     int ours = 0;
     for (uint32_t i = 0; i < g.count; ++i) {
