@@ -153,7 +153,7 @@ static void TestRateAndReadiness(void) {
     struct pollfd ready = {fd, POLLIN, 0};
     start = Now();
     CHECK(poll(&ready, 1, 1000) == 1 && (ready.revents & POLLIN), "not ready");
-    CHECK(Now() - start < 0.15, "ready after %.3f s", Now() - start);
+    CHECK(Now() - start < 0.2, "ready after %.3f s", Now() - start); /* one interval and a bit */
     SetControl("fault=stall\n");
     CHECK(poll(&ready, 1, 300) == 0, "a stalled camera is ready");
     Close(fd);

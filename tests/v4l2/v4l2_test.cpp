@@ -1,9 +1,11 @@
 // Lookwell against a webcam that reaches it as a user's does on Linux: a V4L2 device, answered
 // in user space by the preloaded camera, read through libv4l2 and Wine's own capture filter.
+#include "support/camera.h"
 #include "support/e2e_test.h"
 
 #include <cstdint>
 #include <fstream>
+#include <memory>
 
 namespace {
 
@@ -172,18 +174,43 @@ TEST_F(E2eV4l2, EveryFormatPreviewsLiveUprightAtItsSizeAndCopiesItsFrame) {
 }
 
 TEST_F(E2eV4l2, ACameraUnpluggedWhileListedIsNoticedAtTheNextPress) {
-    ASSERT_TRUE(Launch());
-    ASSERT_EQ(std::vector<std::wstring>{kCamera}, ComboTexts(Item(IDC_DEVICE_LIST)));
-    uint64_t nStreamOns = CameraStatus().nStreamOns;
-    ASSERT_TRUE(SetCameraControl("fault=unplugged\n"));
-    // The only device gone: nothing is left to choose.
-    ASSERT_TRUE(Press([&] {
-        return WindowText(Item(IDC_MESSAGE)) == L"Failed to find capture devices.";
-    })) << Narrow(WindowText(Item(IDC_MESSAGE)));
-    EXPECT_TRUE(::IsWindowVisible(Item(IDC_MESSAGE)));
-    EXPECT_TRUE(HasCaption(L"Pre\nview"));
-    for (int nId : {IDC_DEVICE_LIST, IDC_FORMAT_LIST, IDC_PREVIEW_BUTTON}) {
-        EXPECT_FALSE(::IsWindowEnabled(Item(nId))) << nId;
+    struct {
+        bool bTestCameraBeside;
+        const wchar_t* pszMessage;
+    } cases[] = {
+        // The only device gone: nothing is left to choose, and /list finds nothing either.
+        {false, L"Failed to find capture devices."},
+        {true, L"Changed number of capture devices.\nSelect capture device again."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bTestCameraBeside ? "beside a test camera" : "alone");
+        std::unique_ptr<testcam_test::ScopedCamera> pOther;
+        if (c.bTestCameraBeside) {
+            pOther = std::make_unique<testcam_test::ScopedCamera>(L"RGB24:320x240@30");
+        }
+        ASSERT_TRUE(Launch());
+        HWND hDevices = Item(IDC_DEVICE_LIST);
+        ASSERT_EQ(c.bTestCameraBeside ? 2u : 1u, ComboTexts(hDevices).size());
+        SelectEntry(hDevices, ComboFind(hDevices, kCamera));
+        uint64_t nStreamOns = CameraStatus().nStreamOns;
+        ASSERT_TRUE(SetCameraControl("fault=unplugged\n"));
+        ASSERT_TRUE(Press([&] { return WindowText(Item(IDC_MESSAGE)) == c.pszMessage; }))
+            << Narrow(WindowText(Item(IDC_MESSAGE)));
+        EXPECT_TRUE(::IsWindowVisible(Item(IDC_MESSAGE)));
+        EXPECT_TRUE(HasCaption(L"Pre\nview"));
+        for (int nId : {IDC_DEVICE_LIST, IDC_FORMAT_LIST, IDC_PREVIEW_BUTTON}) {
+            EXPECT_EQ(c.bTestCameraBeside, ::IsWindowEnabled(Item(nId)) != FALSE) << nId;
+        }
+        EXPECT_EQ(nStreamOns, CameraStatus().nStreamOns);
+        if (c.bTestCameraBeside) {
+            EXPECT_EQ(std::vector<std::wstring>{pOther->name()}, ComboTexts(hDevices));
+        } else {
+            CRunResult run = RunRedirected(L"/list");
+            EXPECT_EQ(1u, run.nExit);
+            EXPECT_EQ("No capture device found.\r\n", run.err);
+        }
+        ::PostMessageW(Main(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+        ASSERT_TRUE(SetCameraControl(""));
     }
-    EXPECT_EQ(nStreamOns, CameraStatus().nStreamOns);
 }
