@@ -4,6 +4,8 @@
 #include "support/e2e_test.h"
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 
