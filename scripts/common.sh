@@ -58,7 +58,8 @@ ensure_display() {
     [ -n "${DISPLAY:-}" ] && return 0
     local numfile
     numfile=$(mktemp)
-    Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp >"$numfile" 2>>"$log" &
+    # Only Wine processes get what a run preloads into them.
+    env -u LD_PRELOAD Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp >"$numfile" 2>>"$log" &
     xvfb_pid=$!
     for _ in $(seq 100); do
         if [ -s "$numfile" ]; then

@@ -4,62 +4,10 @@
 #include "support/e2e_test.h"
 
 #include <cwctype>
-#include <fstream>
-#include <sstream>
 
 using testcam_test::ScopedCamera;
 
 namespace {
-
-struct CRunResult {
-    DWORD nExit = STILL_ACTIVE;
-    std::string out;
-    std::string err;
-};
-
-std::string ReadAll(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Lookwell.exe with its standard output and error redirected to files, as a script runs it.
-CRunResult RunRedirected(const std::wstring& args) {
-    std::wstring outPath = ModuleFolder() + L"cmdline-out.txt";
-    std::wstring errPath = ModuleFolder() + L"cmdline-err.txt";
-    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-    HANDLE hOut = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                                0, nullptr);
-    HANDLE hErr = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                                0, nullptr);
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = hOut;
-    si.hStdError = hErr;
-    std::wstring commandLine = L"\"" + ModuleFolder() + L"Lookwell.exe\" " + args;
-    PROCESS_INFORMATION pi{};
-    CRunResult result;
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                         &si, &pi)) {
-        ::WaitForSingleObject(pi.hProcess, 30000);
-        ::GetExitCodeProcess(pi.hProcess, &result.nExit);
-        ::CloseHandle(pi.hThread);
-        ::CloseHandle(pi.hProcess);
-    }
-    ::CloseHandle(hOut);
-    ::CloseHandle(hErr);
-    result.out = ReadAll(outPath);
-    result.err = ReadAll(errPath);
-    ::DeleteFileW(outPath.c_str());
-    ::DeleteFileW(errPath.c_str());
-    return result;
-}
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end()); // the names and entries here are ASCII
-}
 
 std::wstring Lower(std::wstring text) {
     for (wchar_t& ch : text) {

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 
 std::vector<std::wstring> PlatformDeviceNames() {
     std::vector<std::wstring> names;
@@ -47,6 +49,89 @@ std::wstring VersionText(const std::wstring& exePath, const wchar_t* pszKey) {
         return L"";
     }
     return static_cast<const wchar_t*>(pText);
+}
+
+namespace {
+
+std::string ReadAll(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+CRunResult RunRedirected(const std::wstring& args) {
+    std::wstring outPath = ModuleFolder() + L"cmdline-out.txt";
+    std::wstring errPath = ModuleFolder() + L"cmdline-err.txt";
+    SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
+    HANDLE hOut = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                                0, nullptr);
+    HANDLE hErr = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
+                                0, nullptr);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = hOut;
+    si.hStdError = hErr;
+    std::wstring commandLine = L"\"" + ModuleFolder() + L"Lookwell.exe\" " + args;
+    PROCESS_INFORMATION pi{};
+    CRunResult result;
+    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                         &si, &pi)) {
+        ::WaitForSingleObject(pi.hProcess, 30000);
+        ::GetExitCodeProcess(pi.hProcess, &result.nExit);
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+    }
+    ::CloseHandle(hOut);
+    ::CloseHandle(hErr);
+    result.out = ReadAll(outPath);
+    result.err = ReadAll(errPath);
+    ::DeleteFileW(outPath.c_str());
+    ::DeleteFileW(errPath.c_str());
+    return result;
+}
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+void PressKeys(std::initializer_list<WORD> keys) {
+    std::vector<INPUT> inputs;
+    for (WORD vk : keys) {
+        INPUT in{};
+        in.type = INPUT_KEYBOARD;
+        in.ki.wVk = vk;
+        inputs.push_back(in);
+    }
+    for (auto it = keys.end(); it != keys.begin();) {
+        INPUT in{};
+        in.type = INPUT_KEYBOARD;
+        in.ki.wVk = *--it;
+        in.ki.dwFlags = KEYEVENTF_KEYUP;
+        inputs.push_back(in);
+    }
+    for (INPUT& in : inputs) {
+        ::SendInput(1, &in, sizeof(INPUT));
+        ::Sleep(30);
+    }
+}
+
+CScreenShot ClipboardFrame() {
+    CScreenShot shot;
+    if (!::OpenClipboard(nullptr)) {
+        return shot;
+    }
+    if (HANDLE hData = ::GetClipboardData(CF_DIB); hData != nullptr) {
+        if (const auto* pDib = static_cast<const BYTE*>(::GlobalLock(hData)); pDib != nullptr) {
+            shot = CScreenShot::OfDib(pDib, ::GlobalSize(hData));
+            ::GlobalUnlock(hData);
+        }
+    }
+    ::CloseClipboard();
+    return shot;
 }
 
 void CEndToEndTest::TearDown() {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,22 @@ inline bool SameRect(const RECT& a, const RECT& b) {
 std::vector<std::wstring> PlatformDeviceNames();
 // A text of the executable's version resource, read by the platform.
 std::wstring VersionText(const std::wstring& exePath, const wchar_t* pszKey);
+
+// A run of Lookwell.exe with its standard output and error redirected to files, as a script
+// runs it.
+struct CRunResult {
+    DWORD nExit = STILL_ACTIVE;
+    std::string out;
+    std::string err;
+};
+CRunResult RunRedirected(const std::wstring& args);
+// ASCII text, as the names and entries here are.
+std::string Narrow(const std::wstring& text);
+
+// Keys as a person presses them: the modifiers down, the key down and up, the modifiers up.
+void PressKeys(std::initializer_list<WORD> keys);
+// The bitmap on the clipboard; empty when there is none.
+CScreenShot ClipboardFrame();
 
 class CEndToEndTest : public ::testing::Test {
 protected:
