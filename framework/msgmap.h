@@ -68,6 +68,12 @@ protected:                                                                      
 #define ON_CBN_SELCHANGE(id, memberFxn)                                                            \
     {WM_COMMAND, CBN_SELCHANGE, id, AFX_HANDLER((pThis->*(memberFxn))())},
 
+// A message of the program's own, its parameters as they come.
+#define ON_MESSAGE(message, memberFxn)                                                             \
+    {message, 0, 0, [](CCmdTarget* pTarget, WPARAM wParam, LPARAM lParam) -> LRESULT {             \
+         return (static_cast<ThisClass*>(pTarget)->*(memberFxn))(wParam, lParam);                  \
+     }},
+
 // Window messages, each cracked for its handler's prescribed name.
 #define ON_WM_PAINT() {WM_PAINT, 0, 0, AFX_HANDLER(pThis->OnPaint())},
 #define ON_WM_CLOSE() {WM_CLOSE, 0, 0, AFX_HANDLER(pThis->OnClose())},

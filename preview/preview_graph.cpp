@@ -64,8 +64,12 @@ StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) 
     }
 
     // Before the filter joins a graph: a format set on a connected pin makes the platform
-    // reconnect it, after which its smart tee passes nothing on.
-    ChooseFormat(wanted);
+    // reconnect it, after which its smart tee passes nothing on. A format the device refuses
+    // fails the start: the window would be laid out and titled for a format it does not show.
+    hr = ChooseFormat(wanted);
+    if (FAILED(hr)) {
+        return FailBuild(14, hr);
+    }
 
     hr = m_pBuilder->SetFiltergraph(m_pGraph);
     if (hr != S_OK) {
@@ -109,23 +113,69 @@ StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) 
         return FailBuild(13, hr);
     }
 
+    // A capture driver tells of a device that stopped (unplugged, failed) through the graph's
+    // events: they come to the window as a message.
+    CComRef<IMediaEventEx> pEvents;
+    if (SUCCEEDED(m_pGraph->QueryInterface(IID_IMediaEventEx, pEvents.Out()))) {
+        pEvents->SetNotifyWindow(reinterpret_cast<OAHWND>(m_hWnd), WM_GRAPH_EVENT, 0);
+    }
+
     if (AppNameEndsInPr()) {
         ::SetTimer(m_hWnd, TIMER_PAUSE_CYCLE, 1000, nullptr);
     }
     return 0;
 }
 
-void CLookwellDlg::ChooseFormat(const VideoFormat& wanted) {
+LRESULT CLookwellDlg::OnGraphEvent(WPARAM, LPARAM) {
+    CComRef<IMediaEvent> pEvents;
+    if (!m_bPreviewing || m_pGraph == nullptr ||
+        FAILED(m_pGraph->QueryInterface(IID_IMediaEvent, pEvents.Out()))) {
+        return 0; // a message of a graph already gone
+    }
+    bool bStopped = false;
+    long nCode = 0;
+    LONG_PTR nParam1 = 0;
+    LONG_PTR nParam2 = 0;
+    // Wine's event handle stays set once the queue is empty: read until nothing is left.
+    while (pEvents->GetEvent(&nCode, &nParam1, &nParam2, 0) == S_OK) {
+        bStopped = bStopped || nCode == EC_ERRORABORT || nCode == EC_STREAM_ERROR_STOPPED ||
+                   (nCode == EC_DEVICE_LOST && nParam2 == 0);
+        pEvents->FreeEventParams(nCode, nParam1, nParam2);
+    }
+    if (bStopped) {
+        // The Stop button's way, and one line in place of the frozen picture.
+        OnPreviewButton();
+        ShowMessage(L"The capture device stopped delivering pictures.");
+    }
+    return 0;
+}
+
+HRESULT CLookwellDlg::ChooseFormat(const VideoFormat& wanted) {
+    HRESULT hr = ChooseFormatOn(PIN_CATEGORY_CAPTURE, wanted);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    // The builder renders a preview pin of the device's own where there is one, which keeps
+    // its own format otherwise: the picture would not be the format chosen.
+    CComRef<IPin> pPreview;
+    if (m_pBuilder->FindPin(m_pCaptureFilter, PINDIR_OUTPUT, &PIN_CATEGORY_PREVIEW, nullptr, FALSE,
+                            0, &pPreview) == S_OK) {
+        hr = ChooseFormatOn(PIN_CATEGORY_PREVIEW, wanted);
+    }
+    return hr;
+}
+
+HRESULT CLookwellDlg::ChooseFormatOn(const GUID& category, const VideoFormat& wanted) {
     CComRef<IAMStreamConfig> pConfig;
-    if (m_pBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, m_pCaptureFilter,
-                                  IID_IAMStreamConfig, pConfig.Out()) != S_OK) {
-        return;
+    if (m_pBuilder->FindInterface(&category, nullptr, m_pCaptureFilter, IID_IAMStreamConfig,
+                                  pConfig.Out()) != S_OK) {
+        return S_FALSE;
     }
     int nCount = 0;
     int nSize = 0;
     if (pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK || nCount <= 0 ||
         nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
-        return;
+        return S_FALSE;
     }
     // Two capabilities may share size, rate and bit rate and differ in subtype only (MJPG and
     // YUY2 of one size, or two bit rates that both saturate): the one of the chosen subtype
@@ -147,16 +197,13 @@ void CLookwellDlg::ChooseFormat(const VideoFormat& wanted) {
             continue;
         }
         if (pmt->subtype == wanted.subtype) {
-            pConfig->SetFormat(pmt);
-            return;
+            return pConfig->SetFormat(pmt);
         }
         if (pFirstMatch == nullptr) {
             pFirstMatch = std::move(pType);
         }
     }
-    if (pFirstMatch != nullptr) {
-        pConfig->SetFormat(pFirstMatch.get());
-    }
+    return pFirstMatch != nullptr ? pConfig->SetFormat(pFirstMatch.get()) : S_FALSE;
 }
 
 void CLookwellDlg::SetUpVideoWindow() {

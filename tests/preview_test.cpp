@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
 
 using testcam_test::ScopedCamera;
 using testcam_test::Stats;
@@ -339,4 +340,72 @@ TEST_F(Preview, ALoneClickPausesALiveGraphAndTheNextResumesIt) {
         EXPECT_EQ(expected, GraphState(dlg));
     }
     EXPECT_GT(FramesDuring(300), 3);
+}
+
+TEST_F(Preview, ARefusedFormatFailsTheStartAndAPreviewPinShowsTheFormatChosen) {
+    struct {
+        const wchar_t* pszOptions;
+        int nFormat;
+        bool bStarts;
+        LONG nShownWidth; // what the rendered pin streams
+    } cases[] = {
+        {L"refuse=1", 1, false, 0},
+        {L"refuse=1", 0, true, 320},
+        {L"previewpin", 1, true, 160},
+        {L"previewpin,refuse=0", 0, false, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << ::testing::PrintToString(std::wstring(c.pszOptions))
+                                          << " entry " << c.nFormat);
+        ScopedCamera camera(L"RGB24:320x240@30,RGB24:160x120@30", c.pszOptions);
+        ClosingMainWindow window;
+        ASSERT_TRUE(window.Create(IDD_LOOKWELL_DIALOG));
+        int nEntry = ComboFind(window.GetDlgItem(IDC_DEVICE_LIST), camera.name());
+        ASSERT_NE(-1, nEntry);
+        StageResult r = window.BuildPreviewGraph(nEntry, c.nFormat);
+        EXPECT_EQ(c.bStarts, StageSucceeded(r)) << std::hex << r;
+        LONG width = 0;
+        LONG height = 0;
+        GUID subtype{};
+        EXPECT_EQ(c.bStarts, ConnectedFormat(window, width, height, subtype));
+        EXPECT_EQ(c.nShownWidth, width);
+        window.StopPreview();
+        EXPECT_EQ(nullptr, window.m_pGraph);
+    }
+    testcam_test::Pump(100);
+    EXPECT_EQ(0, Stats().objects);
+}
+
+TEST_F(Preview, ACameraThatStopsDeliveringStopsThePictureWithOneLine) {
+    // The camera tells the graph as capture drivers do: an abort after 15 frames, or a device
+    // lost when its entry is removed while it streams.
+    for (bool bRemoved : {false, true}) {
+        SCOPED_TRACE(bRemoved ? "removed" : "stopped after 15 frames");
+        auto camera =
+            std::make_unique<ScopedCamera>(L"RGB24:160x120@30", bRemoved ? L"" : L"stopafter=15");
+        ClosingMainWindow window;
+        ASSERT_TRUE(window.Create(IDD_LOOKWELL_DIALOG));
+        int nEntry = ComboFind(window.GetDlgItem(IDC_DEVICE_LIST), camera->name());
+        ASSERT_NE(-1, nEntry);
+        window.ChooseEntry(IDC_DEVICE_LIST, nEntry);
+        ASSERT_TRUE(window.PressPreviewButton());
+        ASSERT_TRUE(window.IsPreviewing());
+        if (bRemoved) {
+            testcam_test::Pump(300);
+            camera.reset();
+        }
+        ULONGLONG nStart = ::GetTickCount64();
+        while (window.IsPreviewing() && ::GetTickCount64() - nStart < 5000) {
+            testcam_test::Pump(20);
+        }
+        EXPECT_FALSE(window.IsPreviewing());
+        EXPECT_EQ(nullptr, window.m_pGraph);
+        EXPECT_TRUE(::IsWindowVisible(window.GetDlgItem(IDC_MESSAGE)));
+        EXPECT_EQ(L"The capture device stopped delivering pictures.",
+                  WindowText(window.GetDlgItem(IDC_MESSAGE)));
+        EXPECT_EQ(L"Pre\nview", WindowText(window.GetDlgItem(IDC_PREVIEW_BUTTON)));
+        EXPECT_TRUE(::IsWindowEnabled(window.GetDlgItem(IDC_DEVICE_LIST)));
+    }
+    testcam_test::Pump(100);
+    EXPECT_EQ(0, Stats().objects);
 }

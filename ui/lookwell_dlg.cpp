@@ -22,6 +22,7 @@ ON_WM_RBUTTONDBLCLK()
 ON_WM_LBUTTONDBLCLK()
 ON_WM_LBUTTONDOWN()
 ON_WM_TIMER()
+ON_MESSAGE(WM_GRAPH_EVENT, &CLookwellDlg::OnGraphEvent)
 END_MESSAGE_MAP()
 
 void CLookwellDlg::DoDataExchange(CDataExchange* pDX) {

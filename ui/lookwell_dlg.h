@@ -86,6 +86,8 @@ public:
     static constexpr UINT_PTR TIMER_PAUSE_CYCLE = 101;
     // A lone left click pauses or resumes once the double-click time has passed.
     static constexpr UINT_PTR TIMER_SINGLE_CLICK = 513;
+    // The running graph's events arrive as this message of the main window.
+    static constexpr UINT WM_GRAPH_EVENT = WM_APP + 1;
 
     HICON m_hSharedIcon = nullptr;
     HICON m_hIcon = nullptr;
@@ -123,6 +125,7 @@ protected:
     void OnLButtonDblClk(UINT nFlags, POINT point);
     void OnLButtonDown(UINT nFlags, POINT point);
     void OnTimer(UINT_PTR nIDEvent);
+    LRESULT OnGraphEvent(WPARAM wParam, LPARAM lParam);
 
     DECLARE_MESSAGE_MAP()
 
@@ -131,7 +134,10 @@ private:
                    int nPosition, CString& strName);
     static std::unique_ptr<VideoFormatArray> CollectFormats(IAMStreamConfig* pConfig);
 
-    void ChooseFormat(const VideoFormat& wanted);
+    // Sets the wanted format on the capture pin, and on a preview pin of the device's own, which
+    // is what is rendered then; a failure only when the device refused it.
+    HRESULT ChooseFormat(const VideoFormat& wanted);
+    HRESULT ChooseFormatOn(const GUID& category, const VideoFormat& wanted);
     void SetUpVideoWindow();
     StageResult FailBuild(DWORD nStage, HRESULT hr);
     void ReleasePreviewInterfaces();
