@@ -229,6 +229,17 @@ TEST(Controls, SettingsPageAppliesThroughProcAmpInThePropertyFrame) {
     EXPECT_EQ(L"0", Text(Find(frame, IDC_BRIGHTNESS_VALUE)));
     EXPECT_EQ(L"100", Text(Find(frame, IDC_CONTRAST_VALUE)));
 
+    // Another program changes the contrast meanwhile: applying the brightness must not put the
+    // page's untouched contrast back over it.
+    IBaseFilter* other = nullptr;
+    ASSERT_EQ(S_OK, BindFilter(camera.name(), &other));
+    IAMVideoProcAmp* otherAmp = nullptr;
+    ASSERT_EQ(S_OK,
+              other->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(&otherAmp)));
+    EXPECT_EQ(S_OK, otherAmp->Set(VideoProcAmp_Contrast, 150, VideoProcAmp_Flags_Manual));
+    otherAmp->Release();
+    EXPECT_EQ(0u, other->Release());
+
     // Two pages of ten to the right, as the Page Down key moves it.
     SendMessageW(brightness, WM_KEYDOWN, VK_NEXT, 0);
     SendMessageW(brightness, WM_KEYDOWN, VK_NEXT, 0);
@@ -241,6 +252,7 @@ TEST(Controls, SettingsPageAppliesThroughProcAmpInThePropertyFrame) {
     EXPECT_EQ(S_OK, amp->Get(VideoProcAmp_Brightness, &value, &flags));
     EXPECT_EQ(20, value);
     EXPECT_EQ(20, StoredNumber(camera.name(), L"Brightness"));
+    EXPECT_EQ(150, StoredNumber(camera.name(), L"Contrast")) << "only what changed is applied";
 
     SendMessageW(contrast, WM_KEYDOWN, VK_HOME, 0);
     EXPECT_EQ(L"0", Text(Find(frame, IDC_CONTRAST_VALUE)));
@@ -257,7 +269,7 @@ TEST(Controls, SettingsPageAppliesThroughProcAmpInThePropertyFrame) {
     EXPECT_EQ(S_OK, call.hr);
     EXPECT_EQ(S_OK, amp->Get(VideoProcAmp_Contrast, &value, &flags));
     EXPECT_EQ(100, value);
-    EXPECT_EQ(100, StoredNumber(camera.name(), L"Contrast"));
+    EXPECT_EQ(150, StoredNumber(camera.name(), L"Contrast"));
     CoTaskMemFree(call.pages.pElems);
     amp->Release();
     EXPECT_EQ(0u, filter->Release());
