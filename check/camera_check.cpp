@@ -244,7 +244,9 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
                 }
                 row.dFirstSampleMs = TicksToMs(nFirstAt - runAt.QuadPart, frequency.QuadPart);
                 row.nSamples = static_cast<long>(arrivalsMs.size());
-                row.dMeasuredFps = static_cast<double>(row.nSamples) / nSeconds;
+                // Samples at both ends of the window: n of them span n - 1 intervals.
+                row.dMeasuredFps = static_cast<double>(std::max<long>(row.nSamples - 1, 0)) /
+                                   static_cast<double>(nSeconds);
                 CIntervalStats stats = ComputeIntervals(arrivalsMs, row.dNominalFps);
                 row.dMedianMs = stats.dMedianMs;
                 row.dP95Ms = stats.dP95Ms;
@@ -418,8 +420,8 @@ void CCheckRunner::RunChecks() {
         }
         CString strEntry;
         GetFormatEntryText(m_formats[i], strEntry);
-        // About a second a format beyond its window: bind, first sample, teardown.
-        auto nMsLeft = static_cast<DWORD>((nCount - i) * (m_nSeconds * 1000 + 1000));
+        // A format takes about a quarter second beyond its window: bind, first sample, teardown.
+        auto nMsLeft = static_cast<DWORD>((nCount - i) * (m_nSeconds * 1000 + kOverheadMs));
         m_pListener->OnFormatStarted(i, nCount, static_cast<const wchar_t*>(strEntry), nMsLeft);
         CCheckRow row = CheckFormat(m_strDevice, m_formats[i], m_nSeconds, m_hCancel);
         bCancelled = row.bCancelled;

@@ -13,6 +13,8 @@
 
 constexpr DWORD kFirstSampleTimeoutMs = 5000;
 constexpr DWORD kDefaultCheckSeconds = 3;
+// What a format takes beyond its measuring window, for the time left.
+constexpr DWORD kOverheadMs = 250;
 
 // One format measured: nSeconds from the first sample, or less when hCancel (may be null) is
 // signalled, which is seen within 100 ms. The calling thread must be in a COM apartment.

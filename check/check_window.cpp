@@ -246,7 +246,7 @@ void CCheckWindow::DrawBar(HDC hdc) {
     ::FrameRect(hdc, &rcBar, static_cast<HBRUSH>(::GetStockObject(GRAY_BRUSH)));
     double dDone = static_cast<double>(m_rows.size());
     if (!m_bFinished && m_nFormatStartTick != 0) {
-        double dPerFormat = m_nSeconds * 1000.0 + 1000.0;
+        double dPerFormat = m_nSeconds * 1000.0 + kOverheadMs;
         dDone += std::min(0.99, static_cast<double>(::GetTickCount64() - m_nFormatStartTick) /
                                     dPerFormat);
     }
