@@ -191,8 +191,8 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
                 if (nElapsed >= kFirstSampleTimeoutMs) {
                     break;
                 }
-                DWORD nWait = static_cast<DWORD>(
-                    std::min<ULONGLONG>(100, kFirstSampleTimeoutMs - nElapsed));
+                DWORD nWait =
+                    static_cast<DWORD>(std::min<ULONGLONG>(100, kFirstSampleTimeoutMs - nElapsed));
                 row.bCancelled = WaitOrCancel(pSink->FirstSampleEvent(), hCancel, nWait, bFirst);
             }
             bool bAborted = false;

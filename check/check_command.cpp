@@ -49,10 +49,10 @@ void FindCheckTarget(const CCommandLine& options, CCheckTarget& target) {
             }
         }
         if (nDevice < 0) {
-            target.strError = nPosition >= 0 ? L"No capture device at position " +
-                                                   std::to_wstring(nPosition) + L"."
-                                             : L"No capture device named " +
-                                                   Quoted(options.strDevice) + L".";
+            target.strError =
+                nPosition >= 0
+                    ? L"No capture device at position " + std::to_wstring(nPosition) + L"."
+                    : L"No capture device named " + Quoted(options.strDevice) + L".";
         }
     }
     if (nDevice >= 0) {
@@ -61,10 +61,10 @@ void FindCheckTarget(const CCommandLine& options, CCheckTarget& target) {
         int nFormats = static_cast<int>(::SendMessageW(hFormats, CB_GETCOUNT, 0, 0));
         int nPosition = options.bFormat ? ParsePosition(options.strFormat) : -1;
         for (int j = 0; j < nFormats; ++j) {
-            bool bWanted = !options.bFormat ||
-                           (nPosition >= 0 ? j == nPosition
-                                           : EntryStartsWith(ComboEntryText(hFormats, j),
-                                                             options.strFormat));
+            bool bWanted =
+                !options.bFormat ||
+                (nPosition >= 0 ? j == nPosition
+                                : EntryStartsWith(ComboEntryText(hFormats, j), options.strFormat));
             VideoFormat format;
             if (bWanted && lister.GetFormat(nDevice, j, format)) {
                 target.formats.push_back(format);

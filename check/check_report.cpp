@@ -7,9 +7,9 @@
 namespace {
 
 const wchar_t* const kColumns[] = {
-    L"format",   L"verdict", L"start",   L"first ms", L"samples", L"fps",    L"nominal",
-    L"from",     L"median ms", L"p95 ms", L"longest ms", L"dropped", L"counted by", L"short",
-    L"empty",    L"oversized", L"black",  L"frozen",  L"renderer", L"note"};
+    L"format", L"verdict",   L"start",  L"first ms",   L"samples",  L"fps",        L"nominal",
+    L"from",   L"median ms", L"p95 ms", L"longest ms", L"dropped",  L"counted by", L"short",
+    L"empty",  L"oversized", L"black",  L"frozen",     L"renderer", L"note"};
 constexpr size_t kColumnCount = sizeof(kColumns) / sizeof(kColumns[0]);
 
 std::wstring Number(double dValue, int nDecimals) {
@@ -30,8 +30,8 @@ std::vector<std::wstring> Fields(const CCheckRow& row) {
     const wchar_t* pszNominalFrom = row.nominalSource == NominalSource::MediaType    ? L"media type"
                                     : row.nominalSource == NominalSource::Capability ? L"capability"
                                                                                      : L"-";
-    std::wstring nominal = row.nominalSource != NominalSource::None ? Number(row.dNominalFps, 2)
-                                                                    : std::wstring(L"-");
+    std::wstring nominal =
+        row.nominalSource != NominalSource::None ? Number(row.dNominalFps, 2) : std::wstring(L"-");
     if (!row.bStarted) {
         fields.insert(fields.end(), {L"-", L"-", L"-", nominal, pszNominalFrom, L"-", L"-", L"-",
                                      L"-", L"-", L"-", L"-", L"-", L"-", L"-"});

@@ -61,10 +61,9 @@ bool CCheckWindow::Open(HWND hOwner, const std::wstring& deviceDisplayName,
         ::GetWindowRect(hOwner, &rcOwner);
     }
     std::wstring title = L"Camera check - " + deviceName;
-    m_hWnd = ::CreateWindowExW(0, kCheckClass, title.c_str(),
-                               WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME,
-                               rcOwner.left + 20, rcOwner.top + 20, 900, 380, hOwner, nullptr,
-                               hInstance, this);
+    m_hWnd = ::CreateWindowExW(
+        0, kCheckClass, title.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME,
+        rcOwner.left + 20, rcOwner.top + 20, 900, 380, hOwner, nullptr, hInstance, this);
     if (m_hWnd == nullptr) {
         return false;
     }

@@ -11,8 +11,8 @@ enum class GridPixels { Unsupported, Rgb24, Rgb32, Yuy2, Nv12, Bgr24Decoded };
 struct CGridLayout {
     GridPixels pixels = GridPixels::Unsupported;
     LONG nWidth = 0;
-    LONG nHeight = 0;   // always positive
-    LONG nStride = 0;   // bytes per row (of the luma plane for NV12)
+    LONG nHeight = 0; // always positive
+    LONG nStride = 0; // bytes per row (of the luma plane for NV12)
     bool bBottomUp = false;
 
     // The bytes one picture needs; 0 for an unsupported layout.

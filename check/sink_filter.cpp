@@ -578,13 +578,14 @@ bool CCheckSink::DecodeGrid(const BYTE* pData, size_t nSize) {
     UINT nWidth = 0;
     UINT nHeight = 0;
     if (FAILED(m_pWic->CreateStream(&pStream)) ||
-        FAILED(pStream->InitializeFromMemory(const_cast<BYTE*>(pData), static_cast<DWORD>(nSize))) ||
+        FAILED(
+            pStream->InitializeFromMemory(const_cast<BYTE*>(pData), static_cast<DWORD>(nSize))) ||
         FAILED(m_pWic->CreateDecoder(GUID_ContainerFormatJpeg, nullptr, &pDecoder)) ||
         FAILED(pDecoder->Initialize(pStream, WICDecodeMetadataCacheOnDemand)) ||
         FAILED(pDecoder->GetFrame(0, &pFrame)) ||
         FAILED(::WICConvertBitmapSource(GUID_WICPixelFormat24bppBGR, pFrame, &pBgr)) ||
-        FAILED(pBgr->GetSize(&nWidth, &nHeight)) || nWidth == 0 || nHeight == 0 ||
-        nWidth > 65536 || nHeight > 65536) {
+        FAILED(pBgr->GetSize(&nWidth, &nHeight)) || nWidth == 0 || nHeight == 0 || nWidth > 65536 ||
+        nHeight > 65536) {
         return false;
     }
     CGridLayout layout;

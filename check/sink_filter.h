@@ -43,8 +43,7 @@ public:
     STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL bReadOnly) override;
     STDMETHODIMP GetAllocatorRequirements(ALLOCATOR_PROPERTIES* pProps) override;
     STDMETHODIMP Receive(IMediaSample* pSample) override;
-    STDMETHODIMP ReceiveMultiple(IMediaSample** pSamples, long nSamples,
-                                 long* nProcessed) override;
+    STDMETHODIMP ReceiveMultiple(IMediaSample** pSamples, long nSamples, long* nProcessed) override;
     STDMETHODIMP ReceiveCanBlock() override;
 
 private:

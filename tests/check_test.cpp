@@ -203,13 +203,15 @@ TEST(FrameGrid, ReadsEveryLayoutTheRightWayUpAndTellsBlackAndRepeatedPictures) {
         ASSERT_EQ(c.nBytes, layout.ImageBytes());
         LONG nHeight = c.nHeight < 0 ? -c.nHeight : c.nHeight;
         bool bYuv = c.subtype == MEDIASUBTYPE_YUY2 || c.subtype == MEDIASUBTYPE_NV12;
-        size_t nPixel = c.subtype == MEDIASUBTYPE_RGB32 ? 4 : c.subtype == MEDIASUBTYPE_YUY2 ? 2
-                        : bYuv                          ? 1
-                                                        : 3;
+        size_t nPixel = c.subtype == MEDIASUBTYPE_RGB32  ? 4
+                        : c.subtype == MEDIASUBTYPE_YUY2 ? 2
+                        : bYuv                           ? 1
+                                                         : 3;
         // Black in the format's own terms: studio black for YUV.
         std::vector<BYTE> image(c.nBytes, bYuv ? 16 : 0);
         if (bYuv) {
-            std::fill(image.begin() + static_cast<std::ptrdiff_t>(layout.nStride) * nHeight, image.end(),
+            std::fill(image.begin() + static_cast<std::ptrdiff_t>(layout.nStride) * nHeight,
+                      image.end(),
                       128); // chroma
         }
         std::vector<BYTE> grid;
@@ -338,8 +340,7 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
         // Wine 8's renderer takes RGB only.
         EXPECT_EQ(RendererAnswer::Yes, collector.m_rows[0].renderer);
         EXPECT_EQ(RendererAnswer::No, collector.m_rows[1].renderer);
-        EXPECT_EQ("the camera no longer offers the format",
-                  Narrow(collector.m_rows[4].strFailure));
+        EXPECT_EQ("the camera no longer offers the format", Narrow(collector.m_rows[4].strFailure));
         EXPECT_EQ("did not start", Narrow(GetVerdict(collector.m_rows[4])));
     }
     testcam_test::Pump(100);

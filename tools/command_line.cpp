@@ -180,10 +180,9 @@ bool WriteStd(DWORD nStdHandle, const std::wstring& text) {
     if (hConsole == INVALID_HANDLE_VALUE) {
         return false;
     }
-    bool bWritten =
-        ::WriteConsoleW(hConsole, crlf.data(), static_cast<DWORD>(crlf.size()), &nWritten,
-                        nullptr) &&
-        nWritten == crlf.size();
+    bool bWritten = ::WriteConsoleW(hConsole, crlf.data(), static_cast<DWORD>(crlf.size()),
+                                    &nWritten, nullptr) &&
+                    nWritten == crlf.size();
     ::CloseHandle(hConsole);
     return bWritten;
 }
