@@ -2,6 +2,7 @@
 // grid on synthetic pictures, and the engine and its runner against real test cameras.
 #include "check/camera_check.h"
 #include "check/check_report.h"
+#include "check/check_window.h"
 #include "check/frame_grid.h"
 
 #include "capture/capture_platform.h"
@@ -375,4 +376,114 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
     CCheckRow missing = CheckFormat(L"@device:none", formats[0], 1, nullptr);
     EXPECT_EQ("the camera is not there", Narrow(missing.strFailure));
     EXPECT_FALSE(missing.bStarted);
+}
+
+namespace {
+
+// Dispatches this thread's messages until the condition holds or the time is up.
+template <class Condition> bool PumpUntil(Condition condition, DWORD nMs) {
+    ULONGLONG nDeadline = ::GetTickCount64() + nMs;
+    while (!condition()) {
+        if (::GetTickCount64() >= nDeadline) {
+            return false;
+        }
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera) {
+    ScopedCamera camera(L"RGB24:160x120@30,YUY2:160x120@30");
+    ASSERT_EQ(S_OK, camera.result());
+    std::wstring displayName = DisplayNameOf(camera.name());
+    std::vector<VideoFormat> formats{Format(160, 120, 30, MEDIASUBTYPE_RGB24, 24),
+                                     Format(160, 120, 30, MEDIASUBTYPE_YUY2, 16)};
+    {
+        CCheckWindow window;
+        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 1));
+        EXPECT_FALSE(window.Open(nullptr, displayName, camera.name(), formats, 0, 1));
+        ASSERT_TRUE(window.IsOpen());
+        // The progress names the format being measured and the time left.
+        EXPECT_TRUE(PumpUntil(
+            [&] { return window.ProgressText().find(L"Measuring 160x120  30.0 RGB24") == 0; },
+            5000))
+            << Narrow(window.ProgressText());
+        EXPECT_NE(std::wstring::npos, window.ProgressText().find(L"(format 0, 1 of 2), about "));
+        ASSERT_TRUE(PumpUntil([&] { return Lines(window.TabbedText()).size() == 2; }, 10000));
+        EXPECT_TRUE(window.IsChecking()) << "the second format is still to come";
+        ASSERT_TRUE(PumpUntil([&] { return !window.IsChecking(); }, 10000));
+        ASSERT_TRUE(PumpUntil([&] { return window.ProgressText().find(L"Done: ") == 0; }, 2000));
+        EXPECT_EQ("Done: 2 formats: 2 OK, 0 failed", Narrow(window.ProgressText()));
+
+        // Ctrl+C puts the tab-separated table on the clipboard.
+        ::SetFocus(window.Window());
+        ::SendMessageW(window.Window(), WM_KEYDOWN, 'C', 0); // no Ctrl held: nothing copied
+        BYTE keys[256];
+        ::GetKeyboardState(keys);
+        BYTE nControl = keys[VK_CONTROL];
+        keys[VK_CONTROL] = 0x80;
+        ::SetKeyboardState(keys);
+        if (::OpenClipboard(nullptr)) {
+            ::EmptyClipboard();
+            ::CloseClipboard();
+        }
+        ::SendMessageW(window.Window(), WM_KEYDOWN, 'C', 0);
+        keys[VK_CONTROL] = nControl;
+        ::SetKeyboardState(keys);
+        std::wstring copied;
+        if (::OpenClipboard(nullptr)) {
+            if (HANDLE hText = ::GetClipboardData(CF_UNICODETEXT)) {
+                copied = static_cast<const wchar_t*>(::GlobalLock(hText));
+                ::GlobalUnlock(hText);
+            }
+            ::EmptyClipboard();
+            ::CloseClipboard();
+        }
+        std::wstring expected = window.TabbedText();
+        expected = [&] {
+            std::wstring crlf;
+            for (wchar_t ch : expected) {
+                crlf += ch == L'\n' ? L"\r\n" : std::wstring(1, ch);
+            }
+            return crlf;
+        }();
+        EXPECT_EQ(Narrow(expected), Narrow(copied));
+        ::SendMessageW(window.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
+        EXPECT_TRUE(PumpUntil([&] { return !window.IsOpen(); }, 1000)) << "Esc closes it";
+    }
+    testcam_test::Pump(100);
+    EXPECT_EQ(0, Stats().objects);
+
+    // Esc in the middle of a long window: closed and the camera released within a second.
+    {
+        CCheckWindow window;
+        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
+        ASSERT_TRUE(PumpUntil([&] { return Stats().threads > 0 && Stats().delivered > 0; }, 10000));
+        ULONGLONG nEscAt = ::GetTickCount64();
+        ::SendMessageW(window.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
+        EXPECT_TRUE(PumpUntil([&] { return !window.IsOpen(); }, 1000));
+        EXPECT_FALSE(window.IsChecking());
+        EXPECT_LE(::GetTickCount64() - nEscAt, 1000u);
+        EXPECT_EQ(0, Stats().threads) << "streaming ended";
+    }
+    testcam_test::Pump(100);
+    EXPECT_EQ(0, Stats().objects);
+
+    // The close box the same way, and a window destroyed while checking.
+    {
+        CCheckWindow window;
+        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
+        ::SendMessageW(window.Window(), WM_CLOSE, 0, 0);
+        EXPECT_FALSE(window.IsOpen());
+        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
+    }
+    testcam_test::Pump(100);
+    EXPECT_EQ(0, Stats().objects);
 }
