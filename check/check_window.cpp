@@ -343,6 +343,13 @@ LRESULT CCheckWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         Close();
         return 0;
+    case WM_DESTROY:
+        // Also when the owner goes first: the runner posts to this window until it ends.
+        m_runner.Cancel();
+        m_runner.Wait(INFINITE);
+        DropPendingMessages();
+        ::KillTimer(m_hWnd, kProgressTimer);
+        return 0;
     case WM_NCDESTROY: {
         HWND hWnd = m_hWnd;
         m_hWnd = nullptr;

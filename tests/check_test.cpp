@@ -476,12 +476,23 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
     testcam_test::Pump(100);
     EXPECT_EQ(0, Stats().objects);
 
-    // The close box the same way, and a window destroyed while checking.
+    // The close box the same way, an owner that goes first, and a window destroyed while
+    // checking.
     {
         CCheckWindow window;
         ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
         ::SendMessageW(window.Window(), WM_CLOSE, 0, 0);
         EXPECT_FALSE(window.IsOpen());
+        HWND hOwner = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                        nullptr, nullptr);
+        ASSERT_TRUE(window.Open(hOwner, displayName, camera.name(), formats, 0, 30));
+        ASSERT_TRUE(PumpUntil([&] { return Stats().delivered > 0 && Stats().threads > 0; }, 10000));
+        ::DestroyWindow(hOwner);
+        EXPECT_FALSE(window.IsOpen());
+        EXPECT_FALSE(window.IsChecking()) << "the check ended with its window";
+        MSG msg;
+        EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_APP, WM_APP + 0x100, PM_NOREMOVE))
+            << "nothing posted after the window went";
         ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
     }
     testcam_test::Pump(100);
