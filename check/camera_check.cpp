@@ -91,20 +91,6 @@ MediaTypeHolder FindCapability(IAMStreamConfig* pConfig, const VideoFormat& want
     return pFirstMatch;
 }
 
-// Whether the platform's video renderer would take the type: its input pin's QueryAccept, in
-// no graph at all.
-RendererAnswer AskRenderer(const AM_MEDIA_TYPE& mt) {
-    CComRef<IBaseFilter> pRenderer;
-    CComRef<IEnumPins> pPins;
-    CComRef<IPin> pPin;
-    if (::CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC, IID_IBaseFilter,
-                           pRenderer.Out()) != S_OK ||
-        pRenderer->EnumPins(&pPins) != S_OK || pPins->Next(1, &pPin, nullptr) != S_OK) {
-        return RendererAnswer::Unknown;
-    }
-    return pPin->QueryAccept(&mt) == S_OK ? RendererAnswer::Yes : RendererAnswer::No;
-}
-
 // Waits for hEvent (may be null: just the time) or the cancel; true when cancelled.
 bool WaitOrCancel(HANDLE hEvent, HANDLE hCancel, DWORD nMs, bool& bSignalled) {
     HANDLE handles[2];
@@ -145,7 +131,7 @@ bool StreamAborted(IMediaEvent* pEvents) {
 // The streaming part: the graph built, run, measured and taken down; the camera stays with
 // the caller.
 void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE& mt,
-                    DWORD nSeconds, HANDLE hCancel, CCheckRow& row) {
+                    DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin, CCheckRow& row) {
     CComRef<IGraphBuilder> pGraph;
     if (::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder,
                            pGraph.Out()) != S_OK) {
@@ -172,8 +158,10 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
     if (row.strFailure.empty()) {
         pGraph->QueryInterface(IID_IMediaEvent, pEvents.Out());
         AM_MEDIA_TYPE connected;
-        if (pSink->GetMediaType(connected)) {
-            row.renderer = AskRenderer(connected);
+        // The renderer's input pin asked outside any graph: its QueryAccept.
+        if (pRendererPin != nullptr && pSink->GetMediaType(connected)) {
+            row.renderer = pRendererPin->QueryAccept(&connected) == S_OK ? RendererAnswer::Yes
+                                                                         : RendererAnswer::No;
             FreeMediaType(connected);
         }
         LARGE_INTEGER frequency;
@@ -288,12 +276,36 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
 
 } // namespace
 
+HRESULT CreateRendererPin(IBaseFilter** ppRenderer, IPin** ppPin) {
+    *ppRenderer = nullptr;
+    *ppPin = nullptr;
+    CComRef<IBaseFilter> pRenderer;
+    CComRef<IEnumPins> pPins;
+    HRESULT hr = ::CoCreateInstance(CLSID_VideoRenderer, nullptr, CLSCTX_INPROC, IID_IBaseFilter,
+                                    pRenderer.Out());
+    if (hr != S_OK) {
+        return hr;
+    }
+    hr = pRenderer->EnumPins(&pPins);
+    if (hr != S_OK) {
+        return hr;
+    }
+    hr = pPins->Next(1, ppPin, nullptr);
+    if (hr != S_OK || *ppPin == nullptr) {
+        *ppPin = nullptr;
+        return E_FAIL;
+    }
+    *ppRenderer = pRenderer;
+    (*ppRenderer)->AddRef();
+    return S_OK;
+}
+
 bool SameDeviceName(const std::wstring& a, const std::wstring& b) {
     return ::_wcsicmp(a.c_str(), b.c_str()) == 0;
 }
 
 CCheckRow CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
-                      DWORD nSeconds, HANDLE hCancel) {
+                      DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin) {
     CCheckRow row;
     CString strEntry;
     GetFormatEntryText(format, strEntry);
@@ -334,7 +346,7 @@ CCheckRow CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& 
         row.strFailure = L"the camera refused the format";
         return row;
     }
-    MeasureInGraph(pCamera, pPin, *pType, nSeconds, hCancel, row);
+    MeasureInGraph(pCamera, pPin, *pType, nSeconds, hCancel, pRendererPin, row);
     return row;
 }
 
@@ -413,6 +425,10 @@ DWORD WINAPI CCheckRunner::ThreadProc(void* pParam) {
 void CCheckRunner::RunChecks() {
     bool bCancelled = false;
     size_t nCount = m_formats.size();
+    CComRef<IBaseFilter> pRenderer;
+    CComRef<IPin> pRendererPin;
+    CreateRendererPin(&pRenderer, &pRendererPin); // without one, the column says "-"
+
     for (size_t i = 0; i < nCount && !bCancelled; ++i) {
         if (::WaitForSingleObject(m_hCancel, 0) == WAIT_OBJECT_0) {
             bCancelled = true;
@@ -423,7 +439,7 @@ void CCheckRunner::RunChecks() {
         // A format takes about a quarter second beyond its window: bind, first sample, teardown.
         auto nMsLeft = static_cast<DWORD>((nCount - i) * (m_nSeconds * 1000 + kOverheadMs));
         m_pListener->OnFormatStarted(i, nCount, static_cast<const wchar_t*>(strEntry), nMsLeft);
-        CCheckRow row = CheckFormat(m_strDevice, m_formats[i], m_nSeconds, m_hCancel);
+        CCheckRow row = CheckFormat(m_strDevice, m_formats[i], m_nSeconds, m_hCancel, pRendererPin);
         bCancelled = row.bCancelled;
         m_pListener->OnRowDone(i, row);
     }

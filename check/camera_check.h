@@ -11,15 +11,23 @@
 #include <string>
 #include <vector>
 
+struct IBaseFilter;
+struct IPin;
+
 constexpr DWORD kFirstSampleTimeoutMs = 5000;
 constexpr DWORD kDefaultCheckSeconds = 3;
 // What a format takes beyond its measuring window, for the time left.
 constexpr DWORD kOverheadMs = 250;
 
+// The platform's video renderer and its input pin, made once for a whole check: making one
+// costs milliseconds under Wine.
+HRESULT CreateRendererPin(IBaseFilter** ppRenderer, IPin** ppPin);
+
 // One format measured: nSeconds from the first sample, or less when hCancel (may be null) is
-// signalled, which is seen within 100 ms. The calling thread must be in a COM apartment.
+// signalled, which is seen within 100 ms. The renderer's pin (may be null: no answer) is asked
+// whether it takes the format. The calling thread must be in a COM apartment.
 CCheckRow CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
-                      DWORD nSeconds, HANDLE hCancel);
+                      DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin);
 
 // Whether two device names are the same name; kept in one place so the rule can change.
 bool SameDeviceName(const std::wstring& a, const std::wstring& b);

@@ -373,7 +373,7 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
     EXPECT_EQ(0, Stats().objects) << "the camera released after a cancel";
 
     // A device that is not there fails at the bind, in words.
-    CCheckRow missing = CheckFormat(L"@device:none", formats[0], 1, nullptr);
+    CCheckRow missing = CheckFormat(L"@device:none", formats[0], 1, nullptr, nullptr);
     EXPECT_EQ("the camera is not there", Narrow(missing.strFailure));
     EXPECT_FALSE(missing.bStarted);
 }
