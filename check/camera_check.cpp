@@ -215,6 +215,8 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
                 pCamera->QueryInterface(IID_IAMDroppedFrames, pDropped.Out()) == S_OK &&
                 pDropped->GetNumDropped(&nDropped) == S_OK;
             pControl->Stop();
+            // The pictures still being decoded, unless cancelled.
+            pSink->FinishDecoding(row.bCancelled ? 0 : kFirstSampleTimeoutMs);
 
             if (!bFirst) {
                 if (!row.bCancelled) {

@@ -15,6 +15,8 @@ namespace {
 const CLSID CLSID_LookwellCheckSink = {
     0x8d3a4e62, 0x1c7b, 0x4f59, {0xa0, 0xe6, 0x5b, 0x2c, 0x9d, 0x7f, 0x3e, 0x14}};
 constexpr wchar_t kPinId[] = L"In";
+// About eight seconds at 30 fps; beyond it pictures are counted as not decoded.
+constexpr size_t kMaxQueuedPictures = 256;
 
 HRESULT CopyMediaTypeTo(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from) {
     to = from;
@@ -294,6 +296,7 @@ CCheckSink::CCheckSink(bool bAnalyse) : m_pin(*this), m_bAnalyse(bAnalyse) {
 }
 
 CCheckSink::~CCheckSink() {
+    FinishDecoding(0);
     OnDisconnect();
     if (m_pClock != nullptr) {
         m_pClock->Release();
@@ -494,6 +497,14 @@ HRESULT CCheckSink::OnConnect(IPin* pConnector, const AM_MEDIA_TYPE& mt) {
         ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                            IID_IWICImagingFactory, reinterpret_cast<void**>(&m_pWic));
     }
+    if (m_bMjpg && m_pWic != nullptr && m_hDecoder == nullptr) {
+        // Decoding takes longer than a frame at 1080p: on the camera's thread it would slow
+        // the camera down and the check would measure itself.
+        m_bStopDecoder = false;
+        m_hWork = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        m_hDecoder = m_hWork != nullptr ? ::CreateThread(nullptr, 0, DecoderProc, this, 0, nullptr)
+                                        : nullptr;
+    }
     return S_OK;
 }
 
@@ -541,21 +552,20 @@ HRESULT CCheckSink::OnSample(IMediaSample* pSample) {
         if (m_bAnalyse && nSize != 0) {
             if (bUncompressed) {
                 bRead = ReadGrid(m_layout, pData, nSize, m_grid);
+                if (!bRead && nSize >= m_nExpectedSize) {
+                    ++m_figures.nUndecoded;
+                }
             } else if (m_bMjpg) {
-                bRead = DecodeGrid(pData, nSize);
-            }
-            if (!bRead && (bUncompressed ? nSize >= m_nExpectedSize : m_bMjpg)) {
-                ++m_figures.nUndecoded;
+                if (m_hDecoder != nullptr && m_jpegs.size() < kMaxQueuedPictures) {
+                    m_jpegs.emplace_back(pData, pData + nSize);
+                    ::SetEvent(m_hWork);
+                } else {
+                    ++m_figures.nUndecoded;
+                }
             }
         }
         if (bRead) {
-            // A black picture is counted as black only; frozen means a repeated picture.
-            if (IsBlackGrid(m_grid)) {
-                ++m_figures.nBlack;
-            } else if (m_grid == m_previousGrid) {
-                ++m_figures.nFrozen;
-            }
-            m_previousGrid.swap(m_grid);
+            CountGrid();
         }
     } catch (...) {
         hr = E_OUTOFMEMORY; // nothing may unwind into the camera's thread
@@ -565,6 +575,92 @@ HRESULT CCheckSink::OnSample(IMediaSample* pSample) {
         ::SetEvent(m_hFirstSample);
     }
     return hr;
+}
+
+void CCheckSink::CountGrid() {
+    // A black picture is counted as black only; frozen means a repeated picture.
+    if (IsBlackGrid(m_grid)) {
+        ++m_figures.nBlack;
+    } else if (m_grid == m_previousGrid) {
+        ++m_figures.nFrozen;
+    }
+    m_previousGrid.swap(m_grid);
+}
+
+void CCheckSink::FinishDecoding(DWORD nMs) {
+    if (m_hDecoder == nullptr) {
+        return;
+    }
+    ULONGLONG nDeadline = ::GetTickCount64() + nMs;
+    for (;;) {
+        ::EnterCriticalSection(&m_lock);
+        bool bIdle = m_jpegs.empty() && !m_bDecoding;
+        ::LeaveCriticalSection(&m_lock);
+        if (bIdle || ::GetTickCount64() >= nDeadline) {
+            break;
+        }
+        ::Sleep(10);
+    }
+    ::EnterCriticalSection(&m_lock);
+    m_bStopDecoder = true;
+    m_figures.nUndecoded += static_cast<long>(m_jpegs.size());
+    m_jpegs.clear();
+    ::LeaveCriticalSection(&m_lock);
+    ::SetEvent(m_hWork);
+    ::WaitForSingleObject(m_hDecoder, INFINITE);
+    ::CloseHandle(m_hDecoder);
+    ::CloseHandle(m_hWork);
+    m_hDecoder = nullptr;
+    m_hWork = nullptr;
+}
+
+DWORD WINAPI CCheckSink::DecoderProc(void* pParam) {
+    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    static_cast<CCheckSink*>(pParam)->DecodeQueued();
+    if (SUCCEEDED(hr)) {
+        ::CoUninitialize();
+    }
+    return 0;
+}
+
+void CCheckSink::DecodeQueued() {
+    for (;;) {
+        std::vector<BYTE> jpeg;
+        ::EnterCriticalSection(&m_lock);
+        bool bStop = m_bStopDecoder;
+        bool bHave = !bStop && !m_jpegs.empty();
+        if (bHave) {
+            jpeg.swap(m_jpegs.front());
+            m_jpegs.pop_front();
+            m_bDecoding = true;
+        }
+        ::LeaveCriticalSection(&m_lock);
+        if (bStop) {
+            return;
+        }
+        if (!bHave) {
+            ::WaitForSingleObject(m_hWork, INFINITE);
+            continue;
+        }
+        bool bRead = false;
+        try {
+            bRead = DecodeGrid(jpeg.data(), jpeg.size());
+        } catch (...) {
+            bRead = false; // out of memory: this picture is not decoded
+        }
+        ::EnterCriticalSection(&m_lock);
+        try {
+            if (bRead) {
+                CountGrid();
+            } else {
+                ++m_figures.nUndecoded;
+            }
+        } catch (...) {
+            ++m_figures.nUndecoded;
+        }
+        m_bDecoding = false;
+        ::LeaveCriticalSection(&m_lock);
+    }
 }
 
 bool CCheckSink::DecodeGrid(const BYTE* pData, size_t nSize) {

@@ -8,6 +8,7 @@
 #include <dshow.h>
 #include <wincodec.h>
 
+#include <deque>
 #include <vector>
 
 class CCheckSink;
@@ -91,6 +92,9 @@ public:
     // The connection's media type (a copy the caller frees), false while not connected.
     bool GetMediaType(AM_MEDIA_TYPE& mt);
     void GetFigures(CSinkFigures& figures);
+    // MJPG pictures are decoded on a thread of the sink's, not the camera's: waits up to nMs
+    // for the pictures queued so far (the rest count as not decoded), then ends the thread.
+    void FinishDecoding(DWORD nMs);
 
 private:
     friend class CCheckSinkPin;
@@ -100,6 +104,10 @@ private:
     HRESULT OnSample(IMediaSample* pSample);
     // The grid of an MJPG picture, through the imaging component's decoder.
     bool DecodeGrid(const BYTE* pData, size_t nSize);
+    // Black, frozen and the previous picture from m_grid; under the lock.
+    void CountGrid();
+    static DWORD WINAPI DecoderProc(void* pParam);
+    void DecodeQueued();
 
     LONG m_nRefs = 1;
     CCheckSinkPin m_pin;
@@ -122,5 +130,11 @@ private:
     std::vector<BYTE> m_decoded;
     std::vector<BYTE> m_grid;
     std::vector<BYTE> m_previousGrid;
+    // Pictures waiting for the decoder thread, at most a few seconds' worth.
+    std::deque<std::vector<BYTE>> m_jpegs;
+    HANDLE m_hDecoder = nullptr;
+    HANDLE m_hWork = nullptr;
+    bool m_bStopDecoder = false;
+    bool m_bDecoding = false;
     CSinkFigures m_figures;
 };
