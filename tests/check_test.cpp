@@ -320,7 +320,7 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
     {
         CCollector collector;
         CCheckRunner runner;
-        ASSERT_TRUE(runner.Start(displayName, formats, 1, &collector));
+        ASSERT_TRUE(runner.Start(displayName, formats, 2, &collector));
         EXPECT_FALSE(runner.Start(displayName, formats, 1, &collector)) << "one at a time";
         ASSERT_TRUE(runner.Wait(60000));
         ASSERT_TRUE(collector.m_bFinished);
@@ -407,8 +407,8 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
                                      Format(160, 120, 30, MEDIASUBTYPE_YUY2, 16)};
     {
         CCheckWindow window;
-        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 1));
-        EXPECT_FALSE(window.Open(nullptr, displayName, camera.name(), formats, 0, 1));
+        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 2));
+        EXPECT_FALSE(window.Open(nullptr, displayName, camera.name(), formats, 0, 2));
         ASSERT_TRUE(window.IsOpen());
         // The progress names the format being measured and the time left.
         EXPECT_TRUE(PumpUntil(

@@ -268,11 +268,11 @@ TEST_F(E2eCommandLine, CheckExitsWithItsCodeAndOneLineReasons) {
          "/seconds: takes a whole number from 1 to 60, not \"61\".\r\n", nullptr, ""},
         {L"/check /seconds:two", 2, "/seconds: takes a whole number from 1 to 60, not \"two\".\r\n",
          nullptr, ""},
-        {L"/check /device:\"{A}\" /format:\"320x240 15\" /seconds:1", 0,
-         "Checking 1/1: 320x240  15.0 RGB32 36864000 (about 2 s left)\r\n", nullptr,
+        {L"/check /device:\"{A}\" /format:\"320x240 15\" /seconds:2", 0,
+         "Checking 1/1: 320x240  15.0 RGB32 36864000 (about 3 s left)\r\n", nullptr,
          "\r\n1 format: 1 OK, 0 failed\r\n"},
-        {L"/CHECK /Seconds:1 /device:\"{a}\" /csv", 0, nullptr,
-         "Checking 2/2: 320x240  15.0 RGB32 36864000 (about 2 s left)\r\n", ",yes,\r\n"},
+        {L"/CHECK /Seconds:2 /device:\"{a}\" /csv", 0, nullptr,
+         "Checking 2/2: 320x240  15.0 RGB32 36864000 (about 3 s left)\r\n", ",yes,\r\n"},
     };
     auto names = [&](std::wstring text) {
         text = Replace(text, L"{A}", camera.name());
