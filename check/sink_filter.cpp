@@ -670,7 +670,7 @@ bool CCheckSink::DecodeGrid(const BYTE* pData, size_t nSize) {
     CComRef<IWICStream> pStream;
     CComRef<IWICBitmapDecoder> pDecoder;
     CComRef<IWICBitmapFrameDecode> pFrame;
-    CComRef<IWICBitmapSource> pBgr;
+    CComRef<IWICFormatConverter> pBgr;
     UINT nWidth = 0;
     UINT nHeight = 0;
     if (FAILED(m_pWic->CreateStream(&pStream)) ||
@@ -679,7 +679,11 @@ bool CCheckSink::DecodeGrid(const BYTE* pData, size_t nSize) {
         FAILED(m_pWic->CreateDecoder(GUID_ContainerFormatJpeg, nullptr, &pDecoder)) ||
         FAILED(pDecoder->Initialize(pStream, WICDecodeMetadataCacheOnDemand)) ||
         FAILED(pDecoder->GetFrame(0, &pFrame)) ||
-        FAILED(::WICConvertBitmapSource(GUID_WICPixelFormat24bppBGR, pFrame, &pBgr)) ||
+        // The factory's converter, not WICConvertBitmapSource: that would make the program
+        // import the imaging DLL at every start.
+        FAILED(m_pWic->CreateFormatConverter(&pBgr)) ||
+        FAILED(pBgr->Initialize(pFrame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone,
+                                nullptr, 0.0, WICBitmapPaletteTypeCustom)) ||
         FAILED(pBgr->GetSize(&nWidth, &nHeight)) || nWidth == 0 || nHeight == 0 || nWidth > 65536 ||
         nHeight > 65536) {
         return false;
