@@ -1,5 +1,6 @@
 #include "app/lookwell_app.h"
 
+#include "check/check_command.h"
 #include "tools/picture_tools.h"
 #include "ui/lookwell_dlg.h"
 
@@ -19,6 +20,10 @@ BOOL CLookwellApp::InitInstance() {
     // Switches that answer without a window.
     CCommandLine options;
     options.ParseProcess();
+    if (options.bCheck && !options.bHelp) {
+        m_nExitCode = RunCheckSwitch(options);
+        return FALSE;
+    }
     if (options.bHelp || options.bList) {
         m_nExitCode = options.bHelp ? RunHelpSwitch() : RunListSwitch();
         return FALSE;

@@ -366,8 +366,11 @@ void BenchStart() {
 
 // The tools' keys and switches (tools_bench.cpp).
 void BenchTools();
+// The camera check (check_bench.cpp).
+void BenchCheck();
 
-// With no argument every part runs; otherwise only the parts named: list, preview, start, tools.
+// With no argument every part runs; otherwise only the parts named: list, preview, start, tools,
+// check.
 int wmain(int argc, wchar_t** argv) {
     theApp.SetCurrentHandles(::GetModuleHandleW(nullptr));
     if (!HoldMultithreadedApartment()) {
@@ -389,6 +392,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (wanted(L"tools")) {
         BenchTools();
+    }
+    if (wanted(L"check")) {
+        BenchCheck();
     }
     return 0;
 }

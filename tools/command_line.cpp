@@ -58,6 +58,13 @@ void CCommandLine::Parse(const std::vector<std::wstring>& args) {
             bPreview = true;
         } else if (StartsWithSwitch(arg, L"/fullscreen", nullptr)) {
             bFullScreen = true;
+        } else if (StartsWithSwitch(arg, L"/check", nullptr)) {
+            bCheck = true;
+        } else if (StartsWithSwitch(arg, L"/csv", nullptr)) {
+            bCsv = true;
+        } else if (StartsWithSwitch(arg, L"/seconds:", &value)) {
+            bSeconds = true;
+            strSeconds = value;
         } else if (StartsWithSwitch(arg, L"/device:", &value)) {
             bDevice = true;
             strDevice = value;
@@ -79,6 +86,14 @@ void CCommandLine::ParseProcess() {
         args.emplace_back(__wargv[i]);
     }
     Parse(args);
+}
+
+DWORD CCommandLine::CheckSeconds(DWORD nDefault) const {
+    if (!bSeconds) {
+        return nDefault;
+    }
+    int n = ParsePosition(strSeconds);
+    return n >= 1 && n <= 60 ? static_cast<DWORD>(n) : 0;
 }
 
 int ParsePosition(const std::wstring& text) {
@@ -256,6 +271,7 @@ int RunListSwitch() {
 int RunHelpSwitch() {
     return WriteOrSay(
         L"Lookwell [/list] [/device:NAME|N] [/format:TEXT|N] [/preview] [/fullscreen]\n"
+        L"         [/check [/csv] [/seconds:N]]\n"
         L"  /list           lists the capture devices and their formats, then exits\n"
         L"  /device:NAME    selects the first device of that name (any case)\n"
         L"  /device:N       selects the device at position N, counting from 0\n"
@@ -263,6 +279,10 @@ int RunHelpSwitch() {
         L"  /format:N       selects the format at position N, counting from 0\n"
         L"  /preview        starts the preview once the window is up\n"
         L"  /fullscreen     starts the preview and shows it full screen\n"
+        L"  /check          checks the device's formats (or the chosen one) and writes\n"
+        L"                  a table of what each delivers, without a window\n"
+        L"  /csv            with /check: comma-separated values instead of the table\n"
+        L"  /seconds:N      with /check: measures each format N seconds (1 to 60, 3)\n"
         L"  /?              shows this text\n"
         L"Keys: F11 full screen (Esc leaves it), Ctrl+C copy the frame, Ctrl+S save it,\n"
         L"Alt+Enter camera settings, Ctrl+M mirror, Ctrl+I information window.\n");

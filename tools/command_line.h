@@ -1,5 +1,5 @@
 // The command line's switches: listing the devices, choosing a device and format, starting
-// the preview or full screen. Anything that is not one of them is ignored.
+// the preview or full screen, and the camera check. Anything that is not one of them is ignored.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +14,12 @@ struct CCommandLine {
     bool bFullScreen = false;
     bool bDevice = false;
     bool bFormat = false;
+    bool bCheck = false;
+    bool bCsv = false;
+    bool bSeconds = false;
     std::wstring strDevice;
     std::wstring strFormat;
+    std::wstring strSeconds; // as written; CheckSeconds reads it
 
     // The arguments after the program's name.
     void Parse(const std::vector<std::wstring>& args);
@@ -23,6 +27,8 @@ struct CCommandLine {
     void ParseProcess();
     // Whether the window has anything to do once it is up.
     bool NeedsWindowWork() const { return bDevice || bFormat || bPreview || bFullScreen; }
+    // /seconds:N, 1 to 60, else nDefault without the switch; 0 for a value out of range.
+    DWORD CheckSeconds(DWORD nDefault) const;
 };
 
 // A position written as digits only (a name is anything else): the number, kNotAPosition for

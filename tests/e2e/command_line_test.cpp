@@ -1,9 +1,13 @@
-// The command line: /list and /? answer on standard output without a window, and the switches
-// that choose a device, a format, the preview and full screen, also when they name nothing.
+// The command line: /list, /? and /check answer on standard output without a window, and the
+// switches that choose a device, a format, the preview and full screen, also when they name
+// nothing.
 #include "support/camera.h"
 #include "support/e2e_test.h"
 
 #include <cwctype>
+#include <cstdlib>
+#include <cstring>
+#include <map>
 
 using testcam_test::ScopedCamera;
 
@@ -32,6 +36,61 @@ std::wstring SelectedText(HWND hCombo) {
 }
 
 class E2eCommandLine : public CEndToEndTest {};
+
+// One CSV record: fields split at commas outside quotes, doubled quotes undone.
+std::vector<std::string> CsvFields(const std::string& line) {
+    std::vector<std::string> fields(1);
+    bool bQuoted = false;
+    for (size_t i = 0; i < line.size(); ++i) {
+        char ch = line[i];
+        if (ch == '"') {
+            if (bQuoted && i + 1 < line.size() && line[i + 1] == '"') {
+                fields.back() += '"';
+                ++i;
+            } else {
+                bQuoted = !bQuoted;
+            }
+        } else if (ch == ',' && !bQuoted) {
+            fields.emplace_back();
+        } else {
+            fields.back() += ch;
+        }
+    }
+    return fields;
+}
+
+// /check /csv's rows as column name to value, header first.
+std::vector<std::map<std::string, std::string>> CsvRows(const std::string& text) {
+    std::vector<std::string> lines;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    std::vector<std::map<std::string, std::string>> rows;
+    if (lines.empty()) {
+        return rows;
+    }
+    std::vector<std::string> header = CsvFields(lines[0]);
+    for (size_t i = 1; i < lines.size(); ++i) {
+        std::vector<std::string> fields = CsvFields(lines[i]);
+        std::map<std::string, std::string> row;
+        for (size_t j = 0; j < header.size() && j < fields.size(); ++j) {
+            row[header[j]] = fields[j];
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+double Figure(const std::map<std::string, std::string>& row, const char* pszColumn) {
+    auto it = row.find(pszColumn);
+    return it != row.end() && !it->second.empty() && it->second != "-"
+               ? std::atof(it->second.c_str())
+               : -1;
+}
 
 } // namespace
 
@@ -193,4 +252,126 @@ TEST_F(E2eCommandLine, LostOutputIsAFailureAndNamesMatchInAnyCaseOfUnicode) {
         },
         10000));
     EXPECT_FALSE(::IsWindowVisible(Item(IDC_MESSAGE))) << Narrow(WindowText(Item(IDC_MESSAGE)));
+}
+
+TEST_F(E2eCommandLine, CheckExitsWithItsCodeAndOneLineReasons) {
+    ScopedCamera camera(L"RGB24:320x240@30,RGB32:320x240@15");
+    ScopedCamera stuck(L"RGB24:160x120@30", L"stuckrun");
+    struct {
+        const wchar_t* pszArgs; // {A} stands for the camera's name
+        DWORD nExit;
+        const char* pszErr;    // standard error exactly; null: see pszErrEnd
+        const char* pszErrEnd; // how standard error ends
+        const char* pszOutEnd; // how standard output ends
+    } cases[] = {
+        {L"/check /device:\"Cam X\"", 2, "No capture device named \"Cam X\".\r\n", nullptr, ""},
+        {L"/check /device:7", 2, "No capture device at position 7.\r\n", nullptr, ""},
+        {L"/check /device:\"{A}\" /format:9", 2, "No format at position 9 for \"{A}\".\r\n",
+         nullptr, ""},
+        {L"/check /device:\"{A}\" /format:1920x1080", 2, "No format \"1920x1080\" for \"{A}\".\r\n",
+         nullptr, ""},
+        {L"/check /seconds:0", 2, "/seconds: takes a whole number from 1 to 60, not \"0\".\r\n",
+         nullptr, ""},
+        {L"/check /seconds:61 /device:\"{A}\"", 2,
+         "/seconds: takes a whole number from 1 to 60, not \"61\".\r\n", nullptr, ""},
+        {L"/check /seconds:two", 2, "/seconds: takes a whole number from 1 to 60, not \"two\".\r\n",
+         nullptr, ""},
+        {L"/check /device:\"{A}\" /format:\"320x240 15\" /seconds:2", 0,
+         "Checking 1/1: 320x240  15.0 RGB32 36864000 (about 3 s left)\r\n", nullptr,
+         "\r\n1 format: 1 OK, 0 failed\r\n"},
+        {L"/CHECK /Seconds:2 /device:\"{a}\" /csv", 0, nullptr,
+         "Checking 2/2: 320x240  15.0 RGB32 36864000 (about 3 s left)\r\n", ",yes,\r\n"},
+    };
+    auto names = [&](std::wstring text) {
+        text = Replace(text, L"{A}", camera.name());
+        return Replace(text, L"{a}", Lower(camera.name()));
+    };
+    auto endsWith = [](const std::string& text, const std::string& end) {
+        return text.size() >= end.size() &&
+               text.compare(text.size() - end.size(), end.size(), end) == 0;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(names(c.pszArgs)));
+        CRunResult run = RunRedirected(names(c.pszArgs), 60000);
+        EXPECT_EQ(c.nExit, run.nExit);
+        if (c.pszErr != nullptr) {
+            EXPECT_EQ(Narrow(names(std::wstring(c.pszErr, c.pszErr + std::strlen(c.pszErr)))),
+                      run.err);
+        } else {
+            EXPECT_TRUE(endsWith(run.err, c.pszErrEnd)) << run.err;
+        }
+        EXPECT_TRUE(endsWith(run.out, c.pszOutEnd)) << run.out;
+        if (c.nExit == 2) {
+            EXPECT_EQ("", run.out);
+        }
+    }
+    // A camera that never streams: exit code 1, the summary on standard error, and the row says
+    // why.
+    CRunResult run =
+        RunRedirected(L"/check /csv /seconds:1 /device:\"" + stuck.name() + L"\"", 60000);
+    EXPECT_EQ(1u, run.nExit);
+    EXPECT_TRUE(endsWith(run.err, "\r\n1 format: 0 OK, 1 failed.\r\n")) << run.err;
+    std::vector<std::map<std::string, std::string>> rows = CsvRows(run.out);
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ("did not start", rows[0]["verdict"]);
+    EXPECT_EQ("no frame within 5 s", rows[0]["start"]);
+}
+
+TEST_F(E2eCommandLine, CheckWithoutAnyCameraSaysSo) {
+    CRunResult run = RunRedirected(L"/check");
+    EXPECT_EQ(2u, run.nExit);
+    EXPECT_EQ("", run.out);
+    EXPECT_EQ("No capture device found.\r\n", run.err);
+}
+
+// Test cameras that misbehave as real ones do, each checked from the command line: the finding
+// in the right format with its figures, OK everywhere else.
+TEST_F(E2eCommandLine, CheckFindsWhatEachMisbehavingCameraDoes) {
+    struct {
+        const wchar_t* pszFormats;
+        const wchar_t* pszOptions;
+        size_t nFormat; // the format with the finding; the others must be OK
+        const char* pszVerdict;
+        const char* pszStart;  // the start column of that format
+        const char* pszColumn; // a figure of that format, within the tolerance
+        double dValue;
+        double dTolerance;
+    } cases[] = {
+        {L"RGB24:320x240@30,YUY2:320x240@30,NV12:320x240@30,MJPG:320x240@30,RGB32:320x240@60", L"",
+         0, "OK", "yes", "fps", 30, 3},
+        {L"YUY2:640x480@30", L"stuckrun", 0, "did not start", "no frame within 5 s", "nominal", 30,
+         0.01},
+        {L"RGB24:320x240@30,YUY2:320x240@15", L"refuse=1", 1, "did not start",
+         "the camera refused the format", "nominal", 15, 0.01},
+        {L"RGB24:320x240@30", L"realfps=20", 0, "rate below 90 % of nominal", "yes", "fps", 20, 2},
+        {L"RGB24:320x240@30", L"black=4", 0, "black", "yes", "black", 15, 4},
+        {L"YUY2:320x240@30", L"frozen=3", 0, "frozen", "yes", "frozen", 40, 5},
+        {L"RGB32:320x240@30", L"short=5", 0, "bad samples", "yes", "short", 12, 3},
+        {L"RGB24:320x240@30", L"stopafter=20", 0, "rate below 90 % of nominal", "yes", "samples",
+         20, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(std::wstring(c.pszFormats) + L" " + c.pszOptions));
+        ScopedCamera camera(c.pszFormats, c.pszOptions);
+        ASSERT_EQ(S_OK, camera.result());
+        CRunResult run =
+            RunRedirected(L"/check /csv /seconds:2 /device:\"" + camera.name() + L"\"", 120000);
+        std::vector<std::map<std::string, std::string>> rows = CsvRows(run.out);
+        size_t nFormats = 1 + static_cast<size_t>(std::count(
+                                  c.pszFormats, c.pszFormats + std::wcslen(c.pszFormats), L','));
+        ASSERT_EQ(nFormats, rows.size()) << run.out << run.err;
+        bool bAllOk = true;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(rows[i]["format"]);
+            if (i == c.nFormat) {
+                EXPECT_EQ(c.pszVerdict, rows[i]["verdict"]);
+                EXPECT_EQ(c.pszStart, rows[i]["start"]);
+                EXPECT_NEAR(c.dValue, Figure(rows[i], c.pszColumn), c.dTolerance) << c.pszColumn;
+            } else {
+                EXPECT_EQ("OK", rows[i]["verdict"]) << run.out;
+            }
+            bAllOk = bAllOk && rows[i]["verdict"] == "OK";
+        }
+        EXPECT_EQ(bAllOk ? 0u : 1u, run.nExit);
+    }
 }

@@ -62,7 +62,7 @@ std::string ReadAll(const std::wstring& path) {
 
 } // namespace
 
-CRunResult RunRedirected(const std::wstring& args) {
+CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs) {
     std::wstring outPath = ModuleFolder() + L"cmdline-out.txt";
     std::wstring errPath = ModuleFolder() + L"cmdline-err.txt";
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
@@ -80,7 +80,11 @@ CRunResult RunRedirected(const std::wstring& args) {
     CRunResult result;
     if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                          &si, &pi)) {
-        ::WaitForSingleObject(pi.hProcess, 30000);
+        // A run that does not end is ended, so that its files can be read and removed.
+        if (::WaitForSingleObject(pi.hProcess, nTimeoutMs) == WAIT_TIMEOUT) {
+            ::TerminateProcess(pi.hProcess, 99);
+            ::WaitForSingleObject(pi.hProcess, 5000);
+        }
         ::GetExitCodeProcess(pi.hProcess, &result.nExit);
         ::CloseHandle(pi.hThread);
         ::CloseHandle(pi.hProcess);

@@ -31,7 +31,7 @@ struct CRunResult {
     std::string out;
     std::string err;
 };
-CRunResult RunRedirected(const std::wstring& args);
+CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs = 30000);
 // ASCII text, as the names and entries here are.
 std::string Narrow(const std::wstring& text);
 

@@ -1,0 +1,313 @@
+// The camera check's costs: the check of one format beyond its window against a bare graph of
+// the same camera and format into a counting-only sink, and the sink's processor time per
+// picture against counting only.
+#include "bench/bench_clock.h"
+#include "capture/capture_platform.h"
+#include "check/camera_check.h"
+#include "check/sink_filter.h"
+#include "tools/picture_tools.h"
+
+#include "support/camera.h"
+
+#include <dvdmedia.h>
+#include <uuids.h>
+#include <wincodec.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+std::wstring DisplayNameOf(const std::wstring& friendlyName) {
+    CComRef<IMoniker> pMoniker;
+    *pMoniker.Out() = testcam_test::FindDevice(friendlyName);
+    CComRef<IBindCtx> pContext;
+    LPOLESTR pszName = nullptr;
+    if (pMoniker == nullptr || ::CreateBindCtx(0, &pContext) != S_OK ||
+        pMoniker->GetDisplayName(pContext, nullptr, &pszName) != S_OK) {
+        return L"";
+    }
+    std::wstring name = pszName;
+    ::CoTaskMemFree(pszName);
+    return name;
+}
+
+// The floor: the camera bound, its first format set, its capture pin straight into a
+// counting-only sink, run to the first sample, held for the window and torn down.
+double BareGraphMs(const std::wstring& friendlyName, DWORD nWindowMs, bool bAnalyse = false,
+                   double* pdFps = nullptr) {
+    double dStart = NowMs();
+    CComRef<IBaseFilter> pCamera;
+    if (testcam_test::BindFilter(friendlyName, &pCamera) != S_OK) {
+        return -1;
+    }
+    CComRef<IPin> pPin;
+    CComRef<IAMStreamConfig> pConfig;
+    AM_MEDIA_TYPE* pmt = nullptr;
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    if (FAILED(FindCapturePin(pCamera, &pPin)) ||
+        pPin->QueryInterface(IID_IAMStreamConfig, pConfig.Out()) != S_OK ||
+        pConfig->GetStreamCaps(0, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
+        return -1;
+    }
+    pConfig->SetFormat(pmt);
+    CComRef<IGraphBuilder> pGraph;
+    ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder, pGraph.Out());
+    auto* pSink = new CCheckSink(bAnalyse);
+    CComRef<IBaseFilter> pSinkFilter;
+    *pSinkFilter.Out() = static_cast<IBaseFilter*>(pSink);
+    pGraph->AddFilter(pCamera, L"Video Capture");
+    pGraph->AddFilter(pSinkFilter, L"Sink");
+    pGraph->ConnectDirect(pPin, pSink->Pin(), pmt);
+    DeleteMediaType(pmt);
+    CComRef<IMediaControl> pControl;
+    pGraph->QueryInterface(IID_IMediaControl, pControl.Out());
+    pControl->Run();
+    ::WaitForSingleObject(pSink->FirstSampleEvent(), 5000);
+    ::Sleep(nWindowMs);
+    pControl->Stop();
+    pSink->FinishDecoding(10000);
+    if (pdFps != nullptr) {
+        CSinkFigures figures;
+        pSink->GetFigures(figures);
+        LARGE_INTEGER frequency;
+        ::QueryPerformanceFrequency(&frequency);
+        size_t n = figures.arrivals.size();
+        *pdFps = n < 2
+                     ? 0
+                     : static_cast<double>(n - 1) * static_cast<double>(frequency.QuadPart) /
+                           static_cast<double>(figures.arrivals.back() - figures.arrivals.front());
+    }
+    pGraph->Disconnect(pPin);
+    pGraph->Disconnect(pSink->Pin());
+    pGraph->RemoveFilter(pSinkFilter);
+    pGraph->RemoveFilter(pCamera);
+    return NowMs() - dStart;
+}
+
+// A JPEG of the picture, through WIC's encoder.
+std::vector<BYTE> EncodeJpeg(IWICImagingFactory* pWic, std::vector<BYTE>& bgr, UINT nWidth,
+                             UINT nHeight) {
+    std::vector<BYTE> jpeg;
+    CComRef<IWICBitmap> pBitmap;
+    CComRef<IStream> pStream;
+    CComRef<IWICBitmapEncoder> pEncoder;
+    CComRef<IWICBitmapFrameEncode> pFrame;
+    CComRef<IPropertyBag2> pProps;
+    UINT nStride = (nWidth * 3 + 3) / 4 * 4;
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    if (FAILED(pWic->CreateBitmapFromMemory(nWidth, nHeight, GUID_WICPixelFormat24bppBGR, nStride,
+                                            static_cast<UINT>(bgr.size()), bgr.data(), &pBitmap)) ||
+        FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, &pStream)) ||
+        FAILED(pWic->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &pEncoder)) ||
+        FAILED(pEncoder->Initialize(pStream, WICBitmapEncoderNoCache)) ||
+        FAILED(pEncoder->CreateNewFrame(&pFrame, &pProps)) || FAILED(pFrame->Initialize(pProps)) ||
+        FAILED(pFrame->SetSize(nWidth, nHeight)) || FAILED(pFrame->SetPixelFormat(&format)) ||
+        FAILED(pFrame->WriteSource(pBitmap, nullptr)) || FAILED(pFrame->Commit()) ||
+        FAILED(pEncoder->Commit())) {
+        return jpeg;
+    }
+    HGLOBAL hGlobal = nullptr;
+    STATSTG stat{};
+    if (FAILED(::GetHGlobalFromStream(pStream, &hGlobal)) ||
+        FAILED(pStream->Stat(&stat, STATFLAG_NONAME))) {
+        return jpeg;
+    }
+    const BYTE* p = static_cast<const BYTE*>(::GlobalLock(hGlobal));
+    jpeg.assign(p, p + stat.cbSize.QuadPart);
+    ::GlobalUnlock(hGlobal);
+    return jpeg;
+}
+
+// Milliseconds per picture in the sink, median of 5 rounds of nFrames, for pictures that
+// change every frame: its Receive calls, and the decoder thread's work until it is done.
+double SinkMsPerFrame(bool bAnalyse, const GUID& subtype, LONG nWidth, LONG nHeight, WORD nBits,
+                      const std::vector<std::vector<BYTE>>& pictures, int nFrames) {
+    VIDEOINFOHEADER vih{};
+    vih.AvgTimePerFrame = 333333;
+    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    vih.bmiHeader.biWidth = nWidth;
+    vih.bmiHeader.biHeight = nHeight;
+    vih.bmiHeader.biBitCount = nBits;
+    vih.bmiHeader.biSizeImage = static_cast<DWORD>(pictures[0].size() * 2);
+    AM_MEDIA_TYPE mt{};
+    mt.majortype = MEDIATYPE_Video;
+    mt.subtype = subtype;
+    mt.formattype = FORMAT_VideoInfo;
+    mt.cbFormat = sizeof(vih);
+    mt.pbFormat = reinterpret_cast<BYTE*>(&vih);
+    size_t nLargest = 0;
+    for (const auto& picture : pictures) {
+        nLargest = std::max(nLargest, picture.size());
+    }
+    std::vector<double> rounds;
+    for (int nRound = 0; nRound < 5; ++nRound) {
+        auto* pSink = new CCheckSink(bAnalyse);
+        auto* pPeer = new CCheckSink(false); // a pin to connect from
+        pSink->Pin()->ReceiveConnection(pPeer->Pin(), &mt);
+        CComRef<IMemInputPin> pInput;
+        pSink->Pin()->QueryInterface(IID_IMemInputPin, pInput.Out());
+        CComRef<IMemAllocator> pAllocator;
+        ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC, IID_IMemAllocator,
+                           pAllocator.Out());
+        ALLOCATOR_PROPERTIES wanted{1, static_cast<long>(nLargest), 1, 0};
+        ALLOCATOR_PROPERTIES actual{};
+        pAllocator->SetProperties(&wanted, &actual);
+        pAllocator->Commit();
+        pSink->Run(0);
+        double dSpent = 0;
+        double dRoundStart = NowMs();
+        for (int i = 0; i < nFrames; ++i) {
+            const std::vector<BYTE>& picture = pictures[static_cast<size_t>(i) % pictures.size()];
+            IMediaSample* pSample = nullptr;
+            pAllocator->GetBuffer(&pSample, nullptr, nullptr, 0);
+            BYTE* pData = nullptr;
+            pSample->GetPointer(&pData);
+            std::memcpy(pData, picture.data(), picture.size());
+            pSample->SetActualDataLength(static_cast<long>(picture.size()));
+            double dAt = NowMs();
+            pInput->Receive(pSample);
+            dSpent += NowMs() - dAt;
+            pSample->Release();
+        }
+        // A decoder thread works alongside: the round lasts until it is done.
+        pSink->FinishDecoding(600000);
+        double dRound = NowMs() - dRoundStart;
+        CSinkFigures figures;
+        pSink->GetFigures(figures);
+        if (figures.nUndecoded != 0) {
+            std::printf("  %ld pictures not decoded\n", figures.nUndecoded);
+        }
+        bool bDecoded = bAnalyse && subtype == MEDIASUBTYPE_MJPG;
+        rounds.push_back((bDecoded ? dRound : dSpent) / nFrames);
+        pSink->Stop();
+        pSink->Pin()->Disconnect();
+        pAllocator->Decommit();
+        pSink->Release();
+        pPeer->Release();
+    }
+    return Median(rounds);
+}
+
+// Pictures of the format with a bar that moves every frame.
+std::vector<std::vector<BYTE>> Pictures(LONG nWidth, LONG nHeight, size_t nPixel, int nCount) {
+    size_t nStride = (static_cast<size_t>(nWidth) * nPixel + 3) / 4 * 4;
+    std::vector<std::vector<BYTE>> pictures;
+    for (int n = 0; n < nCount; ++n) {
+        std::vector<BYTE> picture(nStride * static_cast<size_t>(nHeight));
+        for (LONG y = 0; y < nHeight; ++y) {
+            for (LONG x = 0; x < nWidth; ++x) {
+                BYTE v = static_cast<BYTE>((x / 8 + n * 4) % 256);
+                std::memset(
+                    &picture[static_cast<size_t>(y) * nStride + static_cast<size_t>(x) * nPixel], v,
+                    nPixel);
+            }
+        }
+        pictures.push_back(std::move(picture));
+    }
+    return pictures;
+}
+
+} // namespace
+
+void BenchCheck() {
+    std::printf("camera check, one format: the check against the bare graph, window 1 s, "
+                "medians of 7\n");
+    {
+        testcam_test::ScopedCamera camera(L"RGB24:640x480@30");
+        std::wstring displayName = DisplayNameOf(camera.name());
+        VideoFormat format{640, 480, 333333, 221184000, MEDIASUBTYPE_RGB24};
+        CComRef<IBaseFilter> pRenderer;
+        CComRef<IPin> pRendererPin;
+        CreateRendererPin(&pRenderer, &pRendererPin); // once for a whole check, as the runner
+        std::vector<double> ours;
+        std::vector<double> floor;
+        for (int i = 0; i < 7; ++i) {
+            double dStart = NowMs();
+            CCheckRow row = CheckFormat(displayName, format, 1, nullptr, pRendererPin);
+            ours.push_back(NowMs() - dStart - 1000.0);
+            if (!row.bStarted) {
+                std::printf("  the check did not start: %ls\n", row.strFailure.c_str());
+            }
+            floor.push_back(BareGraphMs(camera.name(), 1000) - 1000.0);
+        }
+        double dOurs = Median(ours);
+        double dFloor = Median(floor);
+
+        std::printf("  beyond the window: ours %.1f ms, bare graph %.1f ms, ratio %.3f\n", dOurs,
+                    dFloor, dOurs / dFloor);
+    }
+
+    {
+        // What the camera delivers into either sink: the test camera's own JPEG encoder and the
+        // sink's decoder share the machine.
+        testcam_test::ScopedCamera camera(L"MJPG:1920x1080@30");
+        double dCounting = 0;
+        double dAnalysing = 0;
+        BareGraphMs(camera.name(), 4000, false, &dCounting);
+        BareGraphMs(camera.name(), 4000, true, &dAnalysing);
+        std::printf("  test camera MJPG 1920x1080 at 30: %.1f fps into the counting sink, %.1f "
+                    "into the analysing one\n",
+                    dCounting, dAnalysing);
+    }
+    std::printf("sink per picture (ms, median of 5 rounds), analysing against counting only\n");
+    CComRef<IWICImagingFactory> pWic;
+    ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                       IID_IWICImagingFactory, pWic.Out());
+    struct {
+        const char* pszName;
+        GUID subtype;
+        LONG nWidth, nHeight;
+        WORD nBits;
+        double dIntervalMs;
+    } cases[] = {
+        {"640x480 RGB24", MEDIASUBTYPE_RGB24, 640, 480, 24, 33.33},
+        {"1920x1080 RGB32", MEDIASUBTYPE_RGB32, 1920, 1080, 32, 33.33},
+        {"1920x1080 MJPG", MEDIASUBTYPE_MJPG, 1920, 1080, 24, 33.33},
+    };
+    for (const auto& c : cases) {
+        bool bMjpg = c.subtype == MEDIASUBTYPE_MJPG;
+        auto pictures = Pictures(c.nWidth, c.nHeight, bMjpg ? 3 : c.nBits / 8u, 4);
+        if (bMjpg) {
+            for (auto& picture : pictures) {
+                picture = EncodeJpeg(pWic, picture, static_cast<UINT>(c.nWidth),
+                                     static_cast<UINT>(c.nHeight));
+            }
+        }
+        int nFrames = bMjpg ? 20 : 100;
+        double dCount =
+            SinkMsPerFrame(false, c.subtype, c.nWidth, c.nHeight, c.nBits, pictures, nFrames);
+        double dOurs =
+            SinkMsPerFrame(true, c.subtype, c.nWidth, c.nHeight, c.nBits, pictures, nFrames);
+        std::printf("  %s: analysing %.4f, counting %.4f, ratio %.1f, %.2f %% of a frame "
+                    "interval\n",
+                    c.pszName, dOurs, dCount, dOurs / dCount, 100.0 * dOurs / c.dIntervalMs);
+        if (bMjpg) {
+            // The platform's own part: WIC decoding the same pictures whole, to BGR.
+            std::vector<double> decodes;
+            for (int i = 0; i < nFrames; ++i) {
+                const std::vector<BYTE>& jpeg = pictures[static_cast<size_t>(i) % pictures.size()];
+                double dAt = NowMs();
+                CComRef<IWICStream> pStream;
+                CComRef<IWICBitmapDecoder> pDecoder;
+                CComRef<IWICBitmapFrameDecode> pFrame;
+                CComRef<IWICBitmapSource> pBgr;
+                std::vector<BYTE> bgr(static_cast<size_t>(c.nWidth) * 3 *
+                                      static_cast<size_t>(c.nHeight));
+                pWic->CreateStream(&pStream);
+                pStream->InitializeFromMemory(const_cast<BYTE*>(jpeg.data()),
+                                              static_cast<DWORD>(jpeg.size()));
+                pWic->CreateDecoder(GUID_ContainerFormatJpeg, nullptr, &pDecoder);
+                pDecoder->Initialize(pStream, WICDecodeMetadataCacheOnDemand);
+                pDecoder->GetFrame(0, &pFrame);
+                ::WICConvertBitmapSource(GUID_WICPixelFormat24bppBGR, pFrame, &pBgr);
+                pBgr->CopyPixels(nullptr, static_cast<UINT>(c.nWidth * 3),
+                                 static_cast<UINT>(bgr.size()), bgr.data());
+                decodes.push_back(NowMs() - dAt);
+            }
+            double dDecode = Median(decodes);
+            std::printf("  %s: WIC's decode alone %.4f, ratio %.3f\n", c.pszName, dDecode,
+                        dOurs / dDecode);
+        }
+    }
+}

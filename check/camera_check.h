@@ -1,0 +1,78 @@
+// The camera check: each format of one device streamed in turn into a graph of the check's own
+// (the camera's capture pin straight into the check's sink) and measured for a while. The
+// camera is bound afresh for every format and released after it.
+#pragma once
+
+#include "capture/video_format.h"
+#include "check/check_report.h"
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct IBaseFilter;
+struct IPin;
+
+constexpr DWORD kFirstSampleTimeoutMs = 5000;
+constexpr DWORD kDefaultCheckSeconds = 3;
+// What a format takes beyond its measuring window, for the time left.
+constexpr DWORD kOverheadMs = 250;
+
+// The platform's video renderer and its input pin, made once for a whole check: making one
+// costs milliseconds under Wine.
+HRESULT CreateRendererPin(IBaseFilter** ppRenderer, IPin** ppPin);
+
+// One format measured: nSeconds from the first sample, or less when hCancel (may be null) is
+// signalled, which is seen within 100 ms. The renderer's pin (may be null: no answer) is asked
+// whether it takes the format. The calling thread must be in a COM apartment.
+CCheckRow CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
+                      DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin);
+
+// Whether two device names are the same name; kept in one place so the rule can change.
+bool SameDeviceName(const std::wstring& a, const std::wstring& b);
+
+// What the runner reports, on its own thread.
+class ICheckListener {
+public:
+    // Format nIndex (of nCount) begins; about nMsLeft remain for the whole check.
+    virtual void OnFormatStarted(size_t nIndex, size_t nCount, const std::wstring& strFormat,
+                                 DWORD nMsLeft) = 0;
+    virtual void OnRowDone(size_t nIndex, const CCheckRow& row) = 0;
+    // Every format done, or cancelled; the camera is released by then.
+    virtual void OnCheckFinished(bool bCancelled) = 0;
+
+protected:
+    ~ICheckListener() = default;
+};
+
+// Checks a list of formats on a thread of its own, in a COM apartment of its own.
+class CCheckRunner {
+public:
+    CCheckRunner() = default;
+    // Cancels and waits for the thread.
+    ~CCheckRunner();
+    CCheckRunner(const CCheckRunner&) = delete;
+    CCheckRunner& operator=(const CCheckRunner&) = delete;
+
+    // False when a check is already running or the thread could not start. The listener must
+    // outlive the check.
+    bool Start(const std::wstring& deviceDisplayName, const std::vector<VideoFormat>& formats,
+               DWORD nSeconds, ICheckListener* pListener);
+    // Ends the format being measured within a second and releases the camera; returns at once.
+    void Cancel();
+    // Waits for the thread to end; true when it has.
+    bool Wait(DWORD nMilliseconds);
+    bool IsRunning() const;
+
+private:
+    static DWORD WINAPI ThreadProc(void* pParam);
+    void RunChecks();
+
+    std::wstring m_strDevice;
+    std::vector<VideoFormat> m_formats;
+    DWORD m_nSeconds = kDefaultCheckSeconds;
+    ICheckListener* m_pListener = nullptr;
+    HANDLE m_hThread = nullptr;
+    HANDLE m_hCancel = nullptr;
+};

@@ -1,0 +1,73 @@
+// The camera check's results window, owned by the main window: a table that fills in row by
+// row, a progress bar with the format being measured and the time left. Esc or the close box
+// cancels within a second and releases the camera; Ctrl+C copies the table as tab-separated
+// text.
+#pragma once
+
+#include "capture/video_format.h"
+#include "check/camera_check.h"
+
+#include <string>
+#include <vector>
+
+class CCheckWindow : private ICheckListener {
+public:
+    CCheckWindow() = default;
+    // Closes the window, cancelling a running check.
+    ~CCheckWindow();
+    CCheckWindow(const CCheckWindow&) = delete;
+    CCheckWindow& operator=(const CCheckWindow&) = delete;
+
+    // Shows the window and starts checking the formats of that device. nFirstIndex is the
+    // position of formats[0] in the device's format list, for the progress text. False (and
+    // nothing shown) when the window is open already or could not be made.
+    bool Open(HWND hOwner, const std::wstring& deviceDisplayName, const std::wstring& deviceName,
+              const std::vector<VideoFormat>& formats, int nFirstIndex, DWORD nSeconds);
+    bool IsOpen() const { return m_hWnd != nullptr; }
+    // Cancels the check (the camera is released before it returns) and destroys the window.
+    void Close();
+
+    HWND Window() const { return m_hWnd; }
+    bool IsChecking() const { return m_runner.IsRunning(); }
+    // The rows so far as tab-separated text, header first: what Ctrl+C copies.
+    std::wstring TabbedText() const;
+    // The progress line as shown.
+    std::wstring ProgressText() const { return m_strProgress; }
+
+private:
+    static LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK TableProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // True when the key was the window's: Esc, Ctrl+C.
+    bool OnKey(WPARAM nKey);
+    void CopyTable();
+    void Layout();
+    void UpdateProgress();
+    void DrawBar(HDC hdc);
+    // Frees what the worker posted and the window did not take.
+    void DropPendingMessages();
+
+    // ICheckListener, on the runner's thread: everything is posted to the window.
+    void OnFormatStarted(size_t nIndex, size_t nCount, const std::wstring& strFormat,
+                         DWORD nMsLeft) override;
+    void OnRowDone(size_t nIndex, const CCheckRow& row) override;
+    void OnCheckFinished(bool bCancelled) override;
+
+    HWND m_hWnd = nullptr;
+    HWND m_hTable = nullptr;
+    HWND m_hProgress = nullptr;
+    WNDPROC m_pfnTableProc = nullptr;
+    CCheckRunner m_runner;
+    std::wstring m_strDevice;
+    std::vector<CCheckRow> m_rows;
+    std::wstring m_strProgress;
+    std::wstring m_strCurrent; // the format being measured
+    int m_nFirstIndex = 0;
+    size_t m_nCount = 0;
+    size_t m_nCurrent = 0;
+    DWORD m_nSeconds = kDefaultCheckSeconds;
+    ULONGLONG m_nFormatStartTick = 0;
+    DWORD m_nMsLeftAtStart = 0;
+    bool m_bFinished = false;
+    bool m_bCancelled = false;
+};
