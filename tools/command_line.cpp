@@ -285,5 +285,6 @@ int RunHelpSwitch() {
         L"  /seconds:N      with /check: measures each format N seconds (1 to 60, 3)\n"
         L"  /?              shows this text\n"
         L"Keys: F11 full screen (Esc leaves it), Ctrl+C copy the frame, Ctrl+S save it,\n"
-        L"Alt+Enter camera settings, Ctrl+M mirror, Ctrl+I information window.\n");
+        L"Alt+Enter camera settings, Ctrl+M mirror, Ctrl+I information window,\n"
+        L"Ctrl+T camera check.\n");
 }

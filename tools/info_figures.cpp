@@ -47,7 +47,7 @@ void FormatInfoText(const CInfoFigures& figures, CString& strText) {
         if (figures.nMeasuredFps >= 0) {
             ::swprintf(szMeasured, 48, L"%.2f fps", figures.nMeasuredFps);
         } else if (figures.bNoCounters) {
-            ::swprintf(szMeasured, 48, L"not counted by the camera or renderer");
+            ::swprintf(szMeasured, 48, L"not counted here; Ctrl+T measures it");
         }
         if (figures.nDelivered >= 0) {
             ::swprintf(szDelivered, 32, L"%ld", figures.nDelivered);

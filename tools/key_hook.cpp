@@ -21,6 +21,7 @@ constexpr CToolKey kToolKeys[] = {
     {'S', kModCtrl, false, ToolAction::Save},
     {'M', kModCtrl, false, ToolAction::Mirror},
     {'I', kModCtrl, false, ToolAction::Info},
+    {'T', kModCtrl, false, ToolAction::Check},
     {VK_RETURN, kModAlt, false, ToolAction::Settings},
     {VK_F4, kModAlt, false, ToolAction::CloseFullScreen},
     // They belong to the focused button, which may stop the picture: the window is back first.
@@ -89,6 +90,7 @@ const CToolKey* FindToolKey(UINT nKey, UINT nModifiers) {
 CPictureTools::CPictureTools(CLookwellDlg& dlg) : m_dlg(dlg) {}
 
 CPictureTools::~CPictureTools() {
+    m_check.Close();
     Unsubclass();
     for (HWND hWnd : {m_hInfo, m_hNotice, m_hToolWnd}) {
         if (hWnd != nullptr && ::IsWindow(hWnd)) {
@@ -288,6 +290,9 @@ bool CPictureTools::RunAction(ToolAction action, const MSG& msg) {
     case ToolAction::Mirror:
         ToggleMirror();
         break;
+    case ToolAction::Check:
+        CheckCamera();
+        break;
     default:
         ToggleInfoWindow();
         break;
@@ -370,4 +375,24 @@ void CPictureTools::ApplyOptions() {
     if (m_options.bFullScreen && m_dlg.IsPreviewing()) {
         ToggleFullScreen();
     }
+}
+
+bool CPictureTools::CheckCamera() {
+    CLookwellDlg::CSelection selection;
+    if (m_check.IsOpen() || !m_dlg.GetSelection(selection) || selection.formats.empty()) {
+        ::MessageBeep(MB_OK);
+        return false;
+    }
+    if (m_dlg.IsPreviewing()) {
+        // The camera is the check's now: stopped as the Stop button stops it.
+        LeaveFullScreen();
+        m_dlg.PressPreviewButton();
+    }
+    if (!m_check.Open(m_dlg.m_hWnd, std::wstring(selection.strDisplayName),
+                      std::wstring(selection.strDevice), selection.formats, 0,
+                      kDefaultCheckSeconds)) {
+        ShowNotice(L"The camera check could not start: its window could not be made.");
+        return false;
+    }
+    return true;
 }

@@ -10,6 +10,7 @@
 #include "capture/video_format.h"
 #include "framework/str.h"
 #include "tools/command_line.h"
+#include "check/check_window.h"
 #include "tools/info_figures.h"
 
 #include <string>
@@ -27,6 +28,7 @@ double CapabilityFrameRate(IPin* pPin, const VideoFormat& format);
 enum class ToolAction {
     FullScreen,
     Escape,
+    Check,
     Copy,
     Save,
     Settings,
@@ -72,6 +74,10 @@ public:
     bool ToggleMirror();
     void ToggleInfoWindow();
     HWND InfoWindow() const { return m_hInfo; }
+    // Ctrl+T: the selected device's formats checked one by one in the results window; a running
+    // preview is stopped first, the Stop button's way.
+    bool CheckCamera();
+    const CCheckWindow& CheckWindow() const { return m_check; }
     // The tools' own one-line notice, shown for a few seconds over the bottom of the picture.
     void ShowNotice(const std::wstring& text);
     HWND NoticeWindow() const { return m_hNotice; }
@@ -139,4 +145,5 @@ private:
     // The start the information window's counters belong to.
     DWORD m_nSeenRun = 0;
     CFrameCounter m_counter;
+    CCheckWindow m_check;
 };

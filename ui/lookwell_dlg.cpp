@@ -241,6 +241,10 @@ bool CLookwellDlg::GetSelection(CSelection& selection) const {
     selection.strDisplayName = pFormats->m_strDisplayName;
     int nFormat = static_cast<int>(SendDlgItemMessage(IDC_FORMAT_LIST, CB_GETCURSEL));
     selection.bHasFormat = GetFormat(nDevice, nFormat, selection.format);
+    selection.formats.clear();
+    for (int i = 0; i < pFormats->GetSize(); ++i) {
+        selection.formats.push_back((*pFormats)[i]);
+    }
     return true;
 }
 

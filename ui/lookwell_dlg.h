@@ -10,6 +10,7 @@
 
 #include <initializer_list>
 #include <memory>
+#include <vector>
 
 class CLookwellDlg : public CDialog {
 public:
@@ -69,6 +70,8 @@ public:
         CString strDisplayName;
         VideoFormat format{};
         bool bHasFormat = false;
+        // Every format of the device, in the list's order.
+        std::vector<VideoFormat> formats;
     };
     bool GetSelection(CSelection& selection) const;
     // The lists' entries as a person reads them, and a person's choice in them: the

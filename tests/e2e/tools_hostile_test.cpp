@@ -297,3 +297,44 @@ TEST_F(E2eToolsHostile, SaveThroughTheDialogWritesTheFrameAsAPng) {
     EXPECT_EQ(240u, nHeight);
     ::DeleteFileW(path.c_str());
 }
+
+TEST_F(E2eToolsHostile, CtrlTStopsThePictureChecksRowByRowAndEscReleasesTheCamera) {
+    ScopedCamera camera(L"RGB24:320x240@30,RGB24:160x120@30,RGB32:160x120@15");
+    ASSERT_TRUE(Launch());
+    ASSERT_TRUE(Start());
+    PressKeys({VK_CONTROL, 'T'});
+    HWND hCheck = nullptr;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return (hCheck = FindProcessWindow(Lookwell(), L"LookwellCameraCheck", nullptr)) !=
+                   nullptr;
+        },
+        5000));
+    EXPECT_TRUE(HasCaption(L"Pre\nview")) << "stopped first, the Stop button's way";
+    EXPECT_TRUE(::IsWindowEnabled(Item(IDC_DEVICE_LIST)));
+    // The first row in, the second not yet: it fills in row by row.
+    auto table = [&] {
+        for (HWND hChild = ::GetWindow(hCheck, GW_CHILD); hChild != nullptr;
+             hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
+            std::wstring text = WindowText(hChild);
+            if (text.find(L"320x240") != std::wstring::npos) {
+                return text;
+            }
+        }
+        return std::wstring();
+    };
+    EXPECT_TRUE(WaitUntil([&] { return table().find(L"OK") != std::wstring::npos; }, 15000))
+        << Narrow(table());
+    EXPECT_EQ(std::wstring::npos, table().find(L"160x120  15.0")) << Narrow(table());
+    // Esc cancels within a second and the camera's threads end.
+    ::SetForegroundWindow(hCheck);
+    PressKeys({VK_ESCAPE});
+    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(hCheck); }, 1500));
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            CLookwellSession::CCameraThreads threads = Lookwell().CameraThreads();
+            return threads.nStarted > 0 && threads.nStarted == threads.nEnded;
+        },
+        2000));
+    EXPECT_TRUE(Start()) << "the window is idle, and the camera free for it";
+}
