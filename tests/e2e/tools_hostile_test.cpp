@@ -316,8 +316,15 @@ TEST_F(E2eToolsHostile, CtrlTStopsThePictureChecksRowByRowAndEscReleasesTheCamer
     auto table = [&] {
         for (HWND hChild = ::GetWindow(hCheck, GW_CHILD); hChild != nullptr;
              hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
-            std::wstring text = WindowText(hChild);
-            if (text.find(L"320x240") != std::wstring::npos) {
+            wchar_t szClass[16] = L"";
+            ::GetClassNameW(hChild, szClass, 16);
+            if (_wcsicmp(szClass, L"Edit") == 0) {
+                // The control's own text, asked for: another process's window gives only its
+                // caption to GetWindowText.
+                std::wstring text(16384, L'\0');
+                LRESULT nLength = ::SendMessageW(hChild, WM_GETTEXT, text.size(),
+                                                 reinterpret_cast<LPARAM>(text.data()));
+                text.resize(nLength > 0 ? static_cast<size_t>(nLength) : 0);
                 return text;
             }
         }
