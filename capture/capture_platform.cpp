@@ -31,10 +31,46 @@ const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
 }
 
+MediaTypeHolder FindCapability(IAMStreamConfig* pConfig, const VideoFormat& wanted,
+                               VIDEO_STREAM_CONFIG_CAPS& chosenCaps) {
+    MediaTypeHolder pFirstMatch(nullptr, DeleteMediaType);
+    int nCount = 0;
+    int nSize = 0;
+    if (pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK || nCount <= 0 ||
+        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
+        return pFirstMatch;
+    }
+    for (int i = 0; i < nCount; ++i) {
+        AM_MEDIA_TYPE* pmt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
+            continue;
+        }
+        MediaTypeHolder pType(pmt, DeleteMediaType);
+        const VIDEOINFOHEADER* pvih = pmt != nullptr ? GetVideoInfo(*pmt) : nullptr;
+        if (pvih == nullptr || pvih->bmiHeader.biWidth != wanted.width ||
+            pvih->bmiHeader.biHeight != wanted.height ||
+            pvih->AvgTimePerFrame != wanted.frameTime || pvih->dwBitRate != wanted.bitRate) {
+            continue;
+        }
+        if (pmt->subtype == wanted.subtype) {
+            chosenCaps = caps;
+            return pType;
+        }
+        if (pFirstMatch == nullptr) {
+            chosenCaps = caps;
+            pFirstMatch = std::move(pType);
+        }
+    }
+    return pFirstMatch;
+}
+
 CString GetMonikerName(IMoniker* pMoniker) {
     LPOLESTR pszName = nullptr;
     CString strName;
-    if (SUCCEEDED(pMoniker->GetDisplayName(nullptr, nullptr, &pszName)) && pszName != nullptr) {
+    CComRef<IBindCtx> pContext;
+    if (::CreateBindCtx(0, &pContext) == S_OK &&
+        SUCCEEDED(pMoniker->GetDisplayName(pContext, nullptr, &pszName)) && pszName != nullptr) {
         strName = pszName;
     }
     ::CoTaskMemFree(pszName);

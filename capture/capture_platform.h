@@ -6,7 +6,10 @@
 
 #include <dshow.h>
 
+#include "capture/video_format.h"
 #include "framework/str.h"
+
+#include <memory>
 
 // Stage number in the high half (0 for success), the deciding platform result's low 16 bits
 // or a count in the low half. Below 0x10000 is success.
@@ -25,6 +28,15 @@ inline bool StageSucceeded(StageResult result) {
 void FreeMediaType(AM_MEDIA_TYPE& mt);
 // Frees a media type that GetStreamCaps handed out, contents and all; null is allowed.
 void DeleteMediaType(AM_MEDIA_TYPE* pmt);
+
+// A media type the platform handed out, disposed of with the holder.
+using MediaTypeHolder = std::unique_ptr<AM_MEDIA_TYPE, void (*)(AM_MEDIA_TYPE*)>;
+
+// The capability matching the format's size, frame time and bit rate, the format's own subtype
+// preferred, else the first of them (two may differ only in subtype: MJPG and YUY2 of one size,
+// or bit rates that both saturate); its media type and caps, or an empty holder.
+MediaTypeHolder FindCapability(IAMStreamConfig* pConfig, const VideoFormat& wanted,
+                               VIDEO_STREAM_CONFIG_CAPS& chosenCaps);
 
 // The VIDEOINFOHEADER of a video capability, or null unless the media type is video described
 // by a VIDEOINFOHEADER block that is all there.

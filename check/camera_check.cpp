@@ -11,84 +11,23 @@
 
 namespace {
 
-using MediaTypeHolder = std::unique_ptr<AM_MEDIA_TYPE, void (*)(AM_MEDIA_TYPE*)>;
-
 double TicksToMs(LONGLONG nTicks, LONGLONG nFrequency) {
     return static_cast<double>(nTicks) * 1000.0 / static_cast<double>(nFrequency);
 }
 
 // The capture filter whose moniker has that display name, bound afresh.
 const wchar_t* BindDevice(const std::wstring& displayName, IBaseFilter** ppFilter) {
-    CComRef<ICreateDevEnum> pDevEnum;
-    CComRef<IEnumMoniker> pClassEnum;
-    if (::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC, IID_ICreateDevEnum,
-                           pDevEnum.Out()) != S_OK ||
-        pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pClassEnum, 0) != S_OK ||
-        pClassEnum == nullptr) {
+    CDeviceWalk walk;
+    HRESULT hr = S_OK;
+    if (walk.FindByName(displayName.c_str(), hr) != 0) {
         return L"the camera is not there";
     }
-    CComRef<IBindCtx> pContext;
-    if (::CreateBindCtx(0, &pContext) != S_OK) {
-        return L"the camera is not there";
+    if (walk.m_pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                      reinterpret_cast<void**>(ppFilter)) != S_OK) {
+        *ppFilter = nullptr;
+        return L"the camera could not be opened";
     }
-    // Next one at a time, as the device walk does: Wine's Skip does not move.
-    for (;;) {
-        CComRef<IMoniker> pMoniker;
-        ULONG nFetched = 0;
-        if (pClassEnum->Next(1, &pMoniker, &nFetched) != S_OK || pMoniker == nullptr) {
-            return L"the camera is not there";
-        }
-        LPOLESTR pszName = nullptr;
-        if (pMoniker->GetDisplayName(pContext, nullptr, &pszName) != S_OK || pszName == nullptr) {
-            continue;
-        }
-        bool bSame = displayName == pszName;
-        ::CoTaskMemFree(pszName);
-        if (bSame) {
-            if (pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                       reinterpret_cast<void**>(ppFilter)) != S_OK) {
-                *ppFilter = nullptr;
-                return L"the camera could not be opened";
-            }
-            return nullptr;
-        }
-    }
-}
-
-// The capability of the format's size, frame time and bit rate, the format's subtype preferred
-// (the preview's rule); its media type and caps, or null.
-MediaTypeHolder FindCapability(IAMStreamConfig* pConfig, const VideoFormat& wanted,
-                               VIDEO_STREAM_CONFIG_CAPS& chosenCaps) {
-    MediaTypeHolder pFirstMatch(nullptr, DeleteMediaType);
-    int nCount = 0;
-    int nSize = 0;
-    if (pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK || nCount <= 0 ||
-        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
-        return pFirstMatch;
-    }
-    for (int i = 0; i < nCount; ++i) {
-        AM_MEDIA_TYPE* pmt = nullptr;
-        VIDEO_STREAM_CONFIG_CAPS caps;
-        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
-            continue;
-        }
-        MediaTypeHolder pType(pmt, DeleteMediaType);
-        const VIDEOINFOHEADER* pvih = pmt != nullptr ? GetVideoInfo(*pmt) : nullptr;
-        if (pvih == nullptr || pvih->bmiHeader.biWidth != wanted.width ||
-            pvih->bmiHeader.biHeight != wanted.height ||
-            pvih->AvgTimePerFrame != wanted.frameTime || pvih->dwBitRate != wanted.bitRate) {
-            continue;
-        }
-        if (pmt->subtype == wanted.subtype) {
-            chosenCaps = caps;
-            return pType;
-        }
-        if (pFirstMatch == nullptr) {
-            chosenCaps = caps;
-            pFirstMatch = std::move(pType);
-        }
-    }
-    return pFirstMatch;
+    return nullptr;
 }
 
 // Waits for hEvent (may be null: just the time) or the cancel; true when cancelled.

@@ -171,39 +171,11 @@ HRESULT CLookwellDlg::ChooseFormatOn(const GUID& category, const VideoFormat& wa
                                   pConfig.Out()) != S_OK) {
         return S_FALSE;
     }
-    int nCount = 0;
-    int nSize = 0;
-    if (pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK || nCount <= 0 ||
-        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
-        return S_FALSE;
-    }
-    // Two capabilities may share size, rate and bit rate and differ in subtype only (MJPG and
-    // YUY2 of one size, or two bit rates that both saturate): the one of the chosen subtype
-    // wins, else the first of the four values, so the title never names a subtype that is not
-    // streaming.
-    using MediaTypeHolder = std::unique_ptr<AM_MEDIA_TYPE, void (*)(AM_MEDIA_TYPE*)>;
-    MediaTypeHolder pFirstMatch(nullptr, DeleteMediaType);
-    for (int i = 0; i < nCount; ++i) {
-        AM_MEDIA_TYPE* pmt = nullptr;
-        VIDEO_STREAM_CONFIG_CAPS caps;
-        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
-            continue;
-        }
-        MediaTypeHolder pType(pmt, DeleteMediaType);
-        const VIDEOINFOHEADER* pvih = pmt != nullptr ? GetVideoInfo(*pmt) : nullptr;
-        if (pvih == nullptr || pvih->bmiHeader.biWidth != wanted.width ||
-            pvih->bmiHeader.biHeight != wanted.height ||
-            pvih->AvgTimePerFrame != wanted.frameTime || pvih->dwBitRate != wanted.bitRate) {
-            continue;
-        }
-        if (pmt->subtype == wanted.subtype) {
-            return pConfig->SetFormat(pmt);
-        }
-        if (pFirstMatch == nullptr) {
-            pFirstMatch = std::move(pType);
-        }
-    }
-    return pFirstMatch != nullptr ? pConfig->SetFormat(pFirstMatch.get()) : S_FALSE;
+    // The chosen subtype wins among equal capabilities, so the title never names a subtype
+    // that is not streaming.
+    VIDEO_STREAM_CONFIG_CAPS caps;
+    MediaTypeHolder pType = FindCapability(pConfig, wanted, caps);
+    return pType != nullptr ? pConfig->SetFormat(pType.get()) : S_FALSE;
 }
 
 void CLookwellDlg::SetUpVideoWindow() {

@@ -196,8 +196,11 @@ TEST_F(E2eV4l2, ACameraUnpluggedWhileListedIsNoticedAtTheNextPress) {
         SelectEntry(hDevices, ComboFind(hDevices, kCamera));
         uint64_t nStreamOns = CameraStatus().nStreamOns;
         ASSERT_TRUE(SetCameraControl("fault=unplugged\n"));
-        ASSERT_TRUE(Press([&] { return WindowText(Item(IDC_MESSAGE)) == c.pszMessage; }))
-            << Narrow(WindowText(Item(IDC_MESSAGE)));
+        // The message comes first and the controls are disabled after it: both awaited.
+        ASSERT_TRUE(Press([&] {
+            return WindowText(Item(IDC_MESSAGE)) == c.pszMessage &&
+                   (c.bTestCameraBeside || !::IsWindowEnabled(Item(IDC_PREVIEW_BUTTON)));
+        })) << Narrow(WindowText(Item(IDC_MESSAGE)));
         EXPECT_TRUE(::IsWindowVisible(Item(IDC_MESSAGE)));
         EXPECT_TRUE(HasCaption(L"Pre\nview"));
         for (int nId : {IDC_DEVICE_LIST, IDC_FORMAT_LIST, IDC_PREVIEW_BUTTON}) {
