@@ -85,10 +85,47 @@ STDMETHODIMP Filter::Set(long property, long value, long flags) {
     return ChangeLook(look, L"Contrast", value);
 }
 
+void Filter::RefreshStoredLook() {
+    std::wstring instance;
+    {
+        AutoLock lock(lock_);
+        instance = instance_;
+    }
+    if (instance.empty()) {
+        return;
+    }
+    // What the camera holds now, as a device answers: another program may have changed it
+    // since this filter was bound.
+    HKEY key = OpenOurInstance(instance, KEY_READ);
+    if (!key) {
+        return;
+    }
+    LONG brightness = 0;
+    LONG contrast = 0;
+    bool haveBrightness = ReadNumber(key, L"Brightness", brightness) == S_OK &&
+                          brightness >= kBrightnessMin && brightness <= kBrightnessMax;
+    bool haveContrast = ReadNumber(key, L"Contrast", contrast) == S_OK &&
+                        contrast >= kContrastMin && contrast <= kContrastMax;
+    RegCloseKey(key);
+    AutoLock lock(lock_);
+    Look look = look_;
+    if (haveBrightness) {
+        look.brightness = brightness;
+    }
+    if (haveContrast) {
+        look.contrast = contrast;
+    }
+    if (!(look == look_)) {
+        look_ = look;
+        InterlockedIncrement(&lookVersion_);
+    }
+}
+
 STDMETHODIMP Filter::Get(long property, long* value, long* flags) {
     if (!value || !flags) {
         return E_POINTER;
     }
+    RefreshStoredLook();
     Look look = CurrentLook();
     if (property == VideoProcAmp_Brightness) {
         *value = look.brightness;

@@ -112,6 +112,8 @@ private:
     void SettleRun();
     // Whether `pin` is one of ours; null is E_POINTER, another filter's pin E_INVALIDARG.
     HRESULT CheckPin(IPin* pin);
+    // Under no lock: takes the picture controls another program stored since the bind.
+    void RefreshStoredLook();
     // Under no lock: stores a picture control in the instance's entry, then applies it.
     HRESULT ChangeLook(const Look& look, const wchar_t* value, LONG number);
 
