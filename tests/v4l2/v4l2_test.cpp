@@ -4,10 +4,13 @@
 #include "support/e2e_test.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 
 namespace {
 
@@ -115,6 +118,43 @@ const CFormat kFormats[] = {
     {800, 600, "800x600   1.$ RGB24 345600000"},
 };
 
+// /check /csv's rows as column name to value. Its format entries hold no comma or quote.
+std::vector<std::map<std::string, std::string>> CsvRows(const std::string& text) {
+    std::vector<std::vector<std::string>> records;
+    std::stringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        std::vector<std::string> fields(1);
+        for (char ch : line) {
+            if (ch == ',') {
+                fields.emplace_back();
+            } else if (ch != '\r') {
+                fields.back() += ch;
+            }
+        }
+        records.push_back(fields);
+    }
+    std::vector<std::map<std::string, std::string>> rows;
+    for (size_t i = 1; i < records.size(); ++i) {
+        std::map<std::string, std::string> row;
+        for (size_t j = 0; j < records[0].size() && j < records[i].size(); ++j) {
+            row[records[0][j]] = records[i][j];
+        }
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+double Figure(const std::map<std::string, std::string>& row, const char* pszColumn) {
+    auto it = row.find(pszColumn);
+    return it != row.end() && !it->second.empty() ? std::atof(it->second.c_str()) : -1.0;
+}
+
+// The window's thread answers a message sent from another process within the time.
+bool Answers(HWND hWnd, UINT nMs) {
+    DWORD_PTR nResult = 0;
+    return ::SendMessageTimeoutW(hWnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, nMs, &nResult) != 0;
+}
+
 } // namespace
 
 TEST_F(E2eV4l2, ListAndWindowShowTheCameraWithOneRgb24FormatPerFrameSize) {
@@ -216,6 +256,113 @@ TEST_F(E2eV4l2, ACameraUnpluggedWhileListedIsNoticedAtTheNextPress) {
         }
         ::PostMessageW(Main(), WM_CLOSE, 0, 0);
         EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+        ASSERT_TRUE(SetCameraControl(""));
+    }
+}
+
+// Wine's media types carry no frame time, so the check takes the nominal rate from the
+// capability, the camera's advertised 30 fps, and measures what the camera really delivers.
+TEST_F(E2eV4l2, CheckMeasuresTheRateTheCameraReallyDelivers) {
+    ASSERT_TRUE(SetCameraControl("fps=12\n"));
+    CRunResult run = RunRedirected(L"/check /csv /seconds:3 /device:\"" + std::wstring(kCamera) +
+                                       L"\" /format:320x240",
+                                   60000);
+    std::vector<std::map<std::string, std::string>> rows = CsvRows(run.out);
+    ASSERT_EQ(1u, rows.size()) << run.out << run.err;
+    std::map<std::string, std::string>& row = rows[0];
+    EXPECT_EQ("320x240   1.$ RGB24 55296000", row["format"]);
+    EXPECT_EQ("yes", row["start"]);
+    EXPECT_NEAR(12.0, Figure(row, "fps"), 12.0 * 0.05) << run.out;
+    EXPECT_NEAR(30.0, Figure(row, "nominal"), 0.01);
+    EXPECT_EQ("capability", row["from"]);
+    EXPECT_NEAR(1000.0 / 12, Figure(row, "median ms"), 1000.0 / 12 * 0.05);
+    EXPECT_EQ("rate below 90 % of nominal", row["verdict"]);
+    // No dropped-frame count from Wine's filter: every interval is a long one.
+    EXPECT_EQ("intervals", row["counted by"]);
+    EXPECT_EQ("0", row["black"]);
+    EXPECT_EQ("0", row["frozen"]);
+    EXPECT_EQ("yes", row["renderer"]);
+    EXPECT_EQ(1u, run.nExit);
+    EXPECT_NE(std::string::npos, run.err.find("1 format: 0 OK, 1 failed.")) << run.err;
+    std::printf("[ figures  ] %s\n", run.out.c_str());
+}
+
+// Each fault switched on while the picture runs. Wine's filter sends the graph no event, so the
+// window never says the camera failed; what it does show, how its Stop answers and what the
+// next press finds are pinned here as measured.
+TEST_F(E2eV4l2, FaultsWhileThePictureRunsLeaveTheWindowAnsweringAndTheDeviceClosed) {
+    struct {
+        const char* pszFault;
+        bool bFrozen;    // the picture stands still; otherwise it stays live
+        bool bStopWaits; // Stop holds the window until the camera delivers again
+        // The next press with the fault still on: its message, or nullptr for a start that
+        // shows nothing.
+        const wchar_t* pszNextPress;
+        size_t nListedAfter; // the device list after that press
+    } cases[] = {
+        {"error", true, false, nullptr, 1},
+        // The window gives up capture and keeps the entry, disabled.
+        {"unplugged", true, false, L"Failed to find capture devices.", 1},
+        {"stall", true, true, nullptr, 1},
+        // Wine's filter sets the format when it is made: the camera no longer binds, so the
+        // list finds one device fewer.
+        {"refuse", false, false,
+         L"Changed number of capture devices.\nSelect capture device again.", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszFault);
+        ASSERT_TRUE(Launch());
+        HWND hFormats = Item(IDC_FORMAT_LIST);
+        SelectEntry(hFormats, ComboFind(hFormats, L"320x240   1.$ RGB24 55296000"));
+        ASSERT_TRUE(Start());
+        ASSERT_TRUE(IsLive());
+        ASSERT_TRUE(SetCameraControl(std::string("fault=") + c.pszFault + "\n"));
+        if (c.bFrozen) {
+            EXPECT_TRUE(IsFrozen());
+        } else {
+            EXPECT_TRUE(IsLive());
+        }
+        EXPECT_TRUE(HasCaption(L"Stop"));
+        EXPECT_FALSE(::IsWindowVisible(Item(IDC_MESSAGE)));
+        EXPECT_TRUE(Answers(Main(), 1000));
+
+        DWORD t0 = ::GetTickCount();
+        Click(Centre(WindowRect(Item(IDC_PREVIEW_BUTTON))));
+        bool bStopped = WaitUntil([&] { return HasCaption(L"Pre\nview"); }, 2500);
+        DWORD nStopMs = ::GetTickCount() - t0;
+        bool bAnswered = Answers(Main(), 500);
+        DWORD nReleasedMs = 0;
+        if (!bStopped) {
+            DWORD t1 = ::GetTickCount();
+            EXPECT_TRUE(SetCameraControl(""));
+            bStopped = WaitUntil([&] { return HasCaption(L"Pre\nview"); }, 10000);
+            nReleasedMs = ::GetTickCount() - t1;
+        }
+        std::printf("[ figures  ] %s: Stop %s in %lu ms, WM_NULL %s, %lu ms after delivering\n",
+                    c.pszFault, nReleasedMs > 0 ? "not done" : "done", nStopMs,
+                    bAnswered ? "answered" : "timed out", nReleasedMs);
+        EXPECT_TRUE(bStopped);
+        EXPECT_EQ(c.bStopWaits, !bAnswered);
+        if (c.bStopWaits) {
+            EXPECT_LT(nReleasedMs, 1000u);
+        } else {
+            EXPECT_LT(nStopMs, 1000u);
+        }
+        EXPECT_TRUE(WaitUntil([] { return CameraStatus().Idle(); }, 5000));
+
+        if (c.pszNextPress != nullptr) {
+            EXPECT_TRUE(Press([&] { return WindowText(Item(IDC_MESSAGE)) == c.pszNextPress; }))
+                << Narrow(WindowText(Item(IDC_MESSAGE)));
+            EXPECT_TRUE(HasCaption(L"Pre\nview"));
+            EXPECT_EQ(c.nListedAfter, ComboTexts(Item(IDC_DEVICE_LIST)).size());
+        } else if (!c.bStopWaits) {
+            EXPECT_TRUE(Start());
+            EXPECT_TRUE(IsEmptyFrame());
+            EXPECT_TRUE(Stop());
+        }
+        ::PostMessageW(Main(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+        EXPECT_TRUE(WaitUntil([] { return CameraStatus().Idle(); }, 5000));
         ASSERT_TRUE(SetCameraControl(""));
     }
 }
