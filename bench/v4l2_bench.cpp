@@ -81,19 +81,6 @@ CCameraCounts CameraCounts() {
     return counts;
 }
 
-// Dispatches this thread's messages for that long, sleeping while there are none.
-void PumpFor(double ms) {
-    double tEnd = NowMs() + ms;
-    for (double tLeft = ms; tLeft > 0; tLeft = tEnd - NowMs()) {
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(tLeft) + 1, QS_ALLINPUT);
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-    }
-}
-
 // One measuring window over a running picture, in processor ms per second.
 struct CShare {
     double nProcess = 0;

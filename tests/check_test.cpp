@@ -289,15 +289,7 @@ public:
 std::wstring DisplayNameOf(const std::wstring& friendlyName) {
     CComRef<IMoniker> pMoniker;
     *pMoniker.Out() = testcam_test::FindDevice(friendlyName);
-    CComRef<IBindCtx> pContext;
-    LPOLESTR pszName = nullptr;
-    if (pMoniker == nullptr || ::CreateBindCtx(0, &pContext) != S_OK ||
-        pMoniker->GetDisplayName(pContext, nullptr, &pszName) != S_OK) {
-        return L"";
-    }
-    std::wstring name = pszName;
-    ::CoTaskMemFree(pszName);
-    return name;
+    return pMoniker != nullptr ? std::wstring(GetMonikerName(pMoniker)) : std::wstring();
 }
 
 VideoFormat Format(LONG nWidth, LONG nHeight, double dFps, const GUID& subtype, WORD nBits) {
