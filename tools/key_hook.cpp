@@ -211,10 +211,10 @@ bool CPictureTools::OnFilterMessage(const MSG& msg) {
         m_dlg.CancelSingleClick();
         return true;
     case WM_CLOSE:
-        LeaveFullScreen(); // the window closes as it was
-        return false;
     case WM_SYSCOMMAND:
-        if ((msg.wParam & 0xFFF0) == SC_CLOSE) {
+        // The main window closes as it was. A close of the full-screen picture's own window is
+        // its subclass's to turn into the main window's close.
+        if (msg.hwnd == hMain && (msg.message == WM_CLOSE || (msg.wParam & 0xFFF0) == SC_CLOSE)) {
             LeaveFullScreen();
         }
         return false;
