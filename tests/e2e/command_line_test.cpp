@@ -359,7 +359,7 @@ TEST_F(E2eCommandLine, CheckFindsWhatEachMisbehavingCameraDoes) {
         std::vector<std::map<std::string, std::string>> rows = CsvRows(run.out);
         size_t nFormats = 1 + static_cast<size_t>(std::count(
                                   c.pszFormats, c.pszFormats + std::wcslen(c.pszFormats), L','));
-        ASSERT_EQ(nFormats, rows.size()) << run.out << run.err;
+        ASSERT_EQ(nFormats, rows.size()) << "exit " << run.nExit << "\n" << run.out << run.err;
         bool bAllOk = true;
         for (size_t i = 0; i < rows.size(); ++i) {
             SCOPED_TRACE(rows[i]["format"]);

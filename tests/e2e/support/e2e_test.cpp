@@ -78,8 +78,19 @@ CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs) {
     std::wstring commandLine = L"\"" + ModuleFolder() + L"Lookwell.exe\" " + args;
     PROCESS_INFORMATION pi{};
     CRunResult result;
-    if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                         &si, &pi)) {
+    // Under Wine on a loaded machine a start now and then fails at once: tried again, as
+    // StartProcess does for the window's starts.
+    bool bStarted = false;
+    for (int nTry = 1; nTry <= 3 && !bStarted; ++nTry) {
+        bStarted = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                    nullptr, &si, &pi) != FALSE;
+        if (!bStarted) {
+            std::fprintf(stderr, "starting %ls failed (try %d), error %lu\n", commandLine.c_str(),
+                         nTry, ::GetLastError());
+            ::Sleep(200);
+        }
+    }
+    if (bStarted) {
         // A run that does not end is ended, so that its files can be read and removed.
         if (::WaitForSingleObject(pi.hProcess, nTimeoutMs) == WAIT_TIMEOUT) {
             ::TerminateProcess(pi.hProcess, 99);
