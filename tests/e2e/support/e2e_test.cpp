@@ -63,8 +63,14 @@ std::string ReadAll(const std::wstring& path) {
 } // namespace
 
 CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs) {
-    std::wstring outPath = ModuleFolder() + L"cmdline-out.txt";
-    std::wstring errPath = ModuleFolder() + L"cmdline-err.txt";
+    // Files of this run's own, made so: test programs in other prefixes run beside this one in
+    // the same folder, and Wine's process ids repeat across prefixes.
+    wchar_t szOut[MAX_PATH] = L"";
+    wchar_t szErr[MAX_PATH] = L"";
+    ::GetTempFileNameW(ModuleFolder().c_str(), L"out", 0, szOut);
+    ::GetTempFileNameW(ModuleFolder().c_str(), L"err", 0, szErr);
+    std::wstring outPath = szOut;
+    std::wstring errPath = szErr;
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
     HANDLE hOut = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
                                 0, nullptr);
