@@ -241,10 +241,6 @@ HRESULT CreateRendererPin(IBaseFilter** ppRenderer, IPin** ppPin) {
     return S_OK;
 }
 
-bool SameDeviceName(const std::wstring& a, const std::wstring& b) {
-    return ::_wcsicmp(a.c_str(), b.c_str()) == 0;
-}
-
 CCheckRow CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
                       DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin) {
     CCheckRow row;

@@ -29,9 +29,6 @@ HRESULT CreateRendererPin(IBaseFilter** ppRenderer, IPin** ppPin);
 CCheckRow CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
                       DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin);
 
-// Whether two device names are the same name; kept in one place so the rule can change.
-bool SameDeviceName(const std::wstring& a, const std::wstring& b);
-
 // What the runner reports, on its own thread.
 class ICheckListener {
 public:

@@ -1,7 +1,6 @@
 #include "check/check_command.h"
 
 #include "check/camera_check.h"
-#include "ui/lookwell_dlg.h"
 
 namespace {
 
@@ -17,80 +16,45 @@ std::wstring Quoted(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }
 
-// The device and format lists filled the window's own way, in combo boxes nobody sees, and
-// searched as the window's switches search them.
+// The device and formats the switches name, from the lists as the window fills them, searched
+// as the window's switches search them.
 void FindCheckTarget(const CCommandLine& options, CCheckTarget& target) {
-    HWND hHost = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                   nullptr, nullptr);
-    if (hHost == nullptr) {
-        target.strError = L"No window for the device list.";
+    std::vector<CDeviceListing> devices;
+    if (!CollectDeviceListing(devices)) {
+        target.strError = L"No capture device found.";
         return;
     }
-    for (int nId : {IDC_DEVICE_LIST, IDC_FORMAT_LIST}) {
-        ::CreateWindowExW(0, L"COMBOBOX", L"", WS_CHILD | CBS_DROPDOWNLIST, 0, 0, 100, 100, hHost,
-                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(nId)), nullptr, nullptr);
+    size_t nDevice = 0;
+    if (options.bDevice) {
+        std::vector<std::wstring> names;
+        for (const CDeviceListing& device : devices) {
+            names.push_back(device.strName);
+        }
+        int nFound = FindEntry(names, options.strDevice, DeviceNameMatches);
+        if (nFound < 0) {
+            target.strError = NoDeviceText(options.strDevice);
+            return;
+        }
+        nDevice = static_cast<size_t>(nFound);
     }
-    CLookwellDlg lister;
-    lister.m_hWnd = hHost;
-    HWND hDevices = lister.GetDlgItem(IDC_DEVICE_LIST);
-    HWND hFormats = lister.GetDlgItem(IDC_FORMAT_LIST);
-    bool bFound = StageSucceeded(lister.EnumerateDevices());
-    int nDevices = bFound ? static_cast<int>(::SendMessageW(hDevices, CB_GETCOUNT, 0, 0)) : 0;
-    int nDevice = nDevices > 0 ? 0 : -1;
-    if (nDevices <= 0) {
-        target.strError = L"No capture device found.";
-    } else if (options.bDevice) {
-        nDevice = -1;
-        int nPosition = ParsePosition(options.strDevice);
-        for (int i = 0; i < nDevices && nDevice < 0; ++i) {
-            if (nPosition >= 0 ? i == nPosition
-                               : SameDeviceName(ComboEntryText(hDevices, i), options.strDevice)) {
-                nDevice = i;
-            }
-        }
-        if (nDevice < 0) {
-            target.strError =
-                nPosition >= 0
-                    ? L"No capture device at position " + std::to_wstring(nPosition) + L"."
-                    : L"No capture device named " + Quoted(options.strDevice) + L".";
-        }
+    const CDeviceListing& device = devices[nDevice];
+    target.strName = device.strName;
+    // The name the listing read: the device itself, whatever comes or goes before the check.
+    target.strDisplayName = device.strDisplayName;
+    if (!options.bFormat) {
+        target.formats = device.records;
+    } else if (int nFound = FindEntry(device.formats, options.strFormat, EntryStartsWith);
+               nFound >= 0 && static_cast<size_t>(nFound) < device.records.size()) {
+        target.formats.push_back(device.records[static_cast<size_t>(nFound)]);
+    } else {
+        target.strError = NoFormatText(options.strFormat, target.strName);
+        return;
     }
-    if (nDevice >= 0) {
-        lister.SelectDevice(nDevice, 0);
-        target.strName = ComboEntryText(hDevices, nDevice);
-        int nFormats = static_cast<int>(::SendMessageW(hFormats, CB_GETCOUNT, 0, 0));
-        int nPosition = options.bFormat ? ParsePosition(options.strFormat) : -1;
-        for (int j = 0; j < nFormats; ++j) {
-            bool bWanted =
-                !options.bFormat ||
-                (nPosition >= 0 ? j == nPosition
-                                : EntryStartsWith(ComboEntryText(hFormats, j), options.strFormat));
-            VideoFormat format;
-            if (bWanted && lister.GetFormat(nDevice, j, format)) {
-                target.formats.push_back(format);
-                if (options.bFormat) {
-                    break; // the first that matches, as the window's switch chooses
-                }
-            }
-        }
-        if (target.formats.empty()) {
-            target.strError = !options.bFormat ? L"No format for " + Quoted(target.strName) + L"."
-                              : nPosition >= 0
-                                  ? L"No format at position " + std::to_wstring(nPosition) +
-                                        L" for " + Quoted(target.strName) + L"."
-                                  : L"No format " + Quoted(options.strFormat) + L" for " +
-                                        Quoted(target.strName) + L".";
-        } else {
-            target.strDisplayName =
-                DeviceDisplayName(lister.GetDeviceFormats(nDevice)->m_nMonikerPosition);
-            if (target.strDisplayName.empty()) {
-                target.strError = L"The device " + Quoted(target.strName) + L" has no name.";
-            }
-        }
+    if (target.formats.empty()) {
+        target.strError = L"No format for " + Quoted(target.strName) + L".";
+    } else if (target.strDisplayName.empty()) {
+        target.strError = L"The device " + Quoted(target.strName) + L" has no name.";
     }
-    lister.FreeDeviceList();
-    lister.m_hWnd = nullptr; // not a dialog of the framework's: destroyed here, not by it
-    ::DestroyWindow(hHost);
 }
 
 // Progress on standard error, the rows kept for the table at the end.
@@ -116,22 +80,6 @@ public:
 };
 
 } // namespace
-
-std::wstring DeviceDisplayName(int nMonikerPosition) {
-    CDeviceWalk walk;
-    HRESULT hr = S_OK;
-    CComRef<IBindCtx> pContext;
-    LPOLESTR pszName = nullptr;
-    if (nMonikerPosition < 0 || walk.Find(nMonikerPosition, hr) != 0 ||
-        ::CreateBindCtx(0, &pContext) != S_OK ||
-        walk.m_pMoniker->GetDisplayName(pContext, nullptr, &pszName) != S_OK ||
-        pszName == nullptr) {
-        return std::wstring();
-    }
-    std::wstring name = pszName;
-    ::CoTaskMemFree(pszName);
-    return name;
-}
 
 int RunCheckSwitch(const CCommandLine& options) {
     DWORD nSeconds = options.CheckSeconds(kDefaultCheckSeconds);
@@ -163,8 +111,15 @@ int RunCheckSwitch(const CCommandLine& options) {
         }
         if (target.strError.empty()) {
             const std::vector<CCheckRow>& rows = listener.m_rows;
-            WriteStd(STD_OUTPUT_HANDLE,
-                     options.bCsv ? FormatCheckCsv(rows) : FormatCheckTable(rows));
+            if (!WriteStd(STD_OUTPUT_HANDLE,
+                          options.bCsv ? FormatCheckCsv(rows) : FormatCheckTable(rows))) {
+                // The figures are lost: nothing was delivered, which is not a success.
+                WriteStd(STD_ERROR_HANDLE, L"Writing to standard output failed.\n");
+                if (bCom) {
+                    ::CoUninitialize();
+                }
+                return 2;
+            }
             bool bAllOk = true;
             for (const CCheckRow& row : rows) {
                 bAllOk = bAllOk && IsOk(row);

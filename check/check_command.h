@@ -7,6 +7,3 @@
 // error. 0 when every checked format is OK, 1 when one failed, 2 when nothing could be checked
 // (with the reason on standard error).
 int RunCheckSwitch(const CCommandLine& options);
-
-// The moniker display name of the device at that position of the enumeration; empty for none.
-std::wstring DeviceDisplayName(int nMonikerPosition);

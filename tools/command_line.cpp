@@ -157,16 +157,31 @@ std::wstring EscapeControls(const std::wstring& text) {
     return result;
 }
 
-std::wstring ComboEntryText(HWND hCombo, int nIndex) {
-    LRESULT nLength = ::SendMessageW(hCombo, CB_GETLBTEXTLEN, static_cast<WPARAM>(nIndex), 0);
-    if (nLength < 0) {
-        return std::wstring();
+int FindEntry(const std::vector<std::wstring>& entries, const std::wstring& text,
+              bool (*match)(const std::wstring& entry, const std::wstring& text)) {
+    int nCount = static_cast<int>(entries.size());
+    int nPosition = ParsePosition(text);
+    if (nPosition != kNotAPosition) {
+        return nPosition >= 0 && nPosition < nCount ? nPosition : -1;
     }
-    std::wstring text(static_cast<size_t>(nLength) + 1, L'\0');
-    ::SendMessageW(hCombo, CB_GETLBTEXT, static_cast<WPARAM>(nIndex),
-                   reinterpret_cast<LPARAM>(text.data()));
-    text.resize(std::wcslen(text.c_str()));
-    return text;
+    for (int i = 0; i < nCount; ++i) {
+        if (match(entries[static_cast<size_t>(i)], text)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+std::wstring NoDeviceText(const std::wstring& text) {
+    return ParsePosition(text) != kNotAPosition
+               ? L"No capture device at position " + PositionText(text) + L"."
+               : L"No capture device named \"" + text + L"\".";
+}
+
+std::wstring NoFormatText(const std::wstring& text, const std::wstring& device) {
+    return ParsePosition(text) != kNotAPosition
+               ? L"No format at position " + PositionText(text) + L" for \"" + device + L"\"."
+               : L"No format \"" + text + L"\" for \"" + device + L"\".";
 }
 
 bool CollectDeviceListing(std::vector<CDeviceListing>& devices) {
@@ -183,23 +198,26 @@ bool CollectDeviceListing(std::vector<CDeviceListing>& devices) {
     CLookwellDlg lister;
     lister.m_hWnd = hHost;
     bool bFound = StageSucceeded(lister.EnumerateDevices());
-    HWND hDevices = lister.GetDlgItem(IDC_DEVICE_LIST);
-    HWND hFormats = lister.GetDlgItem(IDC_FORMAT_LIST);
-    int nDevices = bFound ? static_cast<int>(::SendMessageW(hDevices, CB_GETCOUNT, 0, 0)) : 0;
+    int nDevices = bFound ? lister.GetDeviceCount() : 0;
     for (int i = 0; i < nDevices; ++i) {
         lister.SelectDevice(i, 0);
+        CLookwellDlg::CSelection selection;
+        if (!lister.GetSelection(selection)) {
+            continue;
+        }
         CDeviceListing device;
-        device.strName = ComboEntryText(hDevices, i);
-        int nFormats = static_cast<int>(::SendMessageW(hFormats, CB_GETCOUNT, 0, 0));
-        for (int j = 0; j < nFormats; ++j) {
-            device.formats.push_back(ComboEntryText(hFormats, j));
+        device.strName = selection.strDevice;
+        device.strDisplayName = selection.strDisplayName;
+        device.records = selection.formats;
+        for (int j = 0; j < lister.GetFormatCount(); ++j) {
+            device.formats.push_back(std::wstring(lister.GetEntryText(IDC_FORMAT_LIST, j)));
         }
         devices.push_back(device);
     }
     lister.FreeDeviceList();
     lister.m_hWnd = nullptr; // not a dialog of the framework's: destroyed here, not by it
     ::DestroyWindow(hHost);
-    return nDevices > 0;
+    return !devices.empty();
 }
 
 bool WriteStd(DWORD nStdHandle, const std::wstring& text) {

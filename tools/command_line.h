@@ -2,6 +2,8 @@
 // the preview or full screen, and the camera check. Anything that is not one of them is ignored.
 #pragma once
 
+#include "capture/video_format.h"
+
 #include <windows.h>
 
 #include <string>
@@ -46,14 +48,21 @@ bool EntryStartsWith(const std::wstring& entry, const std::wstring& text);
 // A name with its control characters written out ("\n", "\x1B"), so that it stays one line.
 std::wstring EscapeControls(const std::wstring& text);
 
-// A combo box entry's text; empty for a position it does not have.
-std::wstring ComboEntryText(HWND hCombo, int nIndex);
+// The entry a switch names: a position written in digits, else the first entry that matches
+// the text; -1 for none.
+int FindEntry(const std::vector<std::wstring>& entries, const std::wstring& text,
+              bool (*match)(const std::wstring& entry, const std::wstring& text));
+// The line shown, or written, when a switch names no device, or no format of that device.
+std::wstring NoDeviceText(const std::wstring& text);
+std::wstring NoFormatText(const std::wstring& text, const std::wstring& device);
 
-// Every device with its format entries as the window's lists show them; one device per line,
-// its formats indented below it.
+// Every device with its format entries as the window's lists show them, its format records
+// and its moniker's display name.
 struct CDeviceListing {
     std::wstring strName;
+    std::wstring strDisplayName;
     std::vector<std::wstring> formats;
+    std::vector<VideoFormat> records;
 };
 // Fills the lists the window's own way, in a hidden window; false when no device is found.
 bool CollectDeviceListing(std::vector<CDeviceListing>& devices);

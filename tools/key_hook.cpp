@@ -33,24 +33,13 @@ bool IsDown(int nKey) {
     return ::GetKeyState(nKey) < 0;
 }
 
-// The entry a switch names: a position written in digits, else the first entry that matches
-// the text; -1 for none.
-template <class Match>
-int FindEntry(const CLookwellDlg& dlg, int nListId, int nCount, const std::wstring& text,
-              Match match) {
-    int nPosition = ParsePosition(text);
-    if (nPosition >= 0) {
-        return nPosition < nCount ? nPosition : -1;
-    }
-    if (nPosition == kPositionTooLarge) {
-        return -1;
-    }
+// A list's entries as a person reads them.
+std::vector<std::wstring> EntryTexts(const CLookwellDlg& dlg, int nListId, int nCount) {
+    std::vector<std::wstring> texts;
     for (int i = 0; i < nCount; ++i) {
-        if (match(std::wstring(dlg.GetEntryText(nListId, i)), text)) {
-            return i;
-        }
+        texts.emplace_back(dlg.GetEntryText(nListId, i));
     }
-    return -1;
+    return texts;
 }
 
 bool RegisterToolClass(const wchar_t* pszClass, WNDPROC pfnProc) {
@@ -334,37 +323,23 @@ void CPictureTools::ShowNotice(const std::wstring& text) {
 }
 
 void CPictureTools::ApplyOptions() {
-    CString strMessage;
     if (m_options.bDevice) {
-        int nFound = FindEntry(m_dlg, IDC_DEVICE_LIST, m_dlg.GetDeviceCount(), m_options.strDevice,
-                               DeviceNameMatches);
+        int nFound = FindEntry(EntryTexts(m_dlg, IDC_DEVICE_LIST, m_dlg.GetDeviceCount()),
+                               m_options.strDevice, DeviceNameMatches);
         if (nFound < 0) {
-            if (ParsePosition(m_options.strDevice) != kNotAPosition) {
-                strMessage.Format(L"No capture device at position %s.",
-                                  PositionText(m_options.strDevice).c_str());
-            } else {
-                strMessage.Format(L"No capture device named \"%s\".", m_options.strDevice.c_str());
-            }
-            m_dlg.ShowMessage(strMessage);
+            m_dlg.ShowMessage(NoDeviceText(m_options.strDevice).c_str());
             return;
         }
         m_dlg.ChooseEntry(IDC_DEVICE_LIST, nFound);
     }
     if (m_options.bFormat) {
-        int nFound = FindEntry(m_dlg, IDC_FORMAT_LIST, m_dlg.GetFormatCount(), m_options.strFormat,
-                               EntryStartsWith);
+        int nFound = FindEntry(EntryTexts(m_dlg, IDC_FORMAT_LIST, m_dlg.GetFormatCount()),
+                               m_options.strFormat, EntryStartsWith);
         if (nFound < 0) {
             CLookwellDlg::CSelection selection;
             m_dlg.GetSelection(selection);
-            if (ParsePosition(m_options.strFormat) != kNotAPosition) {
-                strMessage.Format(L"No format at position %s for \"%s\".",
-                                  PositionText(m_options.strFormat).c_str(),
-                                  static_cast<const wchar_t*>(selection.strDevice));
-            } else {
-                strMessage.Format(L"No format \"%s\" for \"%s\".", m_options.strFormat.c_str(),
-                                  static_cast<const wchar_t*>(selection.strDevice));
-            }
-            m_dlg.ShowMessage(strMessage);
+            m_dlg.ShowMessage(
+                NoFormatText(m_options.strFormat, std::wstring(selection.strDevice)).c_str());
             return;
         }
         m_dlg.ChooseEntry(IDC_FORMAT_LIST, nFound);
