@@ -1,7 +1,7 @@
 #include "app/lookwell_app.h"
 
 #include "check/check_command.h"
-#include "tools/picture_tools.h"
+#include "tools/tool_host.h"
 #include "ui/lookwell_dlg.h"
 
 #ifndef ID_HELP
@@ -21,7 +21,7 @@ BOOL CLookwellApp::InitInstance() {
     CCommandLine options;
     options.ParseProcess();
     if (options.bCheck && !options.bHelp) {
-        m_nExitCode = RunCheckSwitch(options);
+        m_nExitCode = RunCheckSwitch(options.CheckRequest());
         return FALSE;
     }
     if (options.bHelp || options.bList) {
@@ -32,7 +32,7 @@ BOOL CLookwellApp::InitInstance() {
     CLookwellDlg dlg;
     m_pMainWnd = &dlg;
     // The keys and switches beyond the window's own; the window works without them.
-    CPictureTools tools(dlg);
+    CToolHost tools(dlg);
     tools.Install(options);
     // Every way the dialog ends leads to the same exit.
     dlg.DoModal();

@@ -5,7 +5,7 @@
 #include "capture/capture_platform.h"
 #include "check/camera_check.h"
 #include "check/sink_filter.h"
-#include "tools/picture_tools.h"
+#include "tools/tool_host.h"
 
 #include "support/camera.h"
 
@@ -216,7 +216,7 @@ void BenchCheck() {
         std::vector<double> floor;
         for (int i = 0; i < 7; ++i) {
             double dStart = NowMs();
-            CCheckRow row = CheckFormat(displayName, format, 1, nullptr, pRendererPin);
+            CFormatMeasurement row = CheckFormat(displayName, format, 1, nullptr, pRendererPin);
             ours.push_back(NowMs() - dStart - 1000.0);
             if (!row.bStarted) {
                 std::printf("  the check did not start: %ls\n", row.strFailure.c_str());

@@ -5,7 +5,7 @@
 #include "bench/bench_clock.h"
 #include "support/camera.h"
 #include "support/lookwell_process.h"
-#include "tools/picture_tools.h"
+#include "tools/tool_host.h"
 #include "ui/lookwell_dlg.h"
 
 #include <algorithm>
@@ -42,7 +42,7 @@ void BenchCopyAndFullScreen(const wchar_t* pszFormat, const char* pszLabel) {
     dlg.SelectDevice(nEntry, 0);
     dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
                     reinterpret_cast<LPARAM>(dlg.GetDlgItem(IDC_PREVIEW_BUTTON)));
-    CPictureTools tools(dlg);
+    CToolHost tools(dlg);
     PumpFor(1000);
     // The floor: one frame interval as the camera really delivers them.
     LONGLONG nBefore = testcam_test::Stats().delivered;

@@ -2,6 +2,8 @@
 
 #include <uuids.h>
 
+#include <cstring>
+
 void FreeMediaType(AM_MEDIA_TYPE& mt) {
     if (mt.cbFormat != 0) {
         ::CoTaskMemFree(mt.pbFormat);
@@ -20,6 +22,25 @@ void DeleteMediaType(AM_MEDIA_TYPE* pmt) {
     }
     FreeMediaType(*pmt);
     ::CoTaskMemFree(pmt);
+}
+
+HRESULT CopyMediaType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from) {
+    to = from;
+    to.pbFormat = nullptr;
+    to.cbFormat = 0;
+    if (from.cbFormat != 0 && from.pbFormat != nullptr) {
+        to.pbFormat = static_cast<BYTE*>(::CoTaskMemAlloc(from.cbFormat));
+        if (to.pbFormat == nullptr) {
+            to.pUnk = nullptr;
+            return E_OUTOFMEMORY;
+        }
+        std::memcpy(to.pbFormat, from.pbFormat, from.cbFormat);
+        to.cbFormat = from.cbFormat;
+    }
+    if (to.pUnk != nullptr) {
+        to.pUnk->AddRef();
+    }
+    return S_OK;
 }
 
 const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
@@ -63,6 +84,60 @@ MediaTypeHolder FindCapability(IAMStreamConfig* pConfig, const VideoFormat& want
         }
     }
     return pFirstMatch;
+}
+
+CStreamEvents DrainStreamEvents(IMediaEvent* pEvents) {
+    CStreamEvents events;
+    long nCode = 0;
+    LONG_PTR nParam1 = 0;
+    LONG_PTR nParam2 = 0;
+    while (pEvents != nullptr && pEvents->GetEvent(&nCode, &nParam1, &nParam2, 0) == S_OK) {
+        if (nCode == EC_ERRORABORT || nCode == EC_STREAM_ERROR_STOPPED) {
+            events.bFailed = true;
+        } else if (nCode == EC_DEVICE_LOST && nParam2 == 0) {
+            events.bRemoved = true;
+        }
+        pEvents->FreeEventParams(nCode, nParam1, nParam2);
+    }
+    return events;
+}
+
+HRESULT FindCapturePin(IBaseFilter* pFilter, IPin** ppPin) {
+    CComRef<ICaptureGraphBuilder2> pBuilder;
+    HRESULT hr = ::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC,
+                                    IID_ICaptureGraphBuilder2, pBuilder.Out());
+    if (FAILED(hr)) {
+        return hr;
+    }
+    return pBuilder->FindPin(pFilter, PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0,
+                             ppPin);
+}
+
+double CapabilityFrameRate(IPin* pPin, const VideoFormat& format) {
+    CComRef<IAMStreamConfig> pConfig;
+    int nCount = 0;
+    int nSize = 0;
+    if (FAILED(pPin->QueryInterface(IID_IAMStreamConfig, pConfig.Out())) ||
+        pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK ||
+        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
+        return -1;
+    }
+    for (int i = 0; i < nCount; ++i) {
+        AM_MEDIA_TYPE* pmt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
+            continue;
+        }
+        const VIDEOINFOHEADER* pvih = pmt != nullptr ? GetVideoInfo(*pmt) : nullptr;
+        bool bMatch = pvih != nullptr && pmt->subtype == format.subtype &&
+                      pvih->bmiHeader.biWidth == format.width &&
+                      pvih->bmiHeader.biHeight == format.height && caps.MinFrameInterval > 0;
+        DeleteMediaType(pmt);
+        if (bMatch) {
+            return 1e7 / static_cast<double>(caps.MinFrameInterval);
+        }
+    }
+    return -1;
 }
 
 CString GetMonikerName(IMoniker* pMoniker) {

@@ -28,6 +28,9 @@ inline bool StageSucceeded(StageResult result) {
 void FreeMediaType(AM_MEDIA_TYPE& mt);
 // Frees a media type that GetStreamCaps handed out, contents and all; null is allowed.
 void DeleteMediaType(AM_MEDIA_TYPE* pmt);
+// A deep copy: its own format block and a reference of its own to pUnk. E_OUTOFMEMORY leaves
+// `to` holding nothing to free.
+HRESULT CopyMediaType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from);
 
 // A media type the platform handed out, disposed of with the holder.
 using MediaTypeHolder = std::unique_ptr<AM_MEDIA_TYPE, void (*)(AM_MEDIA_TYPE*)>;
@@ -38,9 +41,28 @@ using MediaTypeHolder = std::unique_ptr<AM_MEDIA_TYPE, void (*)(AM_MEDIA_TYPE*)>
 MediaTypeHolder FindCapability(IAMStreamConfig* pConfig, const VideoFormat& wanted,
                                VIDEO_STREAM_CONFIG_CAPS& chosenCaps);
 
+// A capture filter's capture pin, found by its category as the preview graph finds it.
+HRESULT FindCapturePin(IBaseFilter* pFilter, IPin** ppPin);
+// The rate the pin's capability for that format's size and subtype states (its shortest
+// frame interval), for a media type that states none; -1 when it has none.
+double CapabilityFrameRate(IPin* pPin, const VideoFormat& format);
+
 // The VIDEOINFOHEADER of a video capability, or null unless the media type is video described
 // by a VIDEOINFOHEADER block that is all there.
 const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt);
+
+// What a capture graph's queued events said of its stream.
+struct CStreamEvents {
+    // The stream stopped with an error (EC_ERRORABORT, EC_STREAM_ERROR_STOPPED).
+    bool bFailed = false;
+    // The device was removed (EC_DEVICE_LOST with param2 0; 1 says it arrived again).
+    bool bRemoved = false;
+    bool Stopped() const { return bFailed || bRemoved; }
+};
+// Reads and frees every event queued so far, without waiting. Under Wine 8 the queue's event
+// handle stays set once it is empty, and GetEvent with a timeout answers E_ABORT at once: the
+// queue is read until nothing is left.
+CStreamEvents DrainStreamEvents(IMediaEvent* pEvents);
 
 // One reference to an interface, released when the scope ends: the enumeration allocates as it
 // goes, and an out-of-memory exception must not leak the platform objects it holds.

@@ -1,8 +1,8 @@
 #include "check/camera_check.h"
 
 #include "capture/capture_platform.h"
+#include "capture/device_catalogue.h"
 #include "check/sink_filter.h"
-#include "tools/picture_tools.h"
 
 #include <uuids.h>
 
@@ -17,17 +17,11 @@ double TicksToMs(LONGLONG nTicks, LONGLONG nFrequency) {
 
 // The capture filter whose moniker has that display name, bound afresh.
 const wchar_t* BindDevice(const std::wstring& displayName, IBaseFilter** ppFilter) {
-    CDeviceWalk walk;
-    HRESULT hr = S_OK;
-    if (walk.FindByName(displayName.c_str(), hr) != 0) {
+    HRESULT hr = BindDeviceByName(displayName.c_str(), ppFilter);
+    if (hr == VFW_E_NOT_FOUND) {
         return L"the camera is not there";
     }
-    if (walk.m_pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                      reinterpret_cast<void**>(ppFilter)) != S_OK) {
-        *ppFilter = nullptr;
-        return L"the camera could not be opened";
-    }
-    return nullptr;
+    return hr == S_OK ? nullptr : L"the camera could not be opened";
 }
 
 // Waits for hEvent (may be null: just the time) or the cancel; true when cancelled.
@@ -53,24 +47,10 @@ bool WaitOrCancel(HANDLE hEvent, HANDLE hCancel, DWORD nMs, bool& bSignalled) {
     return false;
 }
 
-// The graph's events so far; true when one says the stream ended with an error.
-bool StreamAborted(IMediaEvent* pEvents) {
-    bool bAborted = false;
-    long nCode = 0;
-    LONG_PTR nParam1 = 0;
-    LONG_PTR nParam2 = 0;
-    while (pEvents != nullptr && pEvents->GetEvent(&nCode, &nParam1, &nParam2, 0) == S_OK) {
-        bAborted = bAborted || nCode == EC_ERRORABORT || nCode == EC_STREAM_ERROR_STOPPED ||
-                   nCode == EC_DEVICE_LOST;
-        pEvents->FreeEventParams(nCode, nParam1, nParam2);
-    }
-    return bAborted;
-}
-
 // The streaming part: the graph built, run, measured and taken down; the camera stays with
 // the caller.
 void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE& mt,
-                    DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin, CCheckRow& row) {
+                    DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin, CFormatMeasurement& row) {
     CComRef<IGraphBuilder> pGraph;
     if (::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder,
                            pGraph.Out()) != S_OK) {
@@ -136,7 +116,7 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
                     if (nLeft <= 0 || row.bCancelled) {
                         break;
                     }
-                    if (StreamAborted(pEvents)) {
+                    if (DrainStreamEvents(pEvents).Stopped()) {
                         bAborted = true;
                         break;
                     }
@@ -145,7 +125,7 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
                         std::min<double>(100.0, TicksToMs(nLeft, frequency.QuadPart) + 1));
                     row.bCancelled = WaitOrCancel(nullptr, hCancel, nWait, bUnused);
                 }
-                bAborted = bAborted || StreamAborted(pEvents);
+                bAborted = bAborted || DrainStreamEvents(pEvents).Stopped();
             }
             // The camera's own count, where it keeps one, before the stop ends the run.
             CComRef<IAMDroppedFrames> pDropped;
@@ -241,9 +221,9 @@ HRESULT CreateRendererPin(IBaseFilter** ppRenderer, IPin** ppPin) {
     return S_OK;
 }
 
-CCheckRow CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
-                      DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin) {
-    CCheckRow row;
+CFormatMeasurement CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
+                               DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin) {
+    CFormatMeasurement row;
     CString strEntry;
     GetFormatEntryText(format, strEntry);
     row.strFormat = static_cast<const wchar_t*>(strEntry);
@@ -376,7 +356,8 @@ void CCheckRunner::RunChecks() {
         // A format takes about a quarter second beyond its window: bind, first sample, teardown.
         auto nMsLeft = static_cast<DWORD>((nCount - i) * (m_nSeconds * 1000 + kOverheadMs));
         m_pListener->OnFormatStarted(i, nCount, static_cast<const wchar_t*>(strEntry), nMsLeft);
-        CCheckRow row = CheckFormat(m_strDevice, m_formats[i], m_nSeconds, m_hCancel, pRendererPin);
+        CFormatMeasurement row =
+            CheckFormat(m_strDevice, m_formats[i], m_nSeconds, m_hCancel, pRendererPin);
         bCancelled = row.bCancelled;
         m_pListener->OnRowDone(i, row);
     }

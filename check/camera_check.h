@@ -26,8 +26,8 @@ HRESULT CreateRendererPin(IBaseFilter** ppRenderer, IPin** ppPin);
 // One format measured: nSeconds from the first sample, or less when hCancel (may be null) is
 // signalled, which is seen within 100 ms. The renderer's pin (may be null: no answer) is asked
 // whether it takes the format. The calling thread must be in a COM apartment.
-CCheckRow CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
-                      DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin);
+CFormatMeasurement CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
+                               DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin);
 
 // What the runner reports, on its own thread.
 class ICheckListener {
@@ -35,7 +35,7 @@ public:
     // Format nIndex (of nCount) begins; about nMsLeft remain for the whole check.
     virtual void OnFormatStarted(size_t nIndex, size_t nCount, const std::wstring& strFormat,
                                  DWORD nMsLeft) = 0;
-    virtual void OnRowDone(size_t nIndex, const CCheckRow& row) = 0;
+    virtual void OnRowDone(size_t nIndex, const CFormatMeasurement& row) = 0;
     // Every format done, or cancelled; the camera is released by then.
     virtual void OnCheckFinished(bool bCancelled) = 0;
 

@@ -1,6 +1,8 @@
 #include "check/check_command.h"
 
+#include "capture/device_catalogue.h"
 #include "check/camera_check.h"
+#include "framework/console.h"
 
 namespace {
 
@@ -18,7 +20,7 @@ std::wstring Quoted(const std::wstring& text) {
 
 // The device and formats the switches name, from the lists as the window fills them, searched
 // as the window's switches search them.
-void FindCheckTarget(const CCommandLine& options, CCheckTarget& target) {
+void FindCheckTarget(const CCheckRequest& options, CCheckTarget& target) {
     std::vector<CDeviceListing> devices;
     if (!CollectDeviceListing(devices)) {
         target.strError = L"No capture device found.";
@@ -62,11 +64,12 @@ class CCommandLineListener : public ICheckListener {
 public:
     void OnFormatStarted(size_t nIndex, size_t nCount, const std::wstring& strFormat,
                          DWORD nMsLeft) override {
-        WriteStd(STD_ERROR_HANDLE, L"Checking " + std::to_wstring(nIndex + 1) + L"/" +
-                                       std::to_wstring(nCount) + L": " + strFormat + L" (about " +
-                                       std::to_wstring((nMsLeft + 999) / 1000) + L" s left)\n");
+        AfxWriteStd(STD_ERROR_HANDLE, L"Checking " + std::to_wstring(nIndex + 1) + L"/" +
+                                          std::to_wstring(nCount) + L": " + strFormat +
+                                          L" (about " + std::to_wstring((nMsLeft + 999) / 1000) +
+                                          L" s left)\n");
     }
-    void OnRowDone(size_t, const CCheckRow& row) override {
+    void OnRowDone(size_t, const CFormatMeasurement& row) override {
         try {
             m_rows.push_back(row);
         } catch (...) {
@@ -75,17 +78,25 @@ public:
     }
     void OnCheckFinished(bool bCancelled) override { m_bLost = m_bLost || bCancelled; }
 
-    std::vector<CCheckRow> m_rows;
+    std::vector<CFormatMeasurement> m_rows;
     bool m_bLost = false;
 };
 
 } // namespace
 
-int RunCheckSwitch(const CCommandLine& options) {
-    DWORD nSeconds = options.CheckSeconds(kDefaultCheckSeconds);
+DWORD CCheckRequest::Seconds(DWORD nDefault) const {
+    if (!bSeconds) {
+        return nDefault;
+    }
+    int n = ParsePosition(strSeconds);
+    return n >= 1 && n <= 60 ? static_cast<DWORD>(n) : 0;
+}
+
+int RunCheckSwitch(const CCheckRequest& options) {
+    DWORD nSeconds = options.Seconds(kDefaultCheckSeconds);
     if (nSeconds == 0) {
-        WriteStd(STD_ERROR_HANDLE, L"/seconds: takes a whole number from 1 to 60, not " +
-                                       Quoted(options.strSeconds) + L".\n");
+        AfxWriteStd(STD_ERROR_HANDLE, L"/seconds: takes a whole number from 1 to 60, not " +
+                                          Quoted(options.strSeconds) + L".\n");
         return 2;
     }
     bool bCom = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -110,28 +121,28 @@ int RunCheckSwitch(const CCommandLine& options) {
             target.strError = L"The check ran out of memory.";
         }
         if (target.strError.empty()) {
-            const std::vector<CCheckRow>& rows = listener.m_rows;
-            if (!WriteStd(STD_OUTPUT_HANDLE,
-                          options.bCsv ? FormatCheckCsv(rows) : FormatCheckTable(rows))) {
+            const std::vector<CFormatMeasurement>& rows = listener.m_rows;
+            if (!AfxWriteStd(STD_OUTPUT_HANDLE,
+                             options.bCsv ? FormatCheckCsv(rows) : FormatCheckTable(rows))) {
                 // The figures are lost: nothing was delivered, which is not a success.
-                WriteStd(STD_ERROR_HANDLE, L"Writing to standard output failed.\n");
+                AfxWriteStd(STD_ERROR_HANDLE, L"Writing to standard output failed.\n");
                 if (bCom) {
                     ::CoUninitialize();
                 }
                 return 2;
             }
             bool bAllOk = true;
-            for (const CCheckRow& row : rows) {
+            for (const CFormatMeasurement& row : rows) {
                 bAllOk = bAllOk && IsOk(row);
             }
             nExit = bAllOk ? 0 : 1;
             if (!bAllOk) {
-                WriteStd(STD_ERROR_HANDLE, FormatCheckSummary(rows) + L".\n");
+                AfxWriteStd(STD_ERROR_HANDLE, FormatCheckSummary(rows) + L".\n");
             }
         }
     }
     if (!target.strError.empty()) {
-        WriteStd(STD_ERROR_HANDLE, target.strError + L"\n");
+        AfxWriteStd(STD_ERROR_HANDLE, target.strError + L"\n");
     }
     if (bCom) {
         ::CoUninitialize();

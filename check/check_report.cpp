@@ -22,7 +22,7 @@ std::wstring Count(long nValue) {
     return std::to_wstring(nValue);
 }
 
-std::vector<std::wstring> Fields(const CCheckRow& row) {
+std::vector<std::wstring> Fields(const CFormatMeasurement& row) {
     std::vector<std::wstring> fields;
     fields.push_back(row.strFormat);
     fields.push_back(GetVerdict(row));
@@ -61,14 +61,14 @@ std::vector<std::wstring> Fields(const CCheckRow& row) {
     return fields;
 }
 
-std::wstring Joined(const std::vector<CCheckRow>& rows, wchar_t chSeparator,
+std::wstring Joined(const std::vector<CFormatMeasurement>& rows, wchar_t chSeparator,
                     std::wstring (*quote)(const std::wstring&)) {
     std::wstring text;
     for (size_t i = 0; i < kColumnCount; ++i) {
         text += (i != 0 ? std::wstring(1, chSeparator) : L"") + kColumns[i];
     }
     text += L"\n";
-    for (const CCheckRow& row : rows) {
+    for (const CFormatMeasurement& row : rows) {
         std::vector<std::wstring> fields = Fields(row);
         for (size_t i = 0; i < fields.size(); ++i) {
             text += (i != 0 ? std::wstring(1, chSeparator) : L"") + quote(fields[i]);
@@ -124,7 +124,7 @@ CIntervalStats ComputeIntervals(const std::vector<double>& arrivalsMs, double dN
     return stats;
 }
 
-std::wstring GetVerdict(const CCheckRow& row) {
+std::wstring GetVerdict(const CFormatMeasurement& row) {
     if (row.bCancelled) {
         return L"cancelled";
     }
@@ -150,16 +150,16 @@ std::wstring GetVerdict(const CCheckRow& row) {
     return L"OK";
 }
 
-std::wstring FormatCheckSummary(const std::vector<CCheckRow>& rows) {
+std::wstring FormatCheckSummary(const std::vector<CFormatMeasurement>& rows) {
     size_t nOk = static_cast<size_t>(std::count_if(rows.begin(), rows.end(), IsOk));
     return std::to_wstring(rows.size()) + (rows.size() == 1 ? L" format: " : L" formats: ") +
            std::to_wstring(nOk) + L" OK, " + std::to_wstring(rows.size() - nOk) + L" failed";
 }
 
-std::wstring FormatCheckTable(const std::vector<CCheckRow>& rows) {
+std::wstring FormatCheckTable(const std::vector<CFormatMeasurement>& rows) {
     std::vector<std::vector<std::wstring>> lines;
     lines.emplace_back(kColumns, kColumns + kColumnCount);
-    for (const CCheckRow& row : rows) {
+    for (const CFormatMeasurement& row : rows) {
         lines.push_back(Fields(row));
     }
     std::vector<size_t> widths(kColumnCount, 0);
@@ -183,10 +183,10 @@ std::wstring FormatCheckTable(const std::vector<CCheckRow>& rows) {
     return text + FormatCheckSummary(rows) + L"\n";
 }
 
-std::wstring FormatCheckCsv(const std::vector<CCheckRow>& rows) {
+std::wstring FormatCheckCsv(const std::vector<CFormatMeasurement>& rows) {
     return Joined(rows, L',', CsvField);
 }
 
-std::wstring FormatCheckTabbed(const std::vector<CCheckRow>& rows) {
+std::wstring FormatCheckTabbed(const std::vector<CFormatMeasurement>& rows) {
     return Joined(rows, L'\t', TabField);
 }

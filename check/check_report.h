@@ -14,7 +14,7 @@ enum class DropSource { None, Camera, Intervals };
 // Whether the platform's video renderer takes the format.
 enum class RendererAnswer { Unknown, Yes, No };
 
-struct CCheckRow {
+struct CFormatMeasurement {
     std::wstring strFormat;  // the format list's entry text
     std::wstring strFailure; // the step that failed, in words; empty when it started
     bool bStarted = false;
@@ -56,16 +56,16 @@ constexpr double kMaxFrozenShare = 0.10;
 
 // "OK", or the first finding that failed: "did not start", "rate below 90 % of nominal",
 // "drops", "bad samples", "black", "frozen"; "cancelled" for a format cut short.
-std::wstring GetVerdict(const CCheckRow& row);
-inline bool IsOk(const CCheckRow& row) {
+std::wstring GetVerdict(const CFormatMeasurement& row);
+inline bool IsOk(const CFormatMeasurement& row) {
     return GetVerdict(row) == L"OK";
 }
 
 // The aligned table: a header, one line per format, and "15 formats: 13 OK, 2 failed".
-std::wstring FormatCheckTable(const std::vector<CCheckRow>& rows);
+std::wstring FormatCheckTable(const std::vector<CFormatMeasurement>& rows);
 // A header row and one row per format; fields with commas or quotes are quoted.
-std::wstring FormatCheckCsv(const std::vector<CCheckRow>& rows);
+std::wstring FormatCheckCsv(const std::vector<CFormatMeasurement>& rows);
 // The same columns separated by tabs, header first, for the clipboard.
-std::wstring FormatCheckTabbed(const std::vector<CCheckRow>& rows);
+std::wstring FormatCheckTabbed(const std::vector<CFormatMeasurement>& rows);
 // "15 formats: 13 OK, 2 failed"
-std::wstring FormatCheckSummary(const std::vector<CCheckRow>& rows);
+std::wstring FormatCheckSummary(const std::vector<CFormatMeasurement>& rows);

@@ -1,5 +1,7 @@
 #include "check/check_window.h"
 
+#include "framework/console.h"
+
 #include <algorithm>
 #include <cwchar>
 #include <new>
@@ -113,7 +115,7 @@ void CCheckWindow::DropPendingMessages() {
         if (msg.message == kFormatStarted) {
             delete reinterpret_cast<CStartedMessage*>(msg.lParam);
         } else if (msg.message == kRowDone) {
-            delete reinterpret_cast<CCheckRow*>(msg.lParam);
+            delete reinterpret_cast<CFormatMeasurement*>(msg.lParam);
         }
     }
 }
@@ -138,10 +140,10 @@ void CCheckWindow::OnFormatStarted(size_t nIndex, size_t nCount, const std::wstr
     }
 }
 
-void CCheckWindow::OnRowDone(size_t, const CCheckRow& row) {
-    CCheckRow* pRow = nullptr;
+void CCheckWindow::OnRowDone(size_t, const CFormatMeasurement& row) {
+    CFormatMeasurement* pRow = nullptr;
     try {
-        pRow = new CCheckRow(row);
+        pRow = new CFormatMeasurement(row);
     } catch (...) {
         return;
     }
@@ -196,35 +198,9 @@ bool CCheckWindow::OnKey(WPARAM nKey) {
 }
 
 void CCheckWindow::CopyTable() {
-    std::wstring text = TabbedText();
-    std::wstring crlf;
-    for (wchar_t ch : text) {
-        if (ch == L'\n') {
-            crlf += L'\r';
-        }
-        crlf += ch;
-    }
-    size_t nBytes = (crlf.size() + 1) * sizeof(wchar_t);
-    HGLOBAL hText = ::GlobalAlloc(GMEM_MOVEABLE, nBytes);
-    if (hText == nullptr) {
-        ::MessageBeep(MB_OK);
-        return;
-    }
-    if (void* p = ::GlobalLock(hText)) {
-        std::memcpy(p, crlf.c_str(), nBytes);
-        ::GlobalUnlock(hText);
-    }
-    if (!::OpenClipboard(m_hWnd)) {
-        ::GlobalFree(hText);
-        ::MessageBeep(MB_OK);
-        return;
-    }
-    ::EmptyClipboard();
-    if (::SetClipboardData(CF_UNICODETEXT, hText) == nullptr) {
-        ::GlobalFree(hText); // still ours when the clipboard did not take it
+    if (!AfxCopyText(m_hWnd, TabbedText())) {
         ::MessageBeep(MB_OK);
     }
-    ::CloseClipboard();
 }
 
 void CCheckWindow::Layout() {
@@ -295,22 +271,14 @@ LRESULT CCheckWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     }
     case kRowDone: {
-        auto* pRow = reinterpret_cast<CCheckRow*>(lParam);
+        auto* pRow = reinterpret_cast<CFormatMeasurement*>(lParam);
         try {
             m_rows.push_back(*pRow);
         } catch (...) {
             // The row is lost; the others stay.
         }
         delete pRow;
-        std::wstring text = FormatCheckTable(m_rows);
-        std::wstring crlf;
-        for (wchar_t ch : text) {
-            if (ch == L'\n') {
-                crlf += L'\r';
-            }
-            crlf += ch;
-        }
-        ::SetWindowTextW(m_hTable, crlf.c_str());
+        ::SetWindowTextW(m_hTable, AfxToCrlf(FormatCheckTable(m_rows)).c_str());
         UpdateProgress();
         return 0;
     }

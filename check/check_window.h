@@ -50,7 +50,7 @@ private:
     // ICheckListener, on the runner's thread: everything is posted to the window.
     void OnFormatStarted(size_t nIndex, size_t nCount, const std::wstring& strFormat,
                          DWORD nMsLeft) override;
-    void OnRowDone(size_t nIndex, const CCheckRow& row) override;
+    void OnRowDone(size_t nIndex, const CFormatMeasurement& row) override;
     void OnCheckFinished(bool bCancelled) override;
 
     HWND m_hWnd = nullptr;
@@ -59,7 +59,7 @@ private:
     WNDPROC m_pfnTableProc = nullptr;
     CCheckRunner m_runner;
     std::wstring m_strDevice;
-    std::vector<CCheckRow> m_rows;
+    std::vector<CFormatMeasurement> m_rows;
     std::wstring m_strProgress;
     std::wstring m_strCurrent; // the format being measured
     int m_nFirstIndex = 0;

@@ -18,25 +18,6 @@ constexpr wchar_t kPinId[] = L"In";
 // About eight seconds at 30 fps; beyond it pictures are counted as not decoded.
 constexpr size_t kMaxQueuedPictures = 256;
 
-HRESULT CopyMediaTypeTo(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from) {
-    to = from;
-    to.pbFormat = nullptr;
-    to.cbFormat = 0;
-    if (from.cbFormat != 0 && from.pbFormat != nullptr) {
-        to.pbFormat = static_cast<BYTE*>(::CoTaskMemAlloc(from.cbFormat));
-        if (to.pbFormat == nullptr) {
-            to.pUnk = nullptr;
-            return E_OUTOFMEMORY;
-        }
-        std::memcpy(to.pbFormat, from.pbFormat, from.cbFormat);
-        to.cbFormat = from.cbFormat;
-    }
-    if (to.pUnk != nullptr) {
-        to.pUnk->AddRef();
-    }
-    return S_OK;
-}
-
 // The one pin, once.
 class CPinEnum final : public IEnumPins {
 public:
@@ -173,7 +154,7 @@ STDMETHODIMP CCheckSinkPin::ConnectionMediaType(AM_MEDIA_TYPE* pmt) {
         std::memset(pmt, 0, sizeof(*pmt));
         return VFW_E_NOT_CONNECTED;
     }
-    return CopyMediaTypeTo(*pmt, m_filter.m_mt);
+    return CopyMediaType(*pmt, m_filter.m_mt);
 }
 
 STDMETHODIMP CCheckSinkPin::QueryPinInfo(PIN_INFO* pInfo) {
@@ -444,7 +425,7 @@ STDMETHODIMP CCheckSink::QueryVendorInfo(LPWSTR* pszVendorInfo) {
 
 bool CCheckSink::GetMediaType(AM_MEDIA_TYPE& mt) {
     std::memset(&mt, 0, sizeof(mt));
-    return m_bConnected && CopyMediaTypeTo(mt, m_mt) == S_OK;
+    return m_bConnected && CopyMediaType(mt, m_mt) == S_OK;
 }
 
 void CCheckSink::GetFigures(CSinkFigures& figures) {
@@ -464,7 +445,7 @@ HRESULT CCheckSink::OnConnect(IPin* pConnector, const AM_MEDIA_TYPE& mt) {
     if (m_state != State_Stopped) {
         return VFW_E_NOT_STOPPED;
     }
-    HRESULT hr = CopyMediaTypeTo(m_mt, mt);
+    HRESULT hr = CopyMediaType(m_mt, mt);
     if (hr != S_OK) {
         return hr;
     }

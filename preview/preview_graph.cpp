@@ -132,16 +132,7 @@ LRESULT CLookwellDlg::OnGraphEvent(WPARAM, LPARAM) {
         FAILED(m_pGraph->QueryInterface(IID_IMediaEvent, pEvents.Out()))) {
         return 0; // a message of a graph already gone
     }
-    bool bStopped = false;
-    long nCode = 0;
-    LONG_PTR nParam1 = 0;
-    LONG_PTR nParam2 = 0;
-    // Wine's event handle stays set once the queue is empty: read until nothing is left.
-    while (pEvents->GetEvent(&nCode, &nParam1, &nParam2, 0) == S_OK) {
-        bStopped = bStopped || nCode == EC_ERRORABORT || nCode == EC_STREAM_ERROR_STOPPED ||
-                   (nCode == EC_DEVICE_LOST && nParam2 == 0);
-        pEvents->FreeEventParams(nCode, nParam1, nParam2);
-    }
+    bool bStopped = DrainStreamEvents(pEvents).Stopped();
     if (bStopped) {
         // The Stop button's way, and one line in place of the frozen picture.
         OnPreviewButton();

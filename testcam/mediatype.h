@@ -10,6 +10,8 @@ namespace testcam {
 // Fills `mt` for `format`; its format block comes from CoTaskMemAlloc.
 HRESULT InitMediaType(const Format& format, AM_MEDIA_TYPE* mt);
 AM_MEDIA_TYPE* CreateMediaType(const Format& format);
+// The camera keeps its own copies of the program's media-type helpers: it is a DLL of its own
+// that a user registers alone, and sharing them would tie it to the program's build.
 void FreeMediaTypeContents(AM_MEDIA_TYPE& mt);
 void DeleteMediaType(AM_MEDIA_TYPE* mt);
 HRESULT CopyMediaType(AM_MEDIA_TYPE* dst, const AM_MEDIA_TYPE& src);

@@ -35,8 +35,8 @@ std::vector<std::wstring> Lines(const std::wstring& text) {
     return lines;
 }
 
-CCheckRow GoodRow() {
-    CCheckRow row;
+CFormatMeasurement GoodRow() {
+    CFormatMeasurement row;
     row.strFormat = L"640x480  30.0 RGB24 221184000";
     row.bStarted = true;
     row.nSamples = 91;
@@ -84,59 +84,59 @@ TEST(CheckReport, IntervalStatisticsFromArrivalTimes) {
 TEST(CheckReport, VerdictIsTheFirstFindingThatFails) {
     struct {
         const char* pszName;
-        void (*change)(CCheckRow&);
+        void (*change)(CFormatMeasurement&);
         const wchar_t* pszVerdict;
     } cases[] = {
-        {"good", [](CCheckRow&) {}, L"OK"},
-        {"not started", [](CCheckRow& r) { r.bStarted = false; }, L"did not start"},
-        {"cancelled wins", [](CCheckRow& r) { r.bCancelled = true; }, L"cancelled"},
-        {"just at 90 %", [](CCheckRow& r) { r.dMeasuredFps = 27.0; }, L"OK"},
-        {"below 90 %", [](CCheckRow& r) { r.dMeasuredFps = 26.9; }, L"rate below 90 % of nominal"},
-        {"no nominal: any rate", [](CCheckRow& r) { r.dNominalFps = 0, r.dMeasuredFps = 1; },
+        {"good", [](CFormatMeasurement&) {}, L"OK"},
+        {"not started", [](CFormatMeasurement& r) { r.bStarted = false; }, L"did not start"},
+        {"cancelled wins", [](CFormatMeasurement& r) { r.bCancelled = true; }, L"cancelled"},
+        {"just at 90 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 27.0; }, L"OK"},
+        {"below 90 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 26.9; }, L"rate below 90 % of nominal"},
+        {"no nominal: any rate", [](CFormatMeasurement& r) { r.dNominalFps = 0, r.dMeasuredFps = 1; },
          L"OK"},
-        {"rate before drops", [](CCheckRow& r) { r.dMeasuredFps = 10, r.nDropped = 50; },
+        {"rate before drops", [](CFormatMeasurement& r) { r.dMeasuredFps = 10, r.nDropped = 50; },
          L"rate below 90 % of nominal"},
         // 5 % of samples + dropped: 4 of 95 pass, 5 of 96 fail.
-        {"4 dropped", [](CCheckRow& r) { r.nDropped = 4; }, L"OK"},
-        {"6 dropped", [](CCheckRow& r) { r.nDropped = 6; }, L"drops"},
-        {"one short sample", [](CCheckRow& r) { r.nShort = 1; }, L"bad samples"},
-        {"one empty sample", [](CCheckRow& r) { r.nEmpty = 1; }, L"bad samples"},
-        {"one oversized", [](CCheckRow& r) { r.nOversized = 1; }, L"bad samples"},
-        {"drops before bad", [](CCheckRow& r) { r.nDropped = 20, r.nShort = 3; }, L"drops"},
-        {"9 black of 91", [](CCheckRow& r) { r.nBlack = 9; }, L"OK"},
-        {"10 black of 91", [](CCheckRow& r) { r.nBlack = 10; }, L"black"},
-        {"bad before black", [](CCheckRow& r) { r.nEmpty = 1, r.nBlack = 50; }, L"bad samples"},
-        {"10 frozen of 91", [](CCheckRow& r) { r.nFrozen = 10; }, L"frozen"},
-        {"black before frozen", [](CCheckRow& r) { r.nFrozen = 30, r.nBlack = 30; }, L"black"},
+        {"4 dropped", [](CFormatMeasurement& r) { r.nDropped = 4; }, L"OK"},
+        {"6 dropped", [](CFormatMeasurement& r) { r.nDropped = 6; }, L"drops"},
+        {"one short sample", [](CFormatMeasurement& r) { r.nShort = 1; }, L"bad samples"},
+        {"one empty sample", [](CFormatMeasurement& r) { r.nEmpty = 1; }, L"bad samples"},
+        {"one oversized", [](CFormatMeasurement& r) { r.nOversized = 1; }, L"bad samples"},
+        {"drops before bad", [](CFormatMeasurement& r) { r.nDropped = 20, r.nShort = 3; }, L"drops"},
+        {"9 black of 91", [](CFormatMeasurement& r) { r.nBlack = 9; }, L"OK"},
+        {"10 black of 91", [](CFormatMeasurement& r) { r.nBlack = 10; }, L"black"},
+        {"bad before black", [](CFormatMeasurement& r) { r.nEmpty = 1, r.nBlack = 50; }, L"bad samples"},
+        {"10 frozen of 91", [](CFormatMeasurement& r) { r.nFrozen = 10; }, L"frozen"},
+        {"black before frozen", [](CFormatMeasurement& r) { r.nFrozen = 30, r.nBlack = 30; }, L"black"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
-        CCheckRow row = GoodRow();
+        CFormatMeasurement row = GoodRow();
         c.change(row);
         EXPECT_EQ(Narrow(c.pszVerdict), Narrow(GetVerdict(row)));
     }
 }
 
 TEST(CheckReport, TableCsvAndTabbedTextCarryTheSameRows) {
-    CCheckRow good = GoodRow();
+    CFormatMeasurement good = GoodRow();
     good.dFirstSampleMs = 12.26;
     good.dMedianMs = 33.3;
     good.dP95Ms = 38.04;
     good.dLongestMs = 40;
     good.renderer = RendererAnswer::Yes;
-    CCheckRow refused;
+    CFormatMeasurement refused;
     refused.strFormat = L"320x240  60.0 YUY2 73728000";
     refused.strFailure = L"the camera refused the format";
     refused.dNominalFps = 60;
     refused.nominalSource = NominalSource::Capability;
     refused.renderer = RendererAnswer::No;
-    CCheckRow noted = GoodRow();
+    CFormatMeasurement noted = GoodRow();
     noted.strFormat = L"a,\"quoted\"\tname";
     noted.nBlack = 91;
     noted.dropSource = DropSource::Intervals;
     noted.nDropped = 2;
     noted.strNote = L"one, two";
-    std::vector<CCheckRow> rows{good, refused, noted};
+    std::vector<CFormatMeasurement> rows{good, refused, noted};
 
     std::vector<std::wstring> csv = Lines(FormatCheckCsv(rows));
     ASSERT_EQ(4u, csv.size());
@@ -267,7 +267,7 @@ namespace {
 class CCollector : public ICheckListener {
 public:
     void OnFormatStarted(size_t, size_t, const std::wstring&, DWORD) override { ++m_nStarted; }
-    void OnRowDone(size_t, const CCheckRow& row) override {
+    void OnRowDone(size_t, const CFormatMeasurement& row) override {
         ::EnterCriticalSection(&m_lock);
         m_rows.push_back(row);
         ::LeaveCriticalSection(&m_lock);
@@ -280,7 +280,7 @@ public:
     ~CCollector() { ::DeleteCriticalSection(&m_lock); }
 
     CRITICAL_SECTION m_lock;
-    std::vector<CCheckRow> m_rows;
+    std::vector<CFormatMeasurement> m_rows;
     std::atomic<int> m_nStarted{0};
     std::atomic<bool> m_bFinished{false};
     std::atomic<bool> m_bCancelled{false};
@@ -320,7 +320,7 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
         ASSERT_EQ(5u, collector.m_rows.size());
         EXPECT_EQ(5, collector.m_nStarted);
         for (size_t i = 0; i < 4; ++i) {
-            const CCheckRow& row = collector.m_rows[i];
+            const CFormatMeasurement& row = collector.m_rows[i];
             SCOPED_TRACE(Narrow(row.strFormat));
             EXPECT_EQ("OK", Narrow(GetVerdict(row))) << Narrow(FormatCheckCsv({row}));
             EXPECT_EQ(DropSource::Camera, row.dropSource);
@@ -365,7 +365,7 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
     EXPECT_EQ(0, Stats().objects) << "the camera released after a cancel";
 
     // A device that is not there fails at the bind, in words.
-    CCheckRow missing = CheckFormat(L"@device:none", formats[0], 1, nullptr, nullptr);
+    CFormatMeasurement missing = CheckFormat(L"@device:none", formats[0], 1, nullptr, nullptr);
     EXPECT_EQ("the camera is not there", Narrow(missing.strFailure));
     EXPECT_FALSE(missing.bStarted);
 }

@@ -3,7 +3,7 @@
 // counting across the camera's runs.
 #include "tools/command_line.h"
 #include "tools/info_figures.h"
-#include "tools/picture_tools.h"
+#include "tools/tool_host.h"
 #include "tools/snapshot.h"
 
 #include <gtest/gtest.h>

@@ -1,23 +1,12 @@
 // Alt+Enter and Ctrl+M: the camera's own settings pages and its horizontal flip, of the
 // previewing camera, or of the selected device while none previews.
-#include "tools/picture_tools.h"
+#include "tools/tool_host.h"
 
 #include "ui/lookwell_dlg.h"
 
 #include <olectl.h>
 
-HRESULT FindCapturePin(IBaseFilter* pFilter, IPin** ppPin) {
-    CComRef<ICaptureGraphBuilder2> pBuilder;
-    HRESULT hr = ::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC,
-                                    IID_ICaptureGraphBuilder2, pBuilder.Out());
-    if (FAILED(hr)) {
-        return hr;
-    }
-    return pBuilder->FindPin(pFilter, PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE, 0,
-                             ppPin);
-}
-
-HRESULT CPictureTools::GetCameraFilter(IBaseFilter** ppFilter, CString& strName) {
+HRESULT CToolHost::GetCameraFilter(IBaseFilter** ppFilter, CString& strName) {
     *ppFilter = nullptr;
     CLookwellDlg::CSelection selection;
     bool bSelected = m_dlg.GetSelection(selection);
@@ -30,16 +19,10 @@ HRESULT CPictureTools::GetCameraFilter(IBaseFilter** ppFilter, CString& strName)
     if (!bSelected || selection.strDisplayName.IsEmpty()) {
         return E_FAIL;
     }
-    CDeviceWalk walk;
-    HRESULT hr = S_OK;
-    if (walk.FindByName(selection.strDisplayName, hr) != 0) {
-        return VFW_E_NOT_FOUND;
-    }
-    return walk.m_pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
-                                         reinterpret_cast<void**>(ppFilter));
+    return BindDeviceByName(selection.strDisplayName, ppFilter);
 }
 
-bool CPictureTools::ShowSettingsPages() {
+bool CToolHost::ShowSettingsPages() {
     if (m_bSheetOpen) {
         ::MessageBeep(MB_OK);
         return false;
@@ -93,7 +76,7 @@ bool CPictureTools::ShowSettingsPages() {
     return true;
 }
 
-void CPictureTools::CloseSettingsSheet() {
+void CToolHost::CloseSettingsSheet() {
     m_bCloseAfterSheet = true;
     // Wine's frame has no owner: the sheet is this thread's other top-level dialog.
     ::EnumThreadWindows(
@@ -110,7 +93,7 @@ void CPictureTools::CloseSettingsSheet() {
         reinterpret_cast<LPARAM>(m_dlg.m_hWnd));
 }
 
-bool CPictureTools::ToggleMirror() {
+bool CToolHost::ToggleMirror() {
     CComRef<IBaseFilter> pFilter;
     CComRef<IAMVideoControl> pControl;
     CComRef<IPin> pPin;

@@ -1,22 +1,22 @@
 // F11: the renderer's own full-screen mode, and back to the window exactly as it was.
-#include "tools/picture_tools.h"
+#include "tools/tool_host.h"
 
 #include "ui/lookwell_dlg.h"
 
 namespace {
 
-CPictureTools* g_pFullScreenOwner = nullptr;
+CToolHost* g_pFullScreenOwner = nullptr;
 
 } // namespace
 
-bool CPictureTools::IsFullScreen() const {
+bool CToolHost::IsFullScreen() const {
     IVideoWindow* pVideoWindow = m_dlg.GetPreviewVideoWindow();
     LONG nMode = OAFALSE;
     return pVideoWindow != nullptr && SUCCEEDED(pVideoWindow->get_FullScreenMode(&nMode)) &&
            nMode != OAFALSE;
 }
 
-bool CPictureTools::ToggleFullScreen() {
+bool CToolHost::ToggleFullScreen() {
     if (IsFullScreen()) {
         return LeaveFullScreen();
     }
@@ -41,7 +41,7 @@ bool CPictureTools::ToggleFullScreen() {
     return true;
 }
 
-bool CPictureTools::LeaveFullScreen() {
+bool CToolHost::LeaveFullScreen() {
     Unsubclass();
     if (!IsFullScreen()) {
         m_hFullScreenVideo = nullptr;
@@ -74,7 +74,7 @@ bool CPictureTools::LeaveFullScreen() {
     return true;
 }
 
-void CPictureTools::CheckRestoredVideo() {
+void CToolHost::CheckRestoredVideo() {
     IVideoWindow* pVideoWindow = m_dlg.GetPreviewVideoWindow();
     if (--m_nRestoreChecks <= 0 || !::IsWindow(m_hRestoredVideo) || pVideoWindow == nullptr) {
         ::KillTimer(m_hToolWnd, kRestoreTimer);
@@ -94,7 +94,7 @@ void CPictureTools::CheckRestoredVideo() {
 // window manager's close box, its system menu) goes straight to it, where it would destroy the
 // picture and leave the main window with an empty frame. While full screen lasts its window is
 // subclassed: a close leaves full screen and closes the program the main window's way.
-void CPictureTools::Subclass(HWND hVideo) {
+void CToolHost::Subclass(HWND hVideo) {
     if (m_pfnVideoProc != nullptr || g_pFullScreenOwner != nullptr) {
         return;
     }
@@ -106,7 +106,7 @@ void CPictureTools::Subclass(HWND hVideo) {
     }
 }
 
-void CPictureTools::Unsubclass() {
+void CToolHost::Unsubclass() {
     if (m_pfnVideoProc == nullptr) {
         return;
     }
@@ -121,9 +121,9 @@ void CPictureTools::Unsubclass() {
     g_pFullScreenOwner = nullptr;
 }
 
-LRESULT CALLBACK CPictureTools::FullScreenWndProc(HWND hWnd, UINT message, WPARAM wParam,
-                                                  LPARAM lParam) {
-    CPictureTools* pTools = g_pFullScreenOwner;
+LRESULT CALLBACK CToolHost::FullScreenWndProc(HWND hWnd, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+    CToolHost* pTools = g_pFullScreenOwner;
     WNDPROC pfnOriginal = pTools != nullptr ? pTools->m_pfnVideoProc : nullptr;
     if (pfnOriginal == nullptr) {
         return ::DefWindowProcW(hWnd, message, wParam, lParam);

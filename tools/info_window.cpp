@@ -1,6 +1,6 @@
 // Ctrl+I: a small window beside the main one with the device, the format, the nominal and the
 // measured frame rate and the frame counters, refreshed twice a second while it is shown.
-#include "tools/picture_tools.h"
+#include "tools/tool_host.h"
 
 #include "ui/lookwell_dlg.h"
 
@@ -15,11 +15,11 @@ constexpr UINT kRefreshMs = 500;
 constexpr int kInfoWidth = 280;
 constexpr int kInfoHeight = 170;
 
-CPictureTools* g_pInfoOwner = nullptr;
+CToolHost* g_pInfoOwner = nullptr;
 
 } // namespace
 
-void CPictureTools::ToggleInfoWindow() {
+void CToolHost::ToggleInfoWindow() {
     if (m_hInfo != nullptr) {
         ::DestroyWindow(m_hInfo);
         return;
@@ -69,8 +69,8 @@ void CPictureTools::ToggleInfoWindow() {
     ::ShowWindow(m_hInfo, SW_SHOWNOACTIVATE);
 }
 
-LRESULT CALLBACK CPictureTools::InfoWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    CPictureTools* pTools = g_pInfoOwner;
+LRESULT CALLBACK CToolHost::InfoWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    CToolHost* pTools = g_pInfoOwner;
     if (message == WM_TIMER && wParam == kRefreshTimer && pTools != nullptr) {
         try {
             pTools->RefreshInfo();
@@ -85,7 +85,7 @@ LRESULT CALLBACK CPictureTools::InfoWndProc(HWND hWnd, UINT message, WPARAM wPar
     return ::DefWindowProcW(hWnd, message, wParam, lParam);
 }
 
-void CPictureTools::RefreshInfo() {
+void CToolHost::RefreshInfo() {
     if (m_hInfo == nullptr) {
         return;
     }
@@ -100,7 +100,7 @@ void CPictureTools::RefreshInfo() {
     }
 }
 
-void CPictureTools::GetInfoText(CString& strText) {
+void CToolHost::GetInfoText(CString& strText) {
     CInfoFigures figures;
     CLookwellDlg::CSelection selection;
     if (m_dlg.GetSelection(selection)) {
@@ -124,8 +124,8 @@ void CPictureTools::GetInfoText(CString& strText) {
     FormatInfoText(figures, strText);
 }
 
-void CPictureTools::CollectCounters(IBaseFilter* pFilter, const VideoFormat& format,
-                                    CInfoFigures& figures) {
+void CToolHost::CollectCounters(IBaseFilter* pFilter, const VideoFormat& format,
+                                CInfoFigures& figures) {
     if (m_dlg.GetPreviewRun() != m_nSeenRun) {
         // A new start counts afresh.
         m_nSeenRun = m_dlg.GetPreviewRun();
@@ -188,31 +188,4 @@ void CPictureTools::CollectCounters(IBaseFilter* pFilter, const VideoFormat& for
         }
     }
     figures.bNoCounters = pDropped == nullptr && !bRendererCounts;
-}
-
-double CapabilityFrameRate(IPin* pPin, const VideoFormat& format) {
-    CComRef<IAMStreamConfig> pConfig;
-    int nCount = 0;
-    int nSize = 0;
-    if (FAILED(pPin->QueryInterface(IID_IAMStreamConfig, pConfig.Out())) ||
-        pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK ||
-        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
-        return -1;
-    }
-    for (int i = 0; i < nCount; ++i) {
-        AM_MEDIA_TYPE* pmt = nullptr;
-        VIDEO_STREAM_CONFIG_CAPS caps{};
-        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
-            continue;
-        }
-        const VIDEOINFOHEADER* pvih = pmt != nullptr ? GetVideoInfo(*pmt) : nullptr;
-        bool bMatch = pvih != nullptr && pmt->subtype == format.subtype &&
-                      pvih->bmiHeader.biWidth == format.width &&
-                      pvih->bmiHeader.biHeight == format.height && caps.MinFrameInterval > 0;
-        DeleteMediaType(pmt);
-        if (bMatch) {
-            return 1e7 / static_cast<double>(caps.MinFrameInterval);
-        }
-    }
-    return -1;
 }

@@ -1,14 +1,14 @@
 // The hook on the dialog loops: the tools' keys from one table, where they arrive at the main
 // window, the information window or the full-screen picture; and the tools' message-only
 // window, which carries their timers and the switches once the main window is up.
-#include "tools/picture_tools.h"
+#include "tools/tool_host.h"
 
 #include "ui/lookwell_dlg.h"
 
 namespace {
 
 // The only object whose hook runs: the hook procedure has no other way to find it.
-CPictureTools* g_pTools = nullptr;
+CToolHost* g_pTools = nullptr;
 
 constexpr wchar_t kToolClass[] = L"LookwellTools";
 constexpr wchar_t kNoticeClass[] = L"LookwellNotice";
@@ -16,7 +16,7 @@ constexpr UINT kNoticeMs = 5000;
 
 constexpr CToolKey kToolKeys[] = {
     {VK_F11, 0, false, ToolAction::FullScreen},
-    {VK_ESCAPE, 0, false, ToolAction::Escape},
+    {VK_ESCAPE, 0, false, ToolAction::Dismiss},
     {'C', kModCtrl, false, ToolAction::Copy},
     {'S', kModCtrl, false, ToolAction::Save},
     {'M', kModCtrl, false, ToolAction::Mirror},
@@ -76,9 +76,9 @@ const CToolKey* FindToolKey(UINT nKey, UINT nModifiers) {
     return nullptr;
 }
 
-CPictureTools::CPictureTools(CLookwellDlg& dlg) : m_dlg(dlg) {}
+CToolHost::CToolHost(CLookwellDlg& dlg) : m_dlg(dlg) {}
 
-CPictureTools::~CPictureTools() {
+CToolHost::~CToolHost() {
     m_check.Close();
     Unsubclass();
     for (HWND hWnd : {m_hInfo, m_hNotice, m_hToolWnd}) {
@@ -94,7 +94,7 @@ CPictureTools::~CPictureTools() {
     }
 }
 
-bool CPictureTools::Install(const CCommandLine& options) {
+bool CToolHost::Install(const CCommandLine& options) {
     if (g_pTools != nullptr || !RegisterToolClass(kToolClass, ToolWndProc)) {
         return false;
     }
@@ -114,7 +114,7 @@ bool CPictureTools::Install(const CCommandLine& options) {
     return true;
 }
 
-LRESULT CALLBACK CPictureTools::MsgFilterProc(int nCode, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK CToolHost::MsgFilterProc(int nCode, WPARAM wParam, LPARAM lParam) {
     if (nCode == MSGF_DIALOGBOX && g_pTools != nullptr && lParam != 0) {
         bool bTaken = false;
         try {
@@ -129,7 +129,7 @@ LRESULT CALLBACK CPictureTools::MsgFilterProc(int nCode, WPARAM wParam, LPARAM l
     return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
-LRESULT CALLBACK CPictureTools::ToolWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+LRESULT CALLBACK CToolHost::ToolWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (g_pTools != nullptr && (hWnd == g_pTools->m_hToolWnd || hWnd == g_pTools->m_hNotice)) {
         try {
             g_pTools->OnToolMessage(message, wParam);
@@ -143,7 +143,7 @@ LRESULT CALLBACK CPictureTools::ToolWndProc(HWND hWnd, UINT message, WPARAM wPar
     return ::DefWindowProcW(hWnd, message, wParam, lParam);
 }
 
-void CPictureTools::OnToolMessage(UINT message, WPARAM wParam) {
+void CToolHost::OnToolMessage(UINT message, WPARAM wParam) {
     if (message == kApplyOptions && m_bOptionsPending) {
         m_bOptionsPending = false;
         ApplyOptions();
@@ -160,7 +160,7 @@ void CPictureTools::OnToolMessage(UINT message, WPARAM wParam) {
     }
 }
 
-bool CPictureTools::OnFilterMessage(const MSG& msg) {
+bool CToolHost::OnFilterMessage(const MSG& msg) {
     HWND hMain = m_dlg.m_hWnd;
     if (hMain == nullptr || msg.hwnd == nullptr) {
         return false;
@@ -212,7 +212,7 @@ bool CPictureTools::OnFilterMessage(const MSG& msg) {
     }
 }
 
-bool CPictureTools::OnKey(const MSG& msg) {
+bool CToolHost::OnKey(const MSG& msg) {
     if (msg.message == WM_SYSKEYDOWN && msg.wParam == VK_MENU && (msg.lParam & (1 << 30)) == 0) {
         m_bSwallowAltUp = false; // a fresh Alt press: its release is the window's again
     }
@@ -231,11 +231,11 @@ bool CPictureTools::OnKey(const MSG& msg) {
     return bTaken;
 }
 
-bool CPictureTools::RunAction(ToolAction action, const MSG& msg) {
+bool CToolHost::RunAction(ToolAction action, const MSG& msg) {
     bool bRepeat = (msg.lParam & (1 << 30)) != 0;
     HWND hRoot = ::GetAncestor(msg.hwnd, GA_ROOT);
     switch (action) {
-    case ToolAction::Escape:
+    case ToolAction::Dismiss:
         if (IsFullScreen()) {
             LeaveFullScreen();
             return true;
@@ -289,7 +289,7 @@ bool CPictureTools::RunAction(ToolAction action, const MSG& msg) {
     return true;
 }
 
-void CPictureTools::ShowNotice(const std::wstring& text) {
+void CToolHost::ShowNotice(const std::wstring& text) {
     ::MessageBeep(MB_ICONWARNING);
     if (!RegisterToolClass(kNoticeClass, ToolWndProc)) {
         return;
@@ -322,7 +322,7 @@ void CPictureTools::ShowNotice(const std::wstring& text) {
     ::SetTimer(m_hToolWnd, kNoticeTimer, kNoticeMs, nullptr);
 }
 
-void CPictureTools::ApplyOptions() {
+void CToolHost::ApplyOptions() {
     if (m_options.bDevice) {
         int nFound = FindEntry(EntryTexts(m_dlg, IDC_DEVICE_LIST, m_dlg.GetDeviceCount()),
                                m_options.strDevice, DeviceNameMatches);
@@ -352,7 +352,7 @@ void CPictureTools::ApplyOptions() {
     }
 }
 
-bool CPictureTools::CheckCamera() {
+bool CToolHost::CheckCamera() {
     CLookwellDlg::CSelection selection;
     if (m_check.IsOpen() || !m_dlg.GetSelection(selection) || selection.formats.empty()) {
         ::MessageBeep(MB_OK);

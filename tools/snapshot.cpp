@@ -2,7 +2,8 @@
 // clipboard as a DIB or to a PNG file of the user's choice.
 #include "tools/snapshot.h"
 
-#include "tools/picture_tools.h"
+#include "framework/console.h"
+#include "tools/tool_host.h"
 #include "ui/lookwell_dlg.h"
 
 #include <commdlg.h>
@@ -234,7 +235,7 @@ HRESULT EncodePng(const std::vector<BYTE>& dib, std::vector<BYTE>& png) {
     return hr;
 }
 
-HRESULT CPictureTools::GrabFrame(std::vector<BYTE>& dib) {
+HRESULT CToolHost::GrabFrame(std::vector<BYTE>& dib) {
     CComRef<IMediaControl> pControl;
     CComRef<IBasicVideo> pBasicVideo;
     HRESULT hr = m_dlg.QueryPreviewGraph(IID_IMediaControl, pControl.Out());
@@ -298,7 +299,7 @@ HRESULT CPictureTools::GrabFrame(std::vector<BYTE>& dib) {
     return S_OK;
 }
 
-HRESULT CPictureTools::FindRenderer(IBaseFilter** ppRenderer) {
+HRESULT CToolHost::FindRenderer(IBaseFilter** ppRenderer) {
     CComRef<IFilterGraph> pGraph;
     CComRef<IEnumFilters> pFilters;
     HRESULT hr = m_dlg.QueryPreviewGraph(IID_IFilterGraph, pGraph.Out());
@@ -322,7 +323,7 @@ HRESULT CPictureTools::FindRenderer(IBaseFilter** ppRenderer) {
     }
 }
 
-bool CPictureTools::CopyToClipboard() {
+bool CToolHost::CopyToClipboard() {
     std::vector<BYTE> dib;
     if (FAILED(GrabFrame(dib))) {
         ::MessageBeep(MB_OK);
@@ -340,10 +341,7 @@ bool CPictureTools::CopyToClipboard() {
     std::memcpy(pData, dib.data(), dib.size());
     ::GlobalUnlock(hGlobal);
     // Another program may hold the clipboard for a moment: tried again briefly.
-    bool bOpen = false;
-    for (int nTry = 0; nTry < 10 && !(bOpen = ::OpenClipboard(m_dlg.m_hWnd) != FALSE); ++nTry) {
-        ::Sleep(25);
-    }
+    bool bOpen = AfxOpenClipboard(m_dlg.m_hWnd);
     bool bOk = false;
     if (bOpen) {
         // The clipboard owns the memory once it took it.
@@ -358,7 +356,7 @@ bool CPictureTools::CopyToClipboard() {
     return bOk;
 }
 
-bool CPictureTools::SaveSnapshot() {
+bool CToolHost::SaveSnapshot() {
     // The frame of the moment the key went down, before the dialog takes its time.
     std::vector<BYTE> dib;
     std::vector<BYTE> png;

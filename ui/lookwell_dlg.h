@@ -133,10 +133,6 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
-    void AddDevice(HWND hDevices, IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder,
-                   int nPosition, CString& strName);
-    static std::unique_ptr<VideoFormatArray> CollectFormats(IAMStreamConfig* pConfig);
-
     // Sets the wanted format on the capture pin, and on a preview pin of the device's own, which
     // is what is rendered then; a failure only when the device refused it.
     HRESULT ChooseFormat(const VideoFormat& wanted);

@@ -1,6 +1,7 @@
-// The tools reached through keys beyond the main window's own: full screen, the frame to the
-// clipboard or a PNG file, the camera's own settings pages and mirror, and the information
-// window. A message filter hook on the main window's modal loop sees the keys before the
+// The host of the tools reached through keys beyond the main window's own: it dispatches their
+// keys and owns their windows (full screen, the frame to the clipboard or a PNG file, the
+// camera's own settings pages and mirror, the information window, the check's results). A
+// message filter hook on the main window's modal loop sees the keys before the
 // dialog does, so the dialog's templates, texts and own keys stay as they are. The tools use
 // only the window's public interface for the tools; their timers and posted messages live on a
 // message-only window of their own.
@@ -18,16 +19,11 @@
 
 class CLookwellDlg;
 
-// A capture filter's capture pin, found by its category as the preview graph finds it.
-HRESULT FindCapturePin(IBaseFilter* pFilter, IPin** ppPin);
-// The rate the pin's capability for that format's size and subtype states (its shortest
-// frame interval), for a media type that states none; -1 when it has none.
-double CapabilityFrameRate(IPin* pPin, const VideoFormat& format);
-
 // What a key does, and the modifiers it takes: exactly these, unless `bAnyModifiers`.
 enum class ToolAction {
     FullScreen,
-    Escape,
+    // Esc: leaves full screen, or closes the information window it arrives at.
+    Dismiss,
     Check,
     Copy,
     Save,
@@ -51,13 +47,13 @@ UINT KeyModifiers(LPARAM lParam, bool bCtrlDown, bool bAltDown, bool bShiftDown)
 // The action bound to the key with those modifiers; null for none.
 const CToolKey* FindToolKey(UINT nKey, UINT nModifiers);
 
-class CPictureTools {
+class CToolHost {
 public:
-    explicit CPictureTools(CLookwellDlg& dlg);
+    explicit CToolHost(CLookwellDlg& dlg);
     // Unhooks and closes the tools' windows.
-    ~CPictureTools();
-    CPictureTools(const CPictureTools&) = delete;
-    CPictureTools& operator=(const CPictureTools&) = delete;
+    ~CToolHost();
+    CToolHost(const CToolHost&) = delete;
+    CToolHost& operator=(const CToolHost&) = delete;
 
     // Hooks the calling thread's dialog loops; the switches are applied once the main
     // window's loop runs. One object at a time per process.

@@ -1,0 +1,249 @@
+#include "capture/device_catalogue.h"
+
+#include <climits>
+
+namespace {
+
+// The formats of one device's capture pin that the lists show: video described by a
+// VIDEOINFOHEADER, in the device's order. Null when the pin reports no capabilities of the
+// expected size.
+std::unique_ptr<VideoFormatArray> CollectFormats(IAMStreamConfig* pConfig) {
+    int nCount = 0;
+    int nSize = 0;
+    if (pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK || nCount <= 0 ||
+        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
+        return nullptr;
+    }
+    std::unique_ptr<VideoFormatArray> pFormats(new VideoFormatArray);
+    pFormats->SetSize(0, -1);
+    for (int i = 0; i < nCount; ++i) {
+        AM_MEDIA_TYPE* pmt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps;
+        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
+            continue;
+        }
+        // Disposed of even when Add throws.
+        MediaTypeHolder holder(pmt, DeleteMediaType);
+        if (pmt == nullptr) {
+            continue;
+        }
+        if (const VIDEOINFOHEADER* pvih = GetVideoInfo(*pmt); pvih != nullptr) {
+            VideoFormat format{pvih->bmiHeader.biWidth, pvih->bmiHeader.biHeight,
+                               pvih->AvgTimePerFrame, pvih->dwBitRate, pmt->subtype};
+            pFormats->Add(format);
+        }
+    }
+    return pFormats;
+}
+
+// One moniker read: its friendly name and formats; nothing when it fails a step or has no
+// format the lists show.
+void ReadDevice(IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder, int nPosition,
+                std::vector<CDeviceEntry>& devices) {
+    CComRef<IPropertyBag> pBag;
+    if (pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, pBag.Out()) != S_OK) {
+        return;
+    }
+    VARIANT varName;
+    ::VariantInit(&varName);
+    varName.vt = VT_BSTR;
+    CDeviceEntry entry;
+    if (pBag->Read(L"FriendlyName", &varName, nullptr) == S_OK) {
+        // Only a text answer is a name; anything else would be read as a pointer.
+        entry.strName = varName.vt == VT_BSTR ? varName.bstrVal : nullptr;
+        CComRef<IBaseFilter> pFilter;
+        if (pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, pFilter.Out()) == S_OK) {
+            CComRef<IAMStreamConfig> pConfig;
+            if (pBuilder->FindInterface(&PIN_CATEGORY_CAPTURE, nullptr, pFilter,
+                                        IID_IAMStreamConfig, pConfig.Out()) == S_OK) {
+                entry.pFormats = CollectFormats(pConfig);
+            }
+        }
+    }
+    ::VariantClear(&varName);
+    if (entry.pFormats == nullptr || entry.pFormats->GetSize() == 0) {
+        return;
+    }
+    entry.pFormats->m_nMonikerPosition = nPosition;
+    entry.pFormats->m_strDisplayName = GetMonikerName(pMoniker);
+    devices.push_back(std::move(entry));
+}
+
+// Runs of spaces as one, a leading run dropped: entries never start with a space.
+std::wstring Squeezed(const std::wstring& text) {
+    std::wstring result;
+    for (wchar_t ch : text) {
+        if (ch == L' ' && (result.empty() || result.back() == L' ')) {
+            continue;
+        }
+        result += ch;
+    }
+    return result;
+}
+
+bool EqualNoCase(const wchar_t* a, int nLengthA, const wchar_t* b, int nLengthB) {
+    return ::CompareStringOrdinal(a, nLengthA, b, nLengthB, TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
+DWORD ReadDeviceCatalogue(std::vector<CDeviceEntry>& devices) {
+    // Released in reverse order: graph builder, class enumerator, device enumerator.
+    CComRef<ICreateDevEnum> pDevEnum;
+    CComRef<IEnumMoniker> pClassEnum;
+    CComRef<ICaptureGraphBuilder2> pBuilder;
+    if (::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC, IID_ICreateDevEnum,
+                           pDevEnum.Out()) != S_OK) {
+        return 1;
+    }
+    if (pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pClassEnum, 0) != S_OK) {
+        return 2; // S_FALSE: no video capture device at all
+    }
+    if (pClassEnum == nullptr) {
+        return 3;
+    }
+    // It serves only to find each device's stream configuration.
+    if (::CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC,
+                           IID_ICaptureGraphBuilder2, pBuilder.Out()) != S_OK) {
+        return 4;
+    }
+    std::vector<CDeviceEntry> found;
+    // Walked with Next alone: Wine's Skip does not move the enumeration.
+    for (int nPosition = 0;; ++nPosition) {
+        CComRef<IMoniker> pMoniker;
+        ULONG nFetched = 0;
+        if (pClassEnum->Next(1, &pMoniker, &nFetched) != S_OK) {
+            break;
+        }
+        if (pMoniker != nullptr) {
+            ReadDevice(pMoniker, pBuilder, nPosition, found);
+        }
+    }
+    devices.swap(found);
+    return 0;
+}
+
+bool CollectDeviceListing(std::vector<CDeviceListing>& devices) {
+    std::vector<CDeviceEntry> catalogue;
+    if (ReadDeviceCatalogue(catalogue) != 0) {
+        return false;
+    }
+    CString strEntry;
+    for (const CDeviceEntry& entry : catalogue) {
+        CDeviceListing device;
+        device.strName = entry.strName;
+        device.strDisplayName = entry.pFormats->m_strDisplayName;
+        for (int i = 0; i < entry.pFormats->GetSize(); ++i) {
+            const VideoFormat& format = (*entry.pFormats)[i];
+            GetFormatEntryText(format, strEntry);
+            device.formats.emplace_back(strEntry);
+            device.records.push_back(format);
+        }
+        devices.push_back(std::move(device));
+    }
+    return !devices.empty();
+}
+
+HRESULT BindDeviceByName(const wchar_t* pszDisplayName, IBaseFilter** ppFilter) {
+    *ppFilter = nullptr;
+    CDeviceWalk walk;
+    HRESULT hr = S_OK;
+    if (walk.FindByName(pszDisplayName, hr) != 0) {
+        return VFW_E_NOT_FOUND;
+    }
+    hr = walk.m_pMoniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                       reinterpret_cast<void**>(ppFilter));
+    if (hr != S_OK) {
+        *ppFilter = nullptr; // a failed call hands out nothing
+        return FAILED(hr) ? hr : E_FAIL;
+    }
+    return S_OK;
+}
+
+int ParsePosition(const std::wstring& text) {
+    if (text.empty()) {
+        return kNotAPosition;
+    }
+    long long n = 0;
+    for (wchar_t ch : text) {
+        if (ch < L'0' || ch > L'9') {
+            return kNotAPosition;
+        }
+        if (n <= INT_MAX) {
+            n = n * 10 + (ch - L'0');
+        }
+    }
+    return n > INT_MAX ? kPositionTooLarge : static_cast<int>(n);
+}
+
+std::wstring PositionText(const std::wstring& digits) {
+    size_t nFirst = digits.find_first_not_of(L'0');
+    return nFirst == std::wstring::npos ? L"0" : digits.substr(nFirst);
+}
+
+bool DeviceNameMatches(const std::wstring& name, const std::wstring& text) {
+    return EqualNoCase(name.c_str(), static_cast<int>(name.size()), text.c_str(),
+                       static_cast<int>(text.size()));
+}
+
+bool EntryStartsWith(const std::wstring& entry, const std::wstring& text) {
+    std::wstring squeezedText = Squeezed(text);
+    std::wstring squeezedEntry = Squeezed(entry);
+    return !squeezedText.empty() && squeezedEntry.size() >= squeezedText.size() &&
+           EqualNoCase(squeezedEntry.c_str(), static_cast<int>(squeezedText.size()),
+                       squeezedText.c_str(), static_cast<int>(squeezedText.size()));
+}
+
+std::wstring EscapeControls(const std::wstring& text) {
+    auto hex = [](std::wstring& out, const wchar_t* pszPrefix, unsigned nValue, int nDigits) {
+        out += pszPrefix;
+        for (int i = nDigits - 1; i >= 0; --i) {
+            out += L"0123456789ABCDEF"[(nValue >> (4 * i)) & 0xF];
+        }
+    };
+    std::wstring result;
+    for (wchar_t ch : text) {
+        if (ch == L'\n') {
+            result += L"\\n";
+        } else if (ch == L'\r') {
+            result += L"\\r";
+        } else if (ch == L'\t') {
+            result += L"\\t";
+        } else if (ch < 0x20 || ch == 0x7F || (ch >= 0x80 && ch < 0xA0)) {
+            hex(result, L"\\x", ch, 2);
+        } else if (ch == 0x2028 || ch == 0x2029) {
+            // Line and paragraph separators end a line for many readers.
+            hex(result, L"\\u", ch, 4);
+        } else {
+            result += ch;
+        }
+    }
+    return result;
+}
+
+int FindEntry(const std::vector<std::wstring>& entries, const std::wstring& text,
+              bool (*match)(const std::wstring& entry, const std::wstring& text)) {
+    int nCount = static_cast<int>(entries.size());
+    int nPosition = ParsePosition(text);
+    if (nPosition != kNotAPosition) {
+        return nPosition >= 0 && nPosition < nCount ? nPosition : -1;
+    }
+    for (int i = 0; i < nCount; ++i) {
+        if (match(entries[static_cast<size_t>(i)], text)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+std::wstring NoDeviceText(const std::wstring& text) {
+    return ParsePosition(text) != kNotAPosition
+               ? L"No capture device at position " + PositionText(text) + L"."
+               : L"No capture device named \"" + text + L"\".";
+}
+
+std::wstring NoFormatText(const std::wstring& text, const std::wstring& device) {
+    return ParsePosition(text) != kNotAPosition
+               ? L"No format at position " + PositionText(text) + L" for \"" + device + L"\"."
+               : L"No format \"" + text + L"\" for \"" + device + L"\".";
+}

@@ -1,0 +1,30 @@
+// A critical section and the one way the program takes it: a lock held for a scope.
+#pragma once
+
+#include <windows.h>
+
+class CCriticalSection {
+public:
+    CCriticalSection() { ::InitializeCriticalSection(&m_section); }
+    ~CCriticalSection() { ::DeleteCriticalSection(&m_section); }
+    CCriticalSection(const CCriticalSection&) = delete;
+    CCriticalSection& operator=(const CCriticalSection&) = delete;
+
+    void Lock() { ::EnterCriticalSection(&m_section); }
+    void Unlock() { ::LeaveCriticalSection(&m_section); }
+
+private:
+    CRITICAL_SECTION m_section;
+};
+
+// Held from construction to the end of the scope; nothing else enters or leaves the section.
+class CSingleLock {
+public:
+    explicit CSingleLock(CCriticalSection& section) : m_section(section) { m_section.Lock(); }
+    ~CSingleLock() { m_section.Unlock(); }
+    CSingleLock(const CSingleLock&) = delete;
+    CSingleLock& operator=(const CSingleLock&) = delete;
+
+private:
+    CCriticalSection& m_section;
+};
