@@ -21,7 +21,7 @@ BOOL CLookwellApp::InitInstance() {
     CCommandLine options;
     options.ParseProcess();
     if (options.bCheck && !options.bHelp) {
-        m_nExitCode = RunCheckSwitch(options.CheckRequest());
+        m_nExitCode = RunCheckSwitch(options);
         return FALSE;
     }
     if (options.bHelp || options.bList) {

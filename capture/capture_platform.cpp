@@ -55,35 +55,26 @@ const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
 MediaTypeHolder FindCapability(IAMStreamConfig* pConfig, const VideoFormat& wanted,
                                VIDEO_STREAM_CONFIG_CAPS& chosenCaps) {
     MediaTypeHolder pFirstMatch(nullptr, DeleteMediaType);
-    int nCount = 0;
-    int nSize = 0;
-    if (pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK || nCount <= 0 ||
-        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
-        return pFirstMatch;
-    }
-    for (int i = 0; i < nCount; ++i) {
-        AM_MEDIA_TYPE* pmt = nullptr;
-        VIDEO_STREAM_CONFIG_CAPS caps;
-        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
-            continue;
-        }
-        MediaTypeHolder pType(pmt, DeleteMediaType);
-        const VIDEOINFOHEADER* pvih = pmt != nullptr ? GetVideoInfo(*pmt) : nullptr;
+    MediaTypeHolder pExact(nullptr, DeleteMediaType);
+    ForEachCapability(pConfig, [&](MediaTypeHolder& pType, const VIDEO_STREAM_CONFIG_CAPS& caps) {
+        const VIDEOINFOHEADER* pvih = GetVideoInfo(*pType);
         if (pvih == nullptr || pvih->bmiHeader.biWidth != wanted.width ||
             pvih->bmiHeader.biHeight != wanted.height ||
             pvih->AvgTimePerFrame != wanted.frameTime || pvih->dwBitRate != wanted.bitRate) {
-            continue;
+            return true;
         }
-        if (pmt->subtype == wanted.subtype) {
+        if (pType->subtype == wanted.subtype) {
             chosenCaps = caps;
-            return pType;
+            pExact = std::move(pType);
+            return false;
         }
         if (pFirstMatch == nullptr) {
             chosenCaps = caps;
             pFirstMatch = std::move(pType);
         }
-    }
-    return pFirstMatch;
+        return true;
+    });
+    return pExact != nullptr ? std::move(pExact) : std::move(pFirstMatch);
 }
 
 CStreamEvents DrainStreamEvents(IMediaEvent* pEvents) {
@@ -115,29 +106,21 @@ HRESULT FindCapturePin(IBaseFilter* pFilter, IPin** ppPin) {
 
 double CapabilityFrameRate(IPin* pPin, const VideoFormat& format) {
     CComRef<IAMStreamConfig> pConfig;
-    int nCount = 0;
-    int nSize = 0;
-    if (FAILED(pPin->QueryInterface(IID_IAMStreamConfig, pConfig.Out())) ||
-        pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK ||
-        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
+    if (FAILED(pPin->QueryInterface(IID_IAMStreamConfig, pConfig.Out()))) {
         return -1;
     }
-    for (int i = 0; i < nCount; ++i) {
-        AM_MEDIA_TYPE* pmt = nullptr;
-        VIDEO_STREAM_CONFIG_CAPS caps{};
-        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
-            continue;
+    double dRate = -1;
+    ForEachCapability(pConfig, [&](MediaTypeHolder& pType, const VIDEO_STREAM_CONFIG_CAPS& caps) {
+        const VIDEOINFOHEADER* pvih = GetVideoInfo(*pType);
+        if (pvih != nullptr && pType->subtype == format.subtype &&
+            pvih->bmiHeader.biWidth == format.width && pvih->bmiHeader.biHeight == format.height &&
+            caps.MinFrameInterval > 0) {
+            dRate = 1e7 / static_cast<double>(caps.MinFrameInterval);
+            return false;
         }
-        const VIDEOINFOHEADER* pvih = pmt != nullptr ? GetVideoInfo(*pmt) : nullptr;
-        bool bMatch = pvih != nullptr && pmt->subtype == format.subtype &&
-                      pvih->bmiHeader.biWidth == format.width &&
-                      pvih->bmiHeader.biHeight == format.height && caps.MinFrameInterval > 0;
-        DeleteMediaType(pmt);
-        if (bMatch) {
-            return 1e7 / static_cast<double>(caps.MinFrameInterval);
-        }
-    }
-    return -1;
+        return true;
+    });
+    return dRate;
 }
 
 CString GetMonikerName(IMoniker* pMoniker) {

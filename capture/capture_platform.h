@@ -35,6 +35,30 @@ HRESULT CopyMediaType(AM_MEDIA_TYPE& to, const AM_MEDIA_TYPE& from);
 // A media type the platform handed out, disposed of with the holder.
 using MediaTypeHolder = std::unique_ptr<AM_MEDIA_TYPE, void (*)(AM_MEDIA_TYPE*)>;
 
+// Hands each capability the configuration reports, in the device's order, to fn(pType, caps)
+// until fn returns false; fn may keep the media type by moving it out of its holder, else it is
+// disposed of. False, with no call, when the pin reports no capabilities of the expected size.
+template <class Fn> bool ForEachCapability(IAMStreamConfig* pConfig, Fn fn) {
+    int nCount = 0;
+    int nSize = 0;
+    if (pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK || nCount <= 0 ||
+        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
+        return false;
+    }
+    for (int i = 0; i < nCount; ++i) {
+        AM_MEDIA_TYPE* pmt = nullptr;
+        VIDEO_STREAM_CONFIG_CAPS caps{};
+        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
+            continue; // nothing handed out
+        }
+        MediaTypeHolder pType(pmt, DeleteMediaType);
+        if (pmt != nullptr && !fn(pType, caps)) {
+            break;
+        }
+    }
+    return true;
+}
+
 // The capability matching the format's size, frame time and bit rate, the format's own subtype
 // preferred, else the first of them (two may differ only in subtype: MJPG and YUY2 of one size,
 // or bit rates that both saturate); its media type and caps, or an empty holder.

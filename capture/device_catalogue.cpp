@@ -8,30 +8,17 @@ namespace {
 // VIDEOINFOHEADER, in the device's order. Null when the pin reports no capabilities of the
 // expected size.
 std::unique_ptr<VideoFormatArray> CollectFormats(IAMStreamConfig* pConfig) {
-    int nCount = 0;
-    int nSize = 0;
-    if (pConfig->GetNumberOfCapabilities(&nCount, &nSize) != S_OK || nCount <= 0 ||
-        nSize != sizeof(VIDEO_STREAM_CONFIG_CAPS)) {
-        return nullptr;
-    }
     std::unique_ptr<VideoFormatArray> pFormats(new VideoFormatArray);
     pFormats->SetSize(0, -1);
-    for (int i = 0; i < nCount; ++i) {
-        AM_MEDIA_TYPE* pmt = nullptr;
-        VIDEO_STREAM_CONFIG_CAPS caps;
-        if (pConfig->GetStreamCaps(i, &pmt, reinterpret_cast<BYTE*>(&caps)) != S_OK) {
-            continue;
-        }
-        // Disposed of even when Add throws.
-        MediaTypeHolder holder(pmt, DeleteMediaType);
-        if (pmt == nullptr) {
-            continue;
-        }
-        if (const VIDEOINFOHEADER* pvih = GetVideoInfo(*pmt); pvih != nullptr) {
-            VideoFormat format{pvih->bmiHeader.biWidth, pvih->bmiHeader.biHeight,
-                               pvih->AvgTimePerFrame, pvih->dwBitRate, pmt->subtype};
-            pFormats->Add(format);
-        }
+    if (!ForEachCapability(pConfig, [&](MediaTypeHolder& pType, const VIDEO_STREAM_CONFIG_CAPS&) {
+            // The holder disposes of the media type even when Add throws.
+            if (const VIDEOINFOHEADER* pvih = GetVideoInfo(*pType); pvih != nullptr) {
+                pFormats->Add(VideoFormat{pvih->bmiHeader.biWidth, pvih->bmiHeader.biHeight,
+                                          pvih->AvgTimePerFrame, pvih->dwBitRate, pType->subtype});
+            }
+            return true;
+        })) {
+        return nullptr;
     }
     return pFormats;
 }

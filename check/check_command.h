@@ -13,7 +13,7 @@ struct CCheckRequest {
     bool bCsv = false;
     std::wstring strDevice;
     std::wstring strFormat;
-    std::wstring strSeconds;
+    std::wstring strSeconds; // as written: Seconds reads it
 
     // /seconds:N, 1 to 60, else nDefault without the switch; 0 for a value out of range.
     DWORD Seconds(DWORD nDefault) const;

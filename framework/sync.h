@@ -1,4 +1,5 @@
-// A critical section and the one way the program takes it: a lock held for a scope.
+// A critical section and the one way the program takes it: a lock held for a scope. A thread
+// holding it may take it again (critical sections count their owner's entries).
 #pragma once
 
 #include <windows.h>

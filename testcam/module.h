@@ -2,6 +2,7 @@
 // DllCanUnloadNow answers from, and the streaming figures the tests read.
 #pragma once
 
+#include "framework/sync.h"
 #include "testcam/stats.h"
 
 #include <windows.h>
@@ -79,29 +80,8 @@ private:
     LONG refs_ = 1;
 };
 
-// A recursive lock without exceptions.
-class CritSec {
-public:
-    CritSec() { InitializeCriticalSection(&cs_); }
-    ~CritSec() { DeleteCriticalSection(&cs_); }
-    CritSec(const CritSec&) = delete;
-    CritSec& operator=(const CritSec&) = delete;
-    void Enter() { EnterCriticalSection(&cs_); }
-    void Leave() { LeaveCriticalSection(&cs_); }
-
-private:
-    CRITICAL_SECTION cs_;
-};
-
-class AutoLock {
-public:
-    explicit AutoLock(CritSec& cs) : cs_(cs) { cs_.Enter(); }
-    ~AutoLock() { cs_.Leave(); }
-    AutoLock(const AutoLock&) = delete;
-    AutoLock& operator=(const AutoLock&) = delete;
-
-private:
-    CritSec& cs_;
-};
+// The program's own lock: a header of plain Win32, so sharing it ties the camera to nothing.
+using CritSec = ::CCriticalSection;
+using AutoLock = ::CSingleLock;
 
 } // namespace testcam

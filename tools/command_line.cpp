@@ -71,18 +71,6 @@ void CCommandLine::ParseProcess() {
     Parse(args);
 }
 
-CCheckRequest CCommandLine::CheckRequest() const {
-    CCheckRequest request;
-    request.bDevice = bDevice;
-    request.bFormat = bFormat;
-    request.bSeconds = bSeconds;
-    request.bCsv = bCsv;
-    request.strDevice = strDevice;
-    request.strFormat = strFormat;
-    request.strSeconds = strSeconds;
-    return request;
-}
-
 int RunListSwitch() {
     bool bCom = ::CoInitialize(nullptr) == S_OK;
     std::vector<CDeviceListing> devices;

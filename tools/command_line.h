@@ -10,19 +10,14 @@
 #include <string>
 #include <vector>
 
-struct CCommandLine {
+// /device:, /format:, /seconds: and /csv are the check's request too; the window's switches
+// read the first two the same way.
+struct CCommandLine : CCheckRequest {
     bool bList = false;
     bool bHelp = false;
     bool bPreview = false;
     bool bFullScreen = false;
-    bool bDevice = false;
-    bool bFormat = false;
     bool bCheck = false;
-    bool bCsv = false;
-    bool bSeconds = false;
-    std::wstring strDevice;
-    std::wstring strFormat;
-    std::wstring strSeconds; // as written; the check reads it
 
     // The arguments after the program's name.
     void Parse(const std::vector<std::wstring>& args);
@@ -30,8 +25,6 @@ struct CCommandLine {
     void ParseProcess();
     // Whether the window has anything to do once it is up.
     bool NeedsWindowWork() const { return bDevice || bFormat || bPreview || bFullScreen; }
-    // What /check is asked for.
-    CCheckRequest CheckRequest() const;
 };
 
 // /list and /?: the text on standard output (or the error on standard error), and the exit
