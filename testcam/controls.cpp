@@ -208,9 +208,13 @@ STDMETHODIMP Filter::GetCurrentActualFrameRate(IPin* pin, LONGLONG* frameTime) {
 namespace {
 
 // The frame times of the configured formats of `size` with the subtype of capability `index`,
-// shortest first.
-HRESULT FrameTimes(const std::vector<Format>& formats, long index, SIZE size,
-                   std::vector<LONGLONG>& out) {
+// shortest first; first the pin's check and the caller's result pointer, in the order the
+// platform's filters answer them.
+HRESULT FrameTimes(HRESULT pinCheck, const void* result, const std::vector<Format>& formats,
+                   long index, SIZE size, std::vector<LONGLONG>& out) {
+    if (FAILED(pinCheck) || !result) {
+        return FAILED(pinCheck) ? pinCheck : E_POINTER;
+    }
     if (index < 0 || static_cast<size_t>(index) >= formats.size()) {
         return E_INVALIDARG;
     }
@@ -232,12 +236,8 @@ HRESULT FrameTimes(const std::vector<Format>& formats, long index, SIZE size,
 
 STDMETHODIMP Filter::GetMaxAvailableFrameRate(IPin* pin, long index, SIZE size,
                                               LONGLONG* frameTime) {
-    HRESULT hr = CheckPin(pin);
-    if (FAILED(hr) || !frameTime) {
-        return FAILED(hr) ? hr : E_POINTER;
-    }
     std::vector<LONGLONG> times;
-    hr = FrameTimes(config_.formats, index, size, times);
+    HRESULT hr = FrameTimes(CheckPin(pin), frameTime, config_.formats, index, size, times);
     if (SUCCEEDED(hr)) {
         *frameTime = times.front();
     }
@@ -246,12 +246,8 @@ STDMETHODIMP Filter::GetMaxAvailableFrameRate(IPin* pin, long index, SIZE size,
 
 STDMETHODIMP Filter::GetFrameRateList(IPin* pin, long index, SIZE size, long* count,
                                       LONGLONG** frameTimes) {
-    HRESULT hr = CheckPin(pin);
-    if (FAILED(hr) || !count) {
-        return FAILED(hr) ? hr : E_POINTER;
-    }
     std::vector<LONGLONG> times;
-    hr = FrameTimes(config_.formats, index, size, times);
+    HRESULT hr = FrameTimes(CheckPin(pin), count, config_.formats, index, size, times);
     if (FAILED(hr)) {
         return hr;
     }

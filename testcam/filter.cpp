@@ -50,14 +50,7 @@ Filter::~Filter() {
 }
 
 HRESULT Filter::Create(REFIID iid, void** out) {
-    Filter* filter = nullptr;
-    HRESULT hr = NewObject<Filter>(&filter);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    hr = filter->QueryInterface(iid, out);
-    filter->Release();
-    return hr;
+    return CreateObjectFor<Filter>(iid, out);
 }
 
 STDMETHODIMP Filter::QueryInterface(REFIID iid, void** out) {
@@ -108,6 +101,9 @@ STDMETHODIMP Filter::GetClassID(CLSID* clsid) {
 }
 
 HRESULT Filter::StartPins() {
+    if (state_ != State_Stopped) {
+        return S_OK; // streaming already, paused or running
+    }
     HRESULT hr = S_OK;
     {
         AutoLock lock(lock_);
@@ -141,11 +137,8 @@ STDMETHODIMP Filter::Stop() {
 
 STDMETHODIMP Filter::Pause() {
     AutoLock serial(stateLock_);
-    if (state_ == State_Stopped) {
-        HRESULT hr = StartPins();
-        if (FAILED(hr)) {
-            return hr;
-        }
+    if (HRESULT hr = StartPins(); FAILED(hr)) {
+        return hr;
     }
     AutoLock lock(lock_);
     state_ = State_Paused;
@@ -158,11 +151,8 @@ STDMETHODIMP Filter::Pause() {
 
 STDMETHODIMP Filter::Run(REFERENCE_TIME start) {
     AutoLock serial(stateLock_);
-    if (state_ == State_Stopped) {
-        HRESULT hr = StartPins();
-        if (FAILED(hr)) {
-            return hr;
-        }
+    if (HRESULT hr = StartPins(); FAILED(hr)) {
+        return hr;
     }
     AutoLock lock(lock_);
     if (config_.stuckRun) {

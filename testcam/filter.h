@@ -106,6 +106,7 @@ private:
     ~Filter();
     Filter(const Filter&) = delete;
     Filter& operator=(const Filter&) = delete;
+    // Leaving stopped: every pin starts streaming (all or none); in any other state nothing.
     HRESULT StartPins();
     void StopPins();
     // Under the lock: no run is pending any more.

@@ -42,6 +42,20 @@ template <class T, class Out, class... Args> HRESULT NewObject(Out** out, Args&&
     return S_OK;
 }
 
+// A new object handed out as the interface asked for, as a class factory's CreateInstance
+// does: the creator's reference is given up once the caller has its own.
+template <class T> HRESULT CreateObjectFor(REFIID iid, void** out) {
+    T* object = nullptr;
+    HRESULT hr = NewObject<T>(&object);
+    if (FAILED(hr)) {
+        *out = nullptr;
+        return hr;
+    }
+    hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
+}
+
 // IUnknown of an object with one interface, counted in the module's live objects. Starts with
 // one reference, which belongs to its creator.
 template <class Interface, const IID* InterfaceId> class SingleInterfaceObject : public Interface {

@@ -278,14 +278,7 @@ private:
 } // namespace
 
 HRESULT CreatePropertyPage(REFIID iid, void** out) {
-    PropertyPage* page = nullptr;
-    HRESULT hr = NewObject<PropertyPage>(&page);
-    if (FAILED(hr)) {
-        return hr;
-    }
-    hr = page->QueryInterface(iid, out);
-    page->Release();
-    return hr;
+    return CreateObjectFor<PropertyPage>(iid, out);
 }
 
 } // namespace testcam
