@@ -182,7 +182,7 @@ TEST(ToolsSnapshot, RefusesDeviceNamesAndChecksFrames) {
     };
     for (const auto& c : paths) {
         SCOPED_TRACE(Narrow(c.pszPath));
-        EXPECT_EQ(c.bDevice, IsDeviceName(c.pszPath));
+        EXPECT_EQ(c.bDevice, AfxIsDeviceName(c.pszPath));
     }
 
     struct {
@@ -386,7 +386,7 @@ TEST(SmallDisk, SavesReplaceAFileOnlyWhenWholeAndSayWhyTheyFailed) {
         SCOPED_TRACE(c.pszWhat);
         const std::wstring folder = root + c.pszFolder;
         std::wstring error;
-        EXPECT_EQ(c.bSaved, SaveFileReplacing(folder + c.pszFile, picture, error));
+        EXPECT_EQ(c.bSaved, AfxSaveFileReplacing(folder + c.pszFile, picture, error));
         EXPECT_EQ(c.bSaved, error.empty()) << Narrow(error);
         EXPECT_EQ(c.bSaved ? picture : old, read(folder + L"old.png"));
         std::vector<std::wstring> after = files(folder);
