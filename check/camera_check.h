@@ -47,18 +47,21 @@ protected:
 class CCheckRunner {
 public:
     CCheckRunner() = default;
-    // Cancels and waits for the thread.
+    // Cancels and waits for the thread, about a second at the most: a thread stuck in a
+    // camera that does not stop is left to end on its own (its camera released when the camera
+    // returns, or with the process), and no listener call comes after the destructor.
     ~CCheckRunner();
     CCheckRunner(const CCheckRunner&) = delete;
     CCheckRunner& operator=(const CCheckRunner&) = delete;
 
     // False when a check is already running or the thread could not start. The listener must
-    // outlive the check.
+    // outlive the runner (not the thread: see the destructor).
     bool Start(const std::wstring& deviceDisplayName, const std::vector<VideoFormat>& formats,
                DWORD nSeconds, ICheckListener* pListener);
-    // Ends the format being measured within a second and releases the camera; returns at once.
+    // Ends the format being measured within a second (the decoding queue dropped) and releases
+    // the camera; returns at once.
     void Cancel();
-    // Waits for the thread to end; true when it has.
+    // Waits at most that long for the thread to end; true when it has.
     bool Wait(DWORD nMilliseconds);
     bool IsRunning() const;
 

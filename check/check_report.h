@@ -13,6 +13,20 @@ enum class NominalSource { None, MediaType, Capability };
 enum class DropSource { None, Camera, Intervals };
 // Whether the platform's video renderer takes the format.
 enum class RendererAnswer { Unknown, Yes, No };
+// Each way a format can fail, worst first: a verdict lists every one that fails, in this order.
+enum class Finding { DidNotStart, Stopped, RateBelow, RateAbove, Drops, BadSamples, Black, Frozen };
+// Why a stream ended before its window did.
+enum class StopCause { None, Error, Removed, Silent };
+
+// A small picture of one of a format's frames: 24-bit blue-green-red, top row first, rows of
+// nWidth * 3 bytes with no padding; empty when there is none.
+struct CThumbnail {
+    enum class Kind { None, LastGood, Black, Frozen };
+    Kind kind = Kind::None;
+    LONG nWidth = 0;
+    LONG nHeight = 0;
+    std::vector<BYTE> pixels;
+};
 
 struct CFormatMeasurement {
     std::wstring strFormat;  // the format list's entry text
@@ -35,7 +49,18 @@ struct CFormatMeasurement {
     long nBlack = 0;
     long nFrozen = 0;
     RendererAnswer renderer = RendererAnswer::Unknown;
-    std::wstring strNote; // what else happened: the camera's error event, a cancel
+    std::wstring strNote;  // what else happened: the camera's error event, a cancel
+    long nUndecodable = 0; // pictures that could not be decoded: bad samples too
+
+    // How the stream ended before the window did, and when: milliseconds from the first
+    // picture to the last one it delivered. The rate is then over that time.
+    StopCause stopCause = StopCause::None;
+    double dStoppedAtMs = 0;
+    // The measuring window, and every interval between pictures within it in order, the
+    // silence after the last picture last when the stream stopped.
+    double dWindowMs = 0;
+    std::vector<float> intervalsMs;
+    CThumbnail thumbnail;
 };
 
 // The intervals between arrivals (milliseconds, in order): median, 95th percentile (nearest
@@ -54,8 +79,13 @@ constexpr double kMaxDropShare = 0.05;  // dropped against samples + dropped
 constexpr double kMaxBlackShare = 0.10; // black pictures
 constexpr double kMaxFrozenShare = 0.10;
 
-// "OK", or the first finding that failed: "did not start", "rate below 90 % of nominal",
-// "drops", "bad samples", "black", "frozen"; "cancelled" for a format cut short.
+// Every finding that fails, worst first; none for a format that passed or was cancelled.
+std::vector<Finding> GetFindings(const CFormatMeasurement& row);
+// A finding in words: "did not start", "stopped", "rate below 90 % of nominal", "rate above
+// 110 % of nominal", "drops", "bad samples", "black", "frozen".
+std::wstring FindingText(Finding finding);
+// "OK", "cancelled" for a format cut short, or every failing finding's text, worst first,
+// joined by ", ".
 std::wstring GetVerdict(const CFormatMeasurement& row);
 inline bool IsOk(const CFormatMeasurement& row) {
     return GetVerdict(row) == L"OK";
@@ -69,3 +99,19 @@ std::wstring FormatCheckCsv(const std::vector<CFormatMeasurement>& rows);
 std::wstring FormatCheckTabbed(const std::vector<CFormatMeasurement>& rows);
 // "15 formats: 13 OK, 2 failed"
 std::wstring FormatCheckSummary(const std::vector<CFormatMeasurement>& rows);
+
+// What a report says besides the rows.
+struct CCheckReportInfo {
+    std::wstring strDevice;  // the device's name as the list shows it
+    std::wstring strVersion; // Lookwell's version, from its version resource
+    SYSTEMTIME when{};       // local time of the check
+};
+// The report a user can send: one self-contained HTML page (UTF-8, no script, nothing beside
+// it): the device, the date, the version, the summary, the table, and per format its picture
+// (an embedded PNG) and its interval plot (inline SVG).
+std::string FormatCheckReportHtml(const CCheckReportInfo& info,
+                                  const std::vector<CFormatMeasurement>& rows);
+// Writes that page to the path, replacing a file there only once the new one is whole; false
+// with the reason in `error` (a device name, a full disk, a folder that cannot be written).
+bool WriteCheckReport(const std::wstring& path, const CCheckReportInfo& info,
+                      const std::vector<CFormatMeasurement>& rows, std::wstring& error);
