@@ -32,21 +32,10 @@ CCheckWindow::~CCheckWindow() {
 bool CCheckWindow::Open(HWND hOwner, const std::wstring& deviceDisplayName,
                         const std::wstring& deviceName, const std::vector<VideoFormat>& formats,
                         int nFirstIndex, DWORD nSeconds) {
-    if (m_hWnd != nullptr || formats.empty() || m_runner.IsRunning()) {
+    if (m_hWnd != nullptr || formats.empty() || m_runner.IsRunning() ||
+        !AfxRegisterWndClass(kCheckClass, 0, ::LoadCursorW(nullptr, IDC_ARROW),
+                             reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1))) {
         return false;
-    }
-    HINSTANCE hInstance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    if (!::GetClassInfoExW(hInstance, kCheckClass, &wc)) {
-        wc.lpfnWndProc = WndProc;
-        wc.hInstance = hInstance;
-        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kCheckClass;
-        if (::RegisterClassExW(&wc) == 0) {
-            return false;
-        }
     }
     m_rows.clear();
     m_strDevice = deviceName;
@@ -63,40 +52,53 @@ bool CCheckWindow::Open(HWND hOwner, const std::wstring& deviceDisplayName,
         ::GetWindowRect(hOwner, &rcOwner);
     }
     std::wstring title = L"Camera check - " + deviceName;
-    m_hWnd = ::CreateWindowExW(
-        0, kCheckClass, title.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME,
-        rcOwner.left + 20, rcOwner.top + 20, 900, 380, hOwner, nullptr, hInstance, this);
-    if (m_hWnd == nullptr) {
+    if (!CreateEx(0, kCheckClass, title.c_str(), WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME,
+                  RECT{rcOwner.left + 20, rcOwner.top + 20, rcOwner.left + 920, rcOwner.top + 400},
+                  hOwner)) {
         return false;
     }
-    HFONT hFixed = static_cast<HFONT>(::GetStockObject(ANSI_FIXED_FONT));
+    Layout();
+    if (!m_runner.Start(deviceDisplayName, formats, nSeconds, this)) {
+        DestroyWindow();
+        return false;
+    }
+    SetTimer(kProgressTimer, 250);
+    ShowWindow(SW_SHOW);
+    ::SetFocus(m_hWnd);
+    return true;
+}
+
+BEGIN_MESSAGE_MAP(CCheckWindow, CWnd)
+ON_WM_CREATE()
+ON_MESSAGE(kFormatStarted, &CCheckWindow::OnFormatStartedMessage)
+ON_MESSAGE(kRowDone, &CCheckWindow::OnRowDoneMessage)
+ON_MESSAGE(kCheckFinished, &CCheckWindow::OnCheckFinishedMessage)
+ON_WM_TIMER()
+ON_WM_PAINT()
+ON_WM_SIZE()
+ON_WM_KEYDOWN()
+ON_WM_CLOSE()
+ON_WM_DESTROY()
+ON_WM_NCDESTROY()
+END_MESSAGE_MAP()
+
+int CCheckWindow::OnCreate(LPCREATESTRUCT) {
+    HINSTANCE hInstance = ::GetModuleHandleW(nullptr);
     m_hProgress = ::CreateWindowExW(0, L"STATIC", m_strProgress.c_str(),
                                     WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0,
                                     m_hWnd, nullptr, hInstance, nullptr);
     ::SendMessageW(m_hProgress, WM_SETFONT,
                    reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
-    m_hTable = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
-                                 WS_CHILD | WS_VISIBLE | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE |
-                                     ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL,
-                                 0, 0, 0, 0, m_hWnd, nullptr, hInstance, nullptr);
-    if (m_hProgress == nullptr || m_hTable == nullptr) {
-        ::DestroyWindow(m_hWnd);
-        return false;
+    HWND hTable = ::CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                                    WS_CHILD | WS_VISIBLE | WS_HSCROLL | WS_VSCROLL | ES_MULTILINE |
+                                        ES_READONLY | ES_AUTOHSCROLL | ES_AUTOVSCROLL,
+                                    0, 0, 0, 0, m_hWnd, nullptr, hInstance, nullptr);
+    if (m_hProgress == nullptr || hTable == nullptr || !m_table.SubclassWindow(hTable)) {
+        return -1;
     }
-    ::SendMessageW(m_hTable, WM_SETFONT, reinterpret_cast<WPARAM>(hFixed), FALSE);
-    // The table's own keys would copy a selection and ignore Esc: the window's keys come first.
-    ::SetWindowLongPtrW(m_hTable, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    m_pfnTableProc = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(m_hTable, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TableProc)));
-    Layout();
-    if (!m_runner.Start(deviceDisplayName, formats, nSeconds, this)) {
-        ::DestroyWindow(m_hWnd);
-        return false;
-    }
-    ::SetTimer(m_hWnd, kProgressTimer, 250, nullptr);
-    ::ShowWindow(m_hWnd, SW_SHOW);
-    ::SetFocus(m_hWnd);
-    return true;
+    m_table.SendMessage(WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(ANSI_FIXED_FONT)),
+                        FALSE);
+    return 0;
 }
 
 void CCheckWindow::Close() {
@@ -156,36 +158,17 @@ void CCheckWindow::OnCheckFinished(bool bCancelled) {
     ::PostMessageW(m_hWnd, kCheckFinished, bCancelled ? 1 : 0, 0);
 }
 
-LRESULT CALLBACK CCheckWindow::WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
-        auto* pCreate = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        ::SetWindowLongPtrW(hWnd, GWLP_USERDATA,
-                            reinterpret_cast<LONG_PTR>(pCreate->lpCreateParams));
-        static_cast<CCheckWindow*>(pCreate->lpCreateParams)->m_hWnd = hWnd;
-    }
-    auto* pWindow = reinterpret_cast<CCheckWindow*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
-    if (pWindow == nullptr || pWindow->m_hWnd != hWnd) {
-        return ::DefWindowProcW(hWnd, message, wParam, lParam);
-    }
-    try {
-        return pWindow->OnMessage(message, wParam, lParam);
-    } catch (...) {
-        return 0; // out of memory for a text: the next message tries again
+BEGIN_MESSAGE_MAP(CCheckWindow::CTableWnd, CWnd)
+ON_WM_KEYDOWN()
+END_MESSAGE_MAP()
+
+void CCheckWindow::CTableWnd::OnKeyDown(UINT nChar, UINT, UINT) {
+    if (!m_owner.OnKey(nChar)) {
+        Default();
     }
 }
 
-LRESULT CALLBACK CCheckWindow::TableProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* pWindow = reinterpret_cast<CCheckWindow*>(::GetWindowLongPtrW(hWnd, GWLP_USERDATA));
-    if (pWindow == nullptr) {
-        return ::DefWindowProcW(hWnd, message, wParam, lParam);
-    }
-    if (message == WM_KEYDOWN && pWindow->OnKey(wParam)) {
-        return 0;
-    }
-    return ::CallWindowProcW(pWindow->m_pfnTableProc, hWnd, message, wParam, lParam);
-}
-
-bool CCheckWindow::OnKey(WPARAM nKey) {
+bool CCheckWindow::OnKey(UINT nKey) {
     if (nKey == VK_ESCAPE) {
         ::PostMessageW(m_hWnd, WM_CLOSE, 0, 0);
         return true;
@@ -209,8 +192,8 @@ void CCheckWindow::Layout() {
     int nWidth = rc.right - 2 * kMargin;
     ::MoveWindow(m_hProgress, kMargin, kMargin, nWidth, 16, TRUE);
     int nTop = kMargin + 16 + kMargin + kBarHeight + kMargin;
-    ::MoveWindow(m_hTable, kMargin, nTop, nWidth, std::max<int>(0, rc.bottom - nTop - kMargin),
-                 TRUE);
+    ::MoveWindow(m_table.m_hWnd, kMargin, nTop, nWidth,
+                 std::max<int>(0, rc.bottom - nTop - kMargin), TRUE);
 }
 
 void CCheckWindow::DrawBar(HDC hdc) {
@@ -257,77 +240,74 @@ void CCheckWindow::UpdateProgress() {
     ::InvalidateRect(m_hWnd, &rcBar, TRUE);
 }
 
-LRESULT CCheckWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case kFormatStarted: {
-        auto* pMessage = reinterpret_cast<CStartedMessage*>(lParam);
-        m_nCurrent = pMessage->nIndex;
-        m_nCount = pMessage->nCount;
-        m_strCurrent.swap(pMessage->strFormat);
-        m_nMsLeftAtStart = pMessage->nMsLeft;
-        m_nFormatStartTick = ::GetTickCount64();
-        delete pMessage;
+LRESULT CCheckWindow::OnFormatStartedMessage(WPARAM, LPARAM lParam) {
+    auto* pMessage = reinterpret_cast<CStartedMessage*>(lParam);
+    m_nCurrent = pMessage->nIndex;
+    m_nCount = pMessage->nCount;
+    m_strCurrent.swap(pMessage->strFormat);
+    m_nMsLeftAtStart = pMessage->nMsLeft;
+    m_nFormatStartTick = ::GetTickCount64();
+    delete pMessage;
+    UpdateProgress();
+    return 0;
+}
+
+LRESULT CCheckWindow::OnRowDoneMessage(WPARAM, LPARAM lParam) {
+    auto* pRow = reinterpret_cast<CFormatMeasurement*>(lParam);
+    try {
+        m_rows.push_back(*pRow);
+    } catch (...) {
+        // The row is lost; the others stay.
+    }
+    delete pRow;
+    m_table.SetWindowText(AfxToCrlf(FormatCheckTable(m_rows)).c_str());
+    UpdateProgress();
+    return 0;
+}
+
+LRESULT CCheckWindow::OnCheckFinishedMessage(WPARAM wParam, LPARAM) {
+    m_bFinished = true;
+    m_bCancelled = wParam != 0;
+    KillTimer(kProgressTimer);
+    UpdateProgress();
+    return 0;
+}
+
+void CCheckWindow::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == kProgressTimer) {
         UpdateProgress();
-        return 0;
     }
-    case kRowDone: {
-        auto* pRow = reinterpret_cast<CFormatMeasurement*>(lParam);
-        try {
-            m_rows.push_back(*pRow);
-        } catch (...) {
-            // The row is lost; the others stay.
-        }
-        delete pRow;
-        ::SetWindowTextW(m_hTable, AfxToCrlf(FormatCheckTable(m_rows)).c_str());
-        UpdateProgress();
-        return 0;
+}
+
+void CCheckWindow::OnPaint() {
+    PAINTSTRUCT ps;
+    HDC hdc = ::BeginPaint(m_hWnd, &ps);
+    DrawBar(hdc);
+    ::EndPaint(m_hWnd, &ps);
+}
+
+void CCheckWindow::OnSize(UINT, int, int) {
+    Layout();
+}
+
+void CCheckWindow::OnKeyDown(UINT nChar, UINT, UINT) {
+    if (!OnKey(nChar)) {
+        Default();
     }
-    case kCheckFinished:
-        m_bFinished = true;
-        m_bCancelled = wParam != 0;
-        ::KillTimer(m_hWnd, kProgressTimer);
-        UpdateProgress();
-        return 0;
-    case WM_TIMER:
-        if (wParam == kProgressTimer) {
-            UpdateProgress();
-        }
-        return 0;
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC hdc = ::BeginPaint(m_hWnd, &ps);
-        DrawBar(hdc);
-        ::EndPaint(m_hWnd, &ps);
-        return 0;
-    }
-    case WM_SIZE:
-        Layout();
-        return 0;
-    case WM_KEYDOWN:
-        if (OnKey(wParam)) {
-            return 0;
-        }
-        break;
-    case WM_CLOSE:
-        Close();
-        return 0;
-    case WM_DESTROY:
-        // Also when the owner goes first: the runner posts to this window until it ends.
-        m_runner.Cancel();
-        m_runner.Wait(INFINITE);
-        DropPendingMessages();
-        ::KillTimer(m_hWnd, kProgressTimer);
-        return 0;
-    case WM_NCDESTROY: {
-        HWND hWnd = m_hWnd;
-        m_hWnd = nullptr;
-        m_hTable = nullptr;
-        m_hProgress = nullptr;
-        ::SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
-        return ::DefWindowProcW(hWnd, message, wParam, lParam);
-    }
-    default:
-        break;
-    }
-    return ::DefWindowProcW(m_hWnd, message, wParam, lParam);
+}
+
+void CCheckWindow::OnClose() {
+    Close();
+}
+
+void CCheckWindow::OnDestroy() {
+    // Also when the owner goes first: the runner posts to this window until it ends.
+    m_runner.Cancel();
+    m_runner.Wait(INFINITE);
+    DropPendingMessages();
+    KillTimer(kProgressTimer);
+}
+
+void CCheckWindow::OnNcDestroy() {
+    m_hProgress = nullptr;
 }

@@ -6,15 +6,16 @@
 
 #include "capture/video_format.h"
 #include "check/camera_check.h"
+#include "framework/wnd.h"
 
 #include <string>
 #include <vector>
 
-class CCheckWindow : private ICheckListener {
+class CCheckWindow : public CWnd, private ICheckListener {
 public:
     CCheckWindow() = default;
     // Closes the window, cancelling a running check.
-    ~CCheckWindow();
+    ~CCheckWindow() override;
     CCheckWindow(const CCheckWindow&) = delete;
     CCheckWindow& operator=(const CCheckWindow&) = delete;
 
@@ -35,11 +36,31 @@ public:
     std::wstring ProgressText() const { return m_strProgress; }
 
 private:
-    static LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK TableProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-    LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // The table, subclassed: its own keys would copy a selection and ignore Esc, so the
+    // window's keys come first.
+    class CTableWnd : public CWnd {
+    public:
+        explicit CTableWnd(CCheckWindow& owner) : m_owner(owner) {}
+
+    private:
+        void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
+        CCheckWindow& m_owner;
+        DECLARE_MESSAGE_MAP()
+    };
+
+    int OnCreate(LPCREATESTRUCT lpCreateStruct);
+    LRESULT OnFormatStartedMessage(WPARAM wParam, LPARAM lParam);
+    LRESULT OnRowDoneMessage(WPARAM wParam, LPARAM lParam);
+    LRESULT OnCheckFinishedMessage(WPARAM wParam, LPARAM lParam);
+    void OnTimer(UINT_PTR nIDEvent);
+    void OnPaint();
+    void OnSize(UINT nType, int cx, int cy);
+    void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags);
+    void OnClose();
+    void OnDestroy();
+    void OnNcDestroy();
     // True when the key was the window's: Esc, Ctrl+C.
-    bool OnKey(WPARAM nKey);
+    bool OnKey(UINT nKey);
     void CopyTable();
     void Layout();
     void UpdateProgress();
@@ -53,10 +74,8 @@ private:
     void OnRowDone(size_t nIndex, const CFormatMeasurement& row) override;
     void OnCheckFinished(bool bCancelled) override;
 
-    HWND m_hWnd = nullptr;
-    HWND m_hTable = nullptr;
+    CTableWnd m_table{*this};
     HWND m_hProgress = nullptr;
-    WNDPROC m_pfnTableProc = nullptr;
     CCheckRunner m_runner;
     std::wstring m_strDevice;
     std::vector<CFormatMeasurement> m_rows;
@@ -70,4 +89,6 @@ private:
     DWORD m_nMsLeftAtStart = 0;
     bool m_bFinished = false;
     bool m_bCancelled = false;
+
+    DECLARE_MESSAGE_MAP()
 };

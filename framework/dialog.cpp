@@ -6,14 +6,6 @@
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
     : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
 
-CDialog::~CDialog() {
-    // A modeless dialog still open is detached first: it must not call back into this object.
-    if (HWND hWnd = m_hWnd; hWnd != nullptr) {
-        Detach();
-        ::DestroyWindow(hWnd);
-    }
-}
-
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
 ON_COMMAND(IDOK, &CDialog::OnOK)
 ON_COMMAND(IDCANCEL, &CDialog::OnCancel)
@@ -46,6 +38,10 @@ bool CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd) {
     HWND hWnd = ::CreateDialogParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(nIDTemplate),
                                      pParentWnd != nullptr ? pParentWnd->m_hWnd : nullptr,
                                      DialogProc, reinterpret_cast<LPARAM>(this));
+    if (hWnd != nullptr && m_hWnd != hWnd) {
+        ::DestroyWindow(hWnd); // it could not be tied to this object
+        return false;
+    }
     return hWnd != nullptr;
 }
 
@@ -88,16 +84,6 @@ bool CDialog::OnUnhandledCommand(WPARAM wParam, LPARAM lParam) {
     return true;
 }
 
-void CDialog::Detach() {
-    ::SetWindowLongPtrW(m_hWnd, DWLP_USER, 0);
-    m_hWnd = nullptr;
-    // The application must not keep pointing at a window that is gone.
-    CWinApp* pApp = AfxGetApp();
-    if (pApp != nullptr && pApp->m_pMainWnd == this) {
-        pApp->m_pMainWnd = nullptr;
-    }
-}
-
 void CDialog::CenterWindow() {
     RECT rcDlg;
     ::GetWindowRect(m_hWnd, &rcDlg);
@@ -135,8 +121,10 @@ void CDialog::CenterWindow() {
 }
 
 INT_PTR CDialog::HandleInitDialog(HWND hWnd) {
-    m_hWnd = hWnd;
-    ::SetWindowLongPtrW(hWnd, DWLP_USER, reinterpret_cast<LONG_PTR>(this));
+    if (!Attach(hWnd)) {
+        ::EndDialog(hWnd, -1); // a dialog that cannot reach its object is not shown
+        return FALSE;
+    }
     RECT rcBefore;
     ::GetWindowRect(hWnd, &rcBefore);
     BOOL bResult = TRUE;
@@ -156,33 +144,20 @@ INT_PTR CDialog::HandleInitDialog(HWND hWnd) {
     return bResult;
 }
 
-// Here rather than in wnd.cpp: the framework's windows are its dialogs. DWLP_USER alone proves
-// nothing, since any dialog may keep a value there; only a window of this thread that runs our
-// dialog procedure holds its object there (a window of another process might run a procedure
-// at the same address).
-CWnd* CWnd::FromHandlePermanent(HWND hWnd) {
-    if (hWnd == nullptr || ::GetWindowThreadProcessId(hWnd, nullptr) != ::GetCurrentThreadId() ||
-        ::GetWindowLongPtrW(hWnd, DWLP_DLGPROC) !=
-            reinterpret_cast<LONG_PTR>(&CDialog::DialogProc)) {
-        return nullptr;
-    }
-    return reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hWnd, DWLP_USER));
-}
-
 INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         return reinterpret_cast<CDialog*>(lParam)->HandleInitDialog(hWnd);
     }
-    auto* pDlg = reinterpret_cast<CDialog*>(::GetWindowLongPtrW(hWnd, DWLP_USER));
+    // Only CDialog runs this procedure, and attaches only itself.
+    auto* pDlg = static_cast<CDialog*>(FromHandlePermanent(hWnd));
     if (pDlg == nullptr) {
         return FALSE; // messages before WM_INITDIALOG
     }
     if (message == WM_NCDESTROY) {
         pDlg->Detach();
-        return FALSE;
     }
     LRESULT lResult = 0;
-    if (!pDlg->OnWndMsg(message, wParam, lParam, &lResult)) {
+    if (!pDlg->OnWndMsg(message, wParam, lParam, &lResult) || message == WM_NCDESTROY) {
         return FALSE;
     }
     switch (message) {

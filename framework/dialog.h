@@ -11,7 +11,6 @@ struct CDataExchange {
 class CDialog : public CWnd {
 public:
     explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
-    ~CDialog() override;
 
     // Runs the dialog until it ends; its result, or -1 when it could not be created.
     virtual INT_PTR DoModal();
@@ -39,12 +38,8 @@ protected:
     DECLARE_MESSAGE_MAP()
 
 private:
-    // Knows a framework window by its dialog procedure.
-    friend CWnd* CWnd::FromHandlePermanent(HWND hWnd);
-
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleInitDialog(HWND hWnd);
     void CenterWindow();
-    void Detach();
     HWND GetOwnerForModal() const;
 };

@@ -75,6 +75,20 @@ protected:                                                                      
      }},
 
 // Window messages, each cracked for its handler's prescribed name.
+#define ON_WM_CREATE()                                                                             \
+    {WM_CREATE, 0, 0, [](CCmdTarget* pTarget, WPARAM, LPARAM lParam) -> LRESULT {                  \
+         return static_cast<ThisClass*>(pTarget)->OnCreate(                                        \
+             reinterpret_cast<LPCREATESTRUCT>(lParam));                                            \
+     }},
+#define ON_WM_DESTROY() {WM_DESTROY, 0, 0, AFX_HANDLER(pThis->OnDestroy())},
+// The object is detached already (m_hWnd null): the window is gone.
+#define ON_WM_NCDESTROY() {WM_NCDESTROY, 0, 0, AFX_HANDLER(pThis->OnNcDestroy())},
+#define ON_WM_SIZE()                                                                               \
+    {WM_SIZE, 0, 0,                                                                                \
+     AFX_HANDLER(pThis->OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam)))},
+#define ON_WM_KEYDOWN()                                                                            \
+    {WM_KEYDOWN, 0, 0,                                                                             \
+     AFX_HANDLER(pThis->OnKeyDown(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam)))},
 #define ON_WM_PAINT() {WM_PAINT, 0, 0, AFX_HANDLER(pThis->OnPaint())},
 #define ON_WM_CLOSE() {WM_CLOSE, 0, 0, AFX_HANDLER(pThis->OnClose())},
 #define ON_WM_QUERYDRAGICON()                                                                      \

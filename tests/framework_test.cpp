@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 namespace {
@@ -289,4 +290,196 @@ TEST(Dialog, IsCentredOnItsOwnerOrTheWorkArea) {
     POINT ownerCentre = Centre(WindowRect(main.m_hWnd));
     EXPECT_NEAR(ownerCentre.x, ownedCentre.x, 1);
     EXPECT_NEAR(ownerCentre.y, ownedCentre.y, 1);
+}
+
+namespace {
+
+constexpr wchar_t kPlainClass[] = L"LookwellTestPlain";
+constexpr UINT kSum = WM_APP + 1;
+
+// A plain window whose handlers write what they saw to a log that outlives it.
+class CPlainWnd : public CWnd {
+public:
+    explicit CPlainWnd(std::vector<std::wstring>& log) : m_log(log) {}
+    int m_nCreateResult = 0;
+    bool m_bDefaultKeys = false;
+
+protected:
+    void Note(std::wstring text, std::initializer_list<UINT> values = {}) {
+        for (UINT n : values) {
+            text += L" " + std::to_wstring(n);
+        }
+        m_log.push_back(text + (m_hWnd != nullptr ? L" attached" : L" detached"));
+    }
+    int OnCreate(LPCREATESTRUCT pCreate) {
+        Note(L"create " + std::wstring(pCreate->lpszName));
+        return m_nCreateResult;
+    }
+    void OnSize(UINT nType, int cx, int cy) {
+        Note(L"size", {nType, static_cast<UINT>(cx), static_cast<UINT>(cy)});
+    }
+    void OnKeyDown(UINT nChar, UINT nRepCnt, UINT nFlags) {
+        Note(L"key", {nChar, nRepCnt, nFlags});
+        if (m_bDefaultKeys) {
+            Default();
+        }
+    }
+    void OnClose() {
+        Note(L"close");
+        Default(); // the system's: destroys the window
+    }
+    void OnDestroy() { Note(L"destroy"); }
+    void OnNcDestroy() { Note(L"ncdestroy"); }
+    LRESULT OnSum(WPARAM wParam, LPARAM lParam) { return static_cast<LRESULT>(wParam) + lParam; }
+
+    std::vector<std::wstring>& m_log;
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CPlainWnd, CWnd)
+ON_WM_CREATE()
+ON_WM_SIZE()
+ON_WM_KEYDOWN()
+ON_WM_CLOSE()
+ON_WM_DESTROY()
+ON_WM_NCDESTROY()
+ON_MESSAGE(kSum, &CPlainWnd::OnSum)
+END_MESSAGE_MAP()
+
+bool CreatePlain(CWnd& wnd) {
+    return AfxRegisterWndClass(kPlainClass) &&
+           wnd.CreateEx(0, kPlainClass, L"plain", WS_POPUP, RECT{10, 20, 110, 70}, nullptr);
+}
+
+} // namespace
+
+TEST(FrameworkWindow, PlainWindowDispatchesThroughItsMapAndLeavesTheRestToTheSystem) {
+    std::vector<std::wstring> log;
+    HWND hWnd = nullptr;
+    {
+        CPlainWnd wnd(log);
+        ASSERT_TRUE(CreatePlain(wnd));
+        EXPECT_FALSE(AfxRegisterWndClass(L"STATIC")) << "a name with another procedure";
+        EXPECT_FALSE(CreatePlain(wnd)) << "one window per object";
+        wnd.SendMessage(WM_SIZE, SIZE_MAXIMIZED, MAKELPARAM(300, 200));
+        wnd.SendMessage(WM_KEYDOWN, 'A', 0x001E0003);
+        EXPECT_EQ(12, wnd.SendMessage(kSum, 5, 7));
+        wnd.SetWindowText(L"renamed"); // no entry: the system keeps the text
+        EXPECT_EQ(L"renamed", WindowText(wnd.m_hWnd));
+        hWnd = wnd.m_hWnd;
+        wnd.SendMessage(WM_CLOSE); // the handler hands on to the system, which destroys it
+        EXPECT_FALSE(::IsWindow(hWnd));
+        EXPECT_EQ(nullptr, wnd.m_hWnd);
+        EXPECT_EQ((std::vector<std::wstring>{L"create plain attached", L"size 0 100 50 attached",
+                                             L"size 2 300 200 attached", L"key 65 3 30 attached",
+                                             L"close attached", L"destroy attached",
+                                             L"ncdestroy detached"}),
+                  log);
+
+        wnd.m_nCreateResult = -1;
+        EXPECT_FALSE(CreatePlain(wnd));
+        EXPECT_EQ(nullptr, wnd.m_hWnd);
+        EXPECT_EQ(L"ncdestroy detached", log.back());
+        CWnd notOurs;
+        EXPECT_FALSE(notOurs.CreateEx(0, L"STATIC", L"not ours", WS_POPUP, RECT{}, nullptr));
+        EXPECT_EQ(nullptr, ::FindWindowW(L"Static", L"not ours")) << "left behind";
+
+        // An object that goes first takes its window along without a call into what is left.
+        wnd.m_nCreateResult = 0;
+        ASSERT_TRUE(CreatePlain(wnd));
+        hWnd = wnd.m_hWnd;
+        log.clear();
+    }
+    EXPECT_FALSE(::IsWindow(hWnd));
+    EXPECT_TRUE(log.empty());
+}
+
+namespace {
+
+WNDPROC g_pfnBelow = nullptr;
+LRESULT CALLBACK SetLaterProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    return ::CallWindowProcW(g_pfnBelow, hWnd, message, wParam, lParam);
+}
+
+LONG_PTR Proc(HWND hWnd) {
+    return ::GetWindowLongPtrW(hWnd, GWLP_WNDPROC);
+}
+
+// Del at the start of the edit control's text "abc": what the text is afterwards.
+std::wstring AfterDelete(HWND hEdit) {
+    ::SetWindowTextW(hEdit, L"abc");
+    ::SendMessageW(hEdit, EM_SETSEL, 0, 0);
+    ::SendMessageW(hEdit, WM_KEYDOWN, VK_DELETE, 0);
+    return WindowText(hEdit);
+}
+
+} // namespace
+
+TEST(FrameworkWindow, SubclassTakesTheMapsMessagesAndGivesBackTheOwnProcedureOnlyWhileOursIsOn) {
+    struct Case {
+        const char* name;
+        bool bDefaultKeys;
+        bool bLaterProc; // another procedure is set over ours before we unsubclass
+    };
+    for (const Case& c : {Case{"taken", false, false}, Case{"handed on", true, false},
+                          Case{"under a later one", false, true}}) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::wstring> log;
+        HWND hEdit = ::CreateWindowExW(0, L"EDIT", L"", WS_POPUP, 0, 0, 100, 20, nullptr, nullptr,
+                                       nullptr, nullptr);
+        LONG_PTR pfnOwn = Proc(hEdit);
+        CPlainWnd wnd(log);
+        wnd.m_bDefaultKeys = c.bDefaultKeys;
+        ASSERT_TRUE(wnd.SubclassWindow(hEdit));
+        EXPECT_FALSE(CPlainWnd(log).SubclassWindow(hEdit)) << "ours runs once";
+        EXPECT_EQ(&wnd, CWnd::FromHandlePermanent(hEdit));
+        EXPECT_EQ(c.bDefaultKeys ? L"bc" : L"abc", AfterDelete(hEdit));
+        EXPECT_EQ(L"key 46 0 0 attached", log.back());
+        LONG_PTR pfnOurs = Proc(hEdit);
+        if (c.bLaterProc) {
+            g_pfnBelow = reinterpret_cast<WNDPROC>(
+                ::SetWindowLongPtrW(hEdit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(SetLaterProc)));
+        }
+        EXPECT_EQ(hEdit, wnd.UnsubclassWindow());
+        EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(hEdit));
+        EXPECT_EQ(c.bLaterProc ? reinterpret_cast<LONG_PTR>(SetLaterProc) : pfnOwn, Proc(hEdit));
+        // Whatever still passes through ours reaches the control's own procedure.
+        log.clear();
+        EXPECT_EQ(L"bc", AfterDelete(hEdit));
+        if (c.bLaterProc) {
+            ::SetWindowLongPtrW(hEdit, GWLP_WNDPROC, pfnOurs); // the later one leaves
+            EXPECT_EQ(L"bc", AfterDelete(hEdit));
+            EXPECT_FALSE(wnd.SubclassWindow(hEdit)) << "ours is still in its chain";
+        }
+        EXPECT_TRUE(log.empty());
+        ::DestroyWindow(hEdit);
+    }
+}
+
+TEST(FrameworkWindow, ObjectsAreFoundOnlyForThisThreadsOwnWindows) {
+    std::vector<std::wstring> log;
+    CDialog dlg(IDD_ABOUTBOX);
+    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX));
+    // The same kind of window as this thread's, still open on another thread.
+    HANDLE hMade = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HWND hOther = nullptr;
+    std::thread other([&] {
+        std::vector<std::wstring> otherLog;
+        CPlainWnd otherWnd(otherLog);
+        CreatePlain(otherWnd);
+        hOther = otherWnd.m_hWnd;
+        ::SetEvent(hMade);
+        ::WaitForSingleObject(hDone, INFINITE);
+    });
+    EXPECT_EQ(WAIT_OBJECT_0, ::WaitForSingleObject(hMade, 10000)) << "no window on the thread";
+    EXPECT_NE(nullptr, hOther);
+    EXPECT_EQ(&dlg, CWnd::FromHandlePermanent(dlg.m_hWnd));
+    EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(dlg.GetDlgItem(IDOK)));
+    EXPECT_EQ(nullptr, CWnd::FromHandlePermanent(hOther));
+    EXPECT_FALSE(CPlainWnd(log).SubclassWindow(hOther));
+    ::SetEvent(hDone);
+    other.join();
+    ::CloseHandle(hMade);
+    ::CloseHandle(hDone);
 }

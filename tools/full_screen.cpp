@@ -3,12 +3,6 @@
 
 #include "ui/lookwell_dlg.h"
 
-namespace {
-
-CToolHost* g_pFullScreenOwner = nullptr;
-
-} // namespace
-
 bool CToolHost::IsFullScreen() const {
     IVideoWindow* pVideoWindow = m_dlg.GetPreviewVideoWindow();
     LONG nMode = OAFALSE;
@@ -37,12 +31,12 @@ bool CToolHost::ToggleFullScreen() {
         return false;
     }
     m_hFullScreenVideo = hVideo;
-    Subclass(hVideo);
+    m_fullScreen.SubclassWindow(hVideo);
     return true;
 }
 
 bool CToolHost::LeaveFullScreen() {
-    Unsubclass();
+    m_fullScreen.UnsubclassWindow();
     if (!IsFullScreen()) {
         m_hFullScreenVideo = nullptr;
         return false;
@@ -69,7 +63,7 @@ bool CToolHost::LeaveFullScreen() {
     // child again: checked for a while and put right.
     m_hRestoredVideo = m_hFullScreenVideo;
     m_nRestoreChecks = 40;
-    ::SetTimer(m_hToolWnd, kRestoreTimer, 50, nullptr);
+    m_toolWnd.SetTimer(kRestoreTimer, 50);
     m_hFullScreenVideo = nullptr;
     return true;
 }
@@ -77,7 +71,7 @@ bool CToolHost::LeaveFullScreen() {
 void CToolHost::CheckRestoredVideo() {
     IVideoWindow* pVideoWindow = m_dlg.GetPreviewVideoWindow();
     if (--m_nRestoreChecks <= 0 || !::IsWindow(m_hRestoredVideo) || pVideoWindow == nullptr) {
-        ::KillTimer(m_hToolWnd, kRestoreTimer);
+        m_toolWnd.KillTimer(kRestoreTimer);
         return;
     }
     RECT rcNow{};
@@ -94,47 +88,11 @@ void CToolHost::CheckRestoredVideo() {
 // window manager's close box, its system menu) goes straight to it, where it would destroy the
 // picture and leave the main window with an empty frame. While full screen lasts its window is
 // subclassed: a close leaves full screen and closes the program the main window's way.
-void CToolHost::Subclass(HWND hVideo) {
-    if (m_pfnVideoProc != nullptr || g_pFullScreenOwner != nullptr) {
-        return;
-    }
-    g_pFullScreenOwner = this;
-    m_pfnVideoProc = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(hVideo, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(FullScreenWndProc)));
-    if (m_pfnVideoProc == nullptr) {
-        g_pFullScreenOwner = nullptr;
-    }
-}
+BEGIN_MESSAGE_MAP(CToolHost::CFullScreenWnd, CWnd)
+ON_WM_CLOSE()
+END_MESSAGE_MAP()
 
-void CToolHost::Unsubclass() {
-    if (m_pfnVideoProc == nullptr) {
-        return;
-    }
-    HWND hVideo = m_hFullScreenVideo;
-    // Only while ours is still the window's procedure: another one set later stays.
-    if (hVideo != nullptr && ::IsWindow(hVideo) &&
-        ::GetWindowLongPtrW(hVideo, GWLP_WNDPROC) ==
-            reinterpret_cast<LONG_PTR>(FullScreenWndProc)) {
-        ::SetWindowLongPtrW(hVideo, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnVideoProc));
-    }
-    m_pfnVideoProc = nullptr;
-    g_pFullScreenOwner = nullptr;
-}
-
-LRESULT CALLBACK CToolHost::FullScreenWndProc(HWND hWnd, UINT message, WPARAM wParam,
-                                              LPARAM lParam) {
-    CToolHost* pTools = g_pFullScreenOwner;
-    WNDPROC pfnOriginal = pTools != nullptr ? pTools->m_pfnVideoProc : nullptr;
-    if (pfnOriginal == nullptr) {
-        return ::DefWindowProcW(hWnd, message, wParam, lParam);
-    }
-    if (message == WM_CLOSE) {
-        // Posted: the full-screen switch must not run inside the renderer's own procedure.
-        ::PostMessageW(pTools->m_hToolWnd, kCloseMain, 0, 0);
-        return 0;
-    }
-    if (message == WM_NCDESTROY) {
-        pTools->Unsubclass();
-    }
-    return ::CallWindowProcW(pfnOriginal, hWnd, message, wParam, lParam);
+void CToolHost::CFullScreenWnd::OnClose() {
+    // Posted: the full-screen switch must not run inside the renderer's own procedure.
+    m_tools.m_toolWnd.PostMessage(kCloseMain);
 }

@@ -15,28 +15,17 @@ constexpr UINT kRefreshMs = 500;
 constexpr int kInfoWidth = 280;
 constexpr int kInfoHeight = 170;
 
-CToolHost* g_pInfoOwner = nullptr;
-
 } // namespace
 
 void CToolHost::ToggleInfoWindow() {
-    if (m_hInfo != nullptr) {
-        ::DestroyWindow(m_hInfo);
+    if (m_info.m_hWnd != nullptr) {
+        m_info.DestroyWindow();
         return;
     }
-    HINSTANCE hInstance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    if (!::GetClassInfoExW(hInstance, kInfoClass, &wc)) {
-        wc.lpfnWndProc = InfoWndProc;
-        wc.hInstance = hInstance;
-        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kInfoClass;
-        if (::RegisterClassExW(&wc) == 0) {
-            ::MessageBeep(MB_OK);
-            return;
-        }
+    if (!AfxRegisterWndClass(kInfoClass, 0, ::LoadCursorW(nullptr, IDC_ARROW),
+                             reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1))) {
+        ::MessageBeep(MB_OK);
+        return;
     }
     // Beside the main window on the right, or on the left where the screen ends.
     RECT rcMain;
@@ -48,50 +37,45 @@ void CToolHost::ToggleInfoWindow() {
     if (x + kInfoWidth > mi.rcWork.right) {
         x = std::max<int>(mi.rcWork.left, rcMain.left - kInfoWidth);
     }
-    g_pInfoOwner = this;
-    m_hInfo = ::CreateWindowExW(WS_EX_TOOLWINDOW, kInfoClass, L"Lookwell information",
-                                WS_POPUP | WS_CAPTION | WS_SYSMENU, x, rcMain.top, kInfoWidth,
-                                kInfoHeight, m_dlg.m_hWnd, nullptr, hInstance, nullptr);
-    if (m_hInfo == nullptr) {
+    if (!m_info.CreateEx(WS_EX_TOOLWINDOW, kInfoClass, L"Lookwell information",
+                         WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                         RECT{x, rcMain.top, x + kInfoWidth, rcMain.top + kInfoHeight},
+                         m_dlg.m_hWnd)) {
         ::MessageBeep(MB_OK);
         return;
     }
     RECT rcClient;
-    ::GetClientRect(m_hInfo, &rcClient);
+    m_info.GetClientRect(&rcClient);
     HWND hText = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX,
-                                   6, 4, rcClient.right - 12, rcClient.bottom - 8, m_hInfo, nullptr,
-                                   hInstance, nullptr);
+                                   6, 4, rcClient.right - 12, rcClient.bottom - 8, m_info.m_hWnd,
+                                   nullptr, ::GetModuleHandleW(nullptr), nullptr);
     ::SendMessageW(hText, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)),
                    FALSE);
     RefreshInfo();
-    ::SetTimer(m_hInfo, kRefreshTimer, kRefreshMs, nullptr);
+    m_info.SetTimer(kRefreshTimer, kRefreshMs);
     // Shown without taking the focus from the picture's window.
-    ::ShowWindow(m_hInfo, SW_SHOWNOACTIVATE);
+    m_info.ShowWindow(SW_SHOWNOACTIVATE);
 }
 
-LRESULT CALLBACK CToolHost::InfoWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    CToolHost* pTools = g_pInfoOwner;
-    if (message == WM_TIMER && wParam == kRefreshTimer && pTools != nullptr) {
-        try {
-            pTools->RefreshInfo();
-        } catch (...) {
-            // Out of memory for a text: the next tick tries again.
-        }
-        return 0;
+BEGIN_MESSAGE_MAP(CToolHost::CInfoWnd, CWnd)
+ON_WM_TIMER()
+END_MESSAGE_MAP()
+
+void CToolHost::CInfoWnd::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == kRefreshTimer) {
+        m_tools.RefreshInfo(); // out of memory for a text: the next tick tries again
+    } else {
+        Default();
     }
-    if (message == WM_NCDESTROY && pTools != nullptr && pTools->m_hInfo == hWnd) {
-        pTools->m_hInfo = nullptr;
-    }
-    return ::DefWindowProcW(hWnd, message, wParam, lParam);
 }
 
 void CToolHost::RefreshInfo() {
-    if (m_hInfo == nullptr) {
+    if (m_info.m_hWnd == nullptr) {
         return;
     }
     CString strText;
     GetInfoText(strText);
-    HWND hText = ::GetWindow(m_hInfo, GW_CHILD);
+    HWND hText = ::GetWindow(m_info.m_hWnd, GW_CHILD);
     wchar_t szOld[512];
     ::GetWindowTextW(hText, szOld, 512);
     // Unchanged text is not set again: it would repaint for nothing.

@@ -7,7 +7,8 @@
 
 namespace {
 
-// The only object whose hook runs: the hook procedure has no other way to find it.
+// The only object whose hook runs: a hook procedure gets no window and no data of its own, so
+// it has no other way to find its object.
 CToolHost* g_pTools = nullptr;
 
 constexpr wchar_t kToolClass[] = L"LookwellTools";
@@ -42,19 +43,10 @@ std::vector<std::wstring> EntryTexts(const CLookwellDlg& dlg, int nListId, int n
     return texts;
 }
 
-bool RegisterToolClass(const wchar_t* pszClass, WNDPROC pfnProc) {
-    HINSTANCE hInstance = ::GetModuleHandleW(nullptr);
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    if (::GetClassInfoExW(hInstance, pszClass, &wc)) {
-        return true;
-    }
-    wc.lpfnWndProc = pfnProc;
-    wc.hInstance = hInstance;
-    wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_INFOBK + 1);
-    wc.lpszClassName = pszClass;
-    return ::RegisterClassExW(&wc) != 0;
+// The tools' window and the notice share their look.
+bool RegisterToolClass(const wchar_t* pszClass) {
+    return AfxRegisterWndClass(pszClass, 0, ::LoadCursorW(nullptr, IDC_ARROW),
+                               reinterpret_cast<HBRUSH>(COLOR_INFOBK + 1));
 }
 
 } // namespace
@@ -80,12 +72,10 @@ CToolHost::CToolHost(CLookwellDlg& dlg) : m_dlg(dlg) {}
 
 CToolHost::~CToolHost() {
     m_check.Close();
-    Unsubclass();
-    for (HWND hWnd : {m_hInfo, m_hNotice, m_hToolWnd}) {
-        if (hWnd != nullptr && ::IsWindow(hWnd)) {
-            ::DestroyWindow(hWnd);
-        }
-    }
+    m_fullScreen.UnsubclassWindow();
+    m_info.DestroyWindow();
+    m_notice.DestroyWindow();
+    m_toolWnd.DestroyWindow();
     if (m_hHook != nullptr) {
         ::UnhookWindowsHookEx(m_hHook);
     }
@@ -95,13 +85,12 @@ CToolHost::~CToolHost() {
 }
 
 bool CToolHost::Install(const CCommandLine& options) {
-    if (g_pTools != nullptr || !RegisterToolClass(kToolClass, ToolWndProc)) {
+    if (g_pTools != nullptr || !RegisterToolClass(kToolClass) ||
+        !m_toolWnd.CreateEx(0, kToolClass, L"", 0, RECT{}, HWND_MESSAGE)) {
         return false;
     }
-    m_hToolWnd = ::CreateWindowExW(0, kToolClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                   ::GetModuleHandleW(nullptr), nullptr);
     m_hHook = ::SetWindowsHookExW(WH_MSGFILTER, MsgFilterProc, nullptr, ::GetCurrentThreadId());
-    if (m_hToolWnd == nullptr || m_hHook == nullptr) {
+    if (m_hHook == nullptr) {
         return false;
     }
     g_pTools = this;
@@ -109,7 +98,7 @@ bool CToolHost::Install(const CCommandLine& options) {
     m_bOptionsPending = options.NeedsWindowWork();
     if (m_bOptionsPending) {
         // Handled by the first loop that runs: the main window's.
-        ::PostMessageW(m_hToolWnd, kApplyOptions, 0, 0);
+        m_toolWnd.PostMessage(kApplyOptions);
     }
     return true;
 }
@@ -129,33 +118,33 @@ LRESULT CALLBACK CToolHost::MsgFilterProc(int nCode, WPARAM wParam, LPARAM lPara
     return ::CallNextHookEx(nullptr, nCode, wParam, lParam);
 }
 
-LRESULT CALLBACK CToolHost::ToolWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (g_pTools != nullptr && (hWnd == g_pTools->m_hToolWnd || hWnd == g_pTools->m_hNotice)) {
-        try {
-            g_pTools->OnToolMessage(message, wParam);
-        } catch (...) {
-            // Out of memory for a text: nothing is shown, nothing unwinds through the system.
-        }
-        if (message == WM_NCDESTROY && hWnd == g_pTools->m_hNotice) {
-            g_pTools->m_hNotice = nullptr;
-        }
+BEGIN_MESSAGE_MAP(CToolHost::CToolWnd, CWnd)
+ON_MESSAGE(kApplyOptions, &CToolWnd::OnApplyOptions)
+ON_MESSAGE(kCloseMain, &CToolWnd::OnCloseMain)
+ON_WM_TIMER()
+END_MESSAGE_MAP()
+
+LRESULT CToolHost::CToolWnd::OnApplyOptions(WPARAM, LPARAM) {
+    if (m_tools.m_bOptionsPending) {
+        m_tools.m_bOptionsPending = false;
+        m_tools.ApplyOptions();
     }
-    return ::DefWindowProcW(hWnd, message, wParam, lParam);
+    return 0;
 }
 
-void CToolHost::OnToolMessage(UINT message, WPARAM wParam) {
-    if (message == kApplyOptions && m_bOptionsPending) {
-        m_bOptionsPending = false;
-        ApplyOptions();
-    } else if (message == kCloseMain) {
-        LeaveFullScreen();
-        ::PostMessageW(m_dlg.m_hWnd, WM_CLOSE, 0, 0);
-    } else if (message == WM_TIMER && wParam == kRestoreTimer) {
-        CheckRestoredVideo();
-    } else if (message == WM_TIMER && wParam == kNoticeTimer) {
-        ::KillTimer(m_hToolWnd, kNoticeTimer);
-        if (m_hNotice != nullptr) {
-            ::ShowWindow(m_hNotice, SW_HIDE);
+LRESULT CToolHost::CToolWnd::OnCloseMain(WPARAM, LPARAM) {
+    m_tools.LeaveFullScreen();
+    ::PostMessageW(m_tools.m_dlg.m_hWnd, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+void CToolHost::CToolWnd::OnTimer(UINT_PTR nIDEvent) {
+    if (nIDEvent == kRestoreTimer) {
+        m_tools.CheckRestoredVideo();
+    } else if (nIDEvent == kNoticeTimer) {
+        KillTimer(kNoticeTimer);
+        if (m_tools.m_notice.m_hWnd != nullptr) {
+            m_tools.m_notice.ShowWindow(SW_HIDE);
         }
     }
 }
@@ -174,7 +163,7 @@ bool CToolHost::OnFilterMessage(const MSG& msg) {
     }
     HWND hRoot = ::GetAncestor(msg.hwnd, GA_ROOT);
     bool bOurs =
-        hRoot != nullptr && (hRoot == hMain || hRoot == m_hInfo ||
+        hRoot != nullptr && (hRoot == hMain || hRoot == m_info.m_hWnd ||
                              (m_hFullScreenVideo != nullptr && hRoot == m_hFullScreenVideo));
     // While a modal window of ours (About, settings, Save As) is up, the main one is disabled.
     if (!bOurs || !::IsWindowEnabled(hMain)) {
@@ -240,8 +229,8 @@ bool CToolHost::RunAction(ToolAction action, const MSG& msg) {
             LeaveFullScreen();
             return true;
         }
-        if (m_hInfo != nullptr && hRoot == m_hInfo) {
-            ::DestroyWindow(m_hInfo);
+        if (m_info.m_hWnd != nullptr && hRoot == m_info.m_hWnd) {
+            m_info.DestroyWindow();
             return true;
         }
         return false; // the main window's own Esc: nothing happens there
@@ -255,7 +244,7 @@ bool CToolHost::RunAction(ToolAction action, const MSG& msg) {
         // The close would reach the renderer's window, not ours: back first, then closed as
         // the main window's own close.
         LeaveFullScreen();
-        ::PostMessageW(m_hToolWnd, kCloseMain, 0, 0);
+        m_toolWnd.PostMessage(kCloseMain);
         return true;
     default:
         break;
@@ -291,20 +280,18 @@ bool CToolHost::RunAction(ToolAction action, const MSG& msg) {
 
 void CToolHost::ShowNotice(const std::wstring& text) {
     ::MessageBeep(MB_ICONWARNING);
-    if (!RegisterToolClass(kNoticeClass, ToolWndProc)) {
+    if (!RegisterToolClass(kNoticeClass)) {
         return;
     }
     HWND hMain = m_dlg.m_hWnd;
-    if (m_hNotice == nullptr) {
-        m_hNotice = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kNoticeClass, L"",
-                                      WS_POPUP | WS_BORDER, 0, 0, 0, 0, hMain, nullptr,
-                                      ::GetModuleHandleW(nullptr), nullptr);
-        if (m_hNotice == nullptr) {
+    if (m_notice.m_hWnd == nullptr) {
+        if (!m_notice.CreateEx(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kNoticeClass, L"",
+                               WS_POPUP | WS_BORDER, RECT{}, hMain)) {
             return;
         }
         HWND hText = ::CreateWindowExW(
             0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 4, 2,
-            0, 0, m_hNotice, nullptr, nullptr, nullptr);
+            0, 0, m_notice.m_hWnd, nullptr, nullptr, nullptr);
         ::SendMessageW(hText, WM_SETFONT,
                        reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
     }
@@ -313,13 +300,13 @@ void CToolHost::ShowNotice(const std::wstring& text) {
     ::GetClientRect(hMain, &rcClient);
     POINT ptOrigin{0, rcClient.bottom - 22};
     ::ClientToScreen(hMain, &ptOrigin);
-    ::SetWindowTextW(m_hNotice, text.c_str());
-    HWND hText = ::GetWindow(m_hNotice, GW_CHILD);
+    m_notice.SetWindowText(text.c_str());
+    HWND hText = ::GetWindow(m_notice.m_hWnd, GW_CHILD);
     ::SetWindowTextW(hText, text.c_str());
     ::SetWindowPos(hText, nullptr, 4, 2, rcClient.right - 10, 16, SWP_NOZORDER | SWP_NOACTIVATE);
-    ::SetWindowPos(m_hNotice, HWND_TOP, ptOrigin.x, ptOrigin.y, rcClient.right, 22,
+    ::SetWindowPos(m_notice.m_hWnd, HWND_TOP, ptOrigin.x, ptOrigin.y, rcClient.right, 22,
                    SWP_NOACTIVATE | SWP_SHOWWINDOW);
-    ::SetTimer(m_hToolWnd, kNoticeTimer, kNoticeMs, nullptr);
+    m_toolWnd.SetTimer(kNoticeTimer, kNoticeMs);
 }
 
 void CToolHost::ApplyOptions() {

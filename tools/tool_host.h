@@ -10,6 +10,7 @@
 #include "capture/capture_platform.h"
 #include "capture/video_format.h"
 #include "framework/str.h"
+#include "framework/wnd.h"
 #include "tools/command_line.h"
 #include "check/check_window.h"
 #include "tools/info_figures.h"
@@ -69,14 +70,14 @@ public:
     bool ShowSettingsPages();
     bool ToggleMirror();
     void ToggleInfoWindow();
-    HWND InfoWindow() const { return m_hInfo; }
+    HWND InfoWindow() const { return m_info.m_hWnd; }
     // Ctrl+T: the selected device's formats checked one by one in the results window; a running
     // preview is stopped first, the Stop button's way.
     bool CheckCamera();
     const CCheckWindow& CheckWindow() const { return m_check; }
     // The tools' own one-line notice, shown for a few seconds over the bottom of the picture.
     void ShowNotice(const std::wstring& text);
-    HWND NoticeWindow() const { return m_hNotice; }
+    HWND NoticeWindow() const { return m_notice.m_hWnd; }
 
     // The renderer's current frame as a packed DIB (header, then pixels). A running picture
     // is paused for the copy and runs again afterwards; a paused one stays paused.
@@ -91,16 +92,45 @@ private:
     static constexpr UINT_PTR kRestoreTimer = 1;
     static constexpr UINT_PTR kNoticeTimer = 2;
 
+    // The tools' message-only window: their timers and posted messages.
+    class CToolWnd : public CWnd {
+    public:
+        explicit CToolWnd(CToolHost& tools) : m_tools(tools) {}
+
+    private:
+        LRESULT OnApplyOptions(WPARAM wParam, LPARAM lParam);
+        LRESULT OnCloseMain(WPARAM wParam, LPARAM lParam);
+        void OnTimer(UINT_PTR nIDEvent);
+        CToolHost& m_tools;
+        DECLARE_MESSAGE_MAP()
+    };
+    // The information window: its refresh timer.
+    class CInfoWnd : public CWnd {
+    public:
+        explicit CInfoWnd(CToolHost& tools) : m_tools(tools) {}
+
+    private:
+        void OnTimer(UINT_PTR nIDEvent);
+        CToolHost& m_tools;
+        DECLARE_MESSAGE_MAP()
+    };
+    // The renderer's window, subclassed while it is full screen: its close is the main window's.
+    class CFullScreenWnd : public CWnd {
+    public:
+        explicit CFullScreenWnd(CToolHost& tools) : m_tools(tools) {}
+
+    private:
+        void OnClose();
+        CToolHost& m_tools;
+        DECLARE_MESSAGE_MAP()
+    };
+
+    // The hook procedure has no way to reach its object but a global (see key_hook.cpp).
     static LRESULT CALLBACK MsgFilterProc(int nCode, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK ToolWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK InfoWndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-    static LRESULT CALLBACK FullScreenWndProc(HWND hWnd, UINT message, WPARAM wParam,
-                                              LPARAM lParam);
     // True when the message was taken and must go no further.
     bool OnFilterMessage(const MSG& msg);
     bool OnKey(const MSG& msg);
     bool RunAction(ToolAction action, const MSG& msg);
-    void OnToolMessage(UINT message, WPARAM wParam);
     void ApplyOptions();
     // The capture filter of the running preview, or else the selected device's, found by its
     // moniker's display name and bound afresh.
@@ -112,12 +142,10 @@ private:
     // Closes an open settings sheet; the main window's close follows once it is gone.
     void CloseSettingsSheet();
     void CheckRestoredVideo();
-    void Subclass(HWND hVideo);
-    void Unsubclass();
 
     CLookwellDlg& m_dlg;
     HHOOK m_hHook = nullptr;
-    HWND m_hToolWnd = nullptr; // message-only: the tools' timers and posted messages
+    CToolWnd m_toolWnd{*this};
     CCommandLine m_options;
     bool m_bOptionsPending = false;
     // An Alt combination was taken: its Alt release must not open the window's menu.
@@ -125,7 +153,7 @@ private:
 
     // Full screen: the renderer's window and where it and the main window were before.
     HWND m_hFullScreenVideo = nullptr;
-    WNDPROC m_pfnVideoProc = nullptr; // the renderer's own, while its window is subclassed
+    CFullScreenWnd m_fullScreen{*this};
     RECT m_rcMainBefore{};
     RECT m_rcVideoBefore{};
     // The picture's window checked for a while after full screen.
@@ -136,8 +164,8 @@ private:
     bool m_bSheetOpen = false;
     bool m_bCloseAfterSheet = false;
 
-    HWND m_hInfo = nullptr;
-    HWND m_hNotice = nullptr;
+    CInfoWnd m_info{*this};
+    CWnd m_notice; // takes no message of its own
     // The start the information window's counters belong to.
     DWORD m_nSeenRun = 0;
     CFrameCounter m_counter;
