@@ -93,6 +93,21 @@ private:
 using CPinEnum = CSinkEnum<IEnumPins, IPin*>;
 using CMediaTypeEnum = CSinkEnum<IEnumMediaTypes, AM_MEDIA_TYPE*>;
 
+// A counted reference to what the filter holds, read under its lock; hrNone when it holds none.
+template <class T>
+HRESULT HandOut(CCriticalSection& section, T* const& pHeld, T** ppOut, HRESULT hrNone) {
+    if (ppOut == nullptr) {
+        return E_POINTER;
+    }
+    CSingleLock lock(section);
+    *ppOut = pHeld;
+    if (*ppOut == nullptr) {
+        return hrNone;
+    }
+    (*ppOut)->AddRef();
+    return S_OK;
+}
+
 } // namespace
 
 // The one input pin; it lives inside the filter and shares its reference count.
@@ -130,16 +145,7 @@ public:
     }
     STDMETHODIMP Disconnect() override { return m_filter.Disconnect(); }
     STDMETHODIMP ConnectedTo(IPin** ppPin) override {
-        if (ppPin == nullptr) {
-            return E_POINTER;
-        }
-        CSingleLock lock(m_filter.m_stateLock);
-        *ppPin = m_filter.m_pPeer;
-        if (*ppPin == nullptr) {
-            return VFW_E_NOT_CONNECTED;
-        }
-        (*ppPin)->AddRef();
-        return S_OK;
+        return HandOut(m_filter.m_stateLock, m_filter.m_pPeer, ppPin, VFW_E_NOT_CONNECTED);
     }
     STDMETHODIMP ConnectionMediaType(AM_MEDIA_TYPE* pmt) override {
         if (pmt == nullptr) {
@@ -202,16 +208,8 @@ public:
     // pin offers none, a smart tee's output hands over its input's, read-only, without asking.
     // The pin never writes into a sample and asks nothing of its buffers.
     STDMETHODIMP GetAllocator(IMemAllocator** ppAllocator) override {
-        if (ppAllocator == nullptr) {
-            return E_POINTER;
-        }
-        CSingleLock lock(m_filter.m_stateLock);
-        *ppAllocator = m_filter.m_pAllocator;
-        if (*ppAllocator == nullptr) {
-            return VFW_E_NO_ALLOCATOR;
-        }
-        (*ppAllocator)->AddRef();
-        return S_OK;
+        return HandOut(m_filter.m_stateLock, m_filter.m_pAllocator, ppAllocator,
+                       VFW_E_NO_ALLOCATOR);
     }
     STDMETHODIMP NotifyAllocator(IMemAllocator* pAllocator, BOOL) override {
         if (pAllocator == nullptr) {
@@ -396,15 +394,7 @@ STDMETHODIMP CSinkFilter::SetSyncSource(IReferenceClock* pClock) {
 }
 
 STDMETHODIMP CSinkFilter::GetSyncSource(IReferenceClock** ppClock) {
-    if (ppClock == nullptr) {
-        return E_POINTER;
-    }
-    CSingleLock lock(m_stateLock);
-    *ppClock = m_pClock;
-    if (m_pClock != nullptr) {
-        m_pClock->AddRef();
-    }
-    return S_OK;
+    return HandOut(m_stateLock, m_pClock, ppClock, S_OK);
 }
 
 STDMETHODIMP CSinkFilter::EnumPins(IEnumPins** ppEnum) {
