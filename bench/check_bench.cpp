@@ -4,7 +4,7 @@
 #include "bench/bench_clock.h"
 #include "capture/capture_platform.h"
 #include "check/camera_check.h"
-#include "check/sink_filter.h"
+#include "check/check_sink.h"
 #include "tools/tool_host.h"
 
 #include "support/camera.h"
@@ -45,23 +45,22 @@ double BareGraphMs(const std::wstring& friendlyName, DWORD nWindowMs, bool bAnal
     pConfig->SetFormat(pmt);
     CComRef<IGraphBuilder> pGraph;
     ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder, pGraph.Out());
-    auto* pSink = new CCheckSink(bAnalyse);
-    CComRef<IBaseFilter> pSinkFilter;
-    *pSinkFilter.Out() = static_cast<IBaseFilter*>(pSink);
+    CSinkRef<CCheckSink> sink;
+    CCheckSink::Create(bAnalyse, sink);
     pGraph->AddFilter(pCamera, L"Video Capture");
-    pGraph->AddFilter(pSinkFilter, L"Sink");
-    pGraph->ConnectDirect(pPin, pSink->Pin(), pmt);
+    pGraph->AddFilter(sink.Filter(), L"Sink");
+    pGraph->ConnectDirect(pPin, sink.Pin(), pmt);
     DeleteMediaType(pmt);
     CComRef<IMediaControl> pControl;
     pGraph->QueryInterface(IID_IMediaControl, pControl.Out());
     pControl->Run();
-    ::WaitForSingleObject(pSink->FirstSampleEvent(), 5000);
+    ::WaitForSingleObject(sink.Consumer().FirstSampleEvent(), 5000);
     ::Sleep(nWindowMs);
     pControl->Stop();
-    pSink->FinishDecoding(10000);
+    sink.Consumer().FinishDecoding(10000);
     if (pdFps != nullptr) {
         CSinkFigures figures;
-        pSink->GetFigures(figures);
+        sink.Consumer().GetFigures(figures);
         LARGE_INTEGER frequency;
         ::QueryPerformanceFrequency(&frequency);
         size_t n = figures.arrivals.size();
@@ -71,8 +70,8 @@ double BareGraphMs(const std::wstring& friendlyName, DWORD nWindowMs, bool bAnal
                            static_cast<double>(figures.arrivals.back() - figures.arrivals.front());
     }
     pGraph->Disconnect(pPin);
-    pGraph->Disconnect(pSink->Pin());
-    pGraph->RemoveFilter(pSinkFilter);
+    pGraph->Disconnect(sink.Pin());
+    pGraph->RemoveFilter(sink.Filter());
     pGraph->RemoveFilter(pCamera);
     return NowMs() - dStart;
 }
@@ -132,13 +131,18 @@ double SinkMsPerFrame(bool bAnalyse, const GUID& subtype, LONG nWidth, LONG nHei
     for (const auto& picture : pictures) {
         nLargest = std::max(nLargest, picture.size());
     }
+    // An output pin to connect from: the platform's smart tee's, left unconnected itself.
+    CComRef<IBaseFilter> pTee;
+    CComRef<IPin> pPeer;
+    ::CoCreateInstance(CLSID_SmartTee, nullptr, CLSCTX_INPROC, IID_IBaseFilter, pTee.Out());
+    pTee->FindPin(L"Capture", &pPeer);
     std::vector<double> rounds;
     for (int nRound = 0; nRound < 5; ++nRound) {
-        auto* pSink = new CCheckSink(bAnalyse);
-        auto* pPeer = new CCheckSink(false); // a pin to connect from
-        pSink->Pin()->ReceiveConnection(pPeer->Pin(), &mt);
+        CSinkRef<CCheckSink> sink;
+        CCheckSink::Create(bAnalyse, sink);
+        sink.Pin()->ReceiveConnection(pPeer, &mt);
         CComRef<IMemInputPin> pInput;
-        pSink->Pin()->QueryInterface(IID_IMemInputPin, pInput.Out());
+        sink.Pin()->QueryInterface(IID_IMemInputPin, pInput.Out());
         CComRef<IMemAllocator> pAllocator;
         ::CoCreateInstance(CLSID_MemoryAllocator, nullptr, CLSCTX_INPROC, IID_IMemAllocator,
                            pAllocator.Out());
@@ -146,7 +150,7 @@ double SinkMsPerFrame(bool bAnalyse, const GUID& subtype, LONG nWidth, LONG nHei
         ALLOCATOR_PROPERTIES actual{};
         pAllocator->SetProperties(&wanted, &actual);
         pAllocator->Commit();
-        pSink->Run(0);
+        sink.Filter()->Run(0);
         double dSpent = 0;
         double dRoundStart = NowMs();
         for (int i = 0; i < nFrames; ++i) {
@@ -163,20 +167,18 @@ double SinkMsPerFrame(bool bAnalyse, const GUID& subtype, LONG nWidth, LONG nHei
             pSample->Release();
         }
         // A decoder thread works alongside: the round lasts until it is done.
-        pSink->FinishDecoding(600000);
+        sink.Consumer().FinishDecoding(600000);
         double dRound = NowMs() - dRoundStart;
         CSinkFigures figures;
-        pSink->GetFigures(figures);
+        sink.Consumer().GetFigures(figures);
         if (figures.nUndecoded != 0) {
             std::printf("  %ld pictures not decoded\n", figures.nUndecoded);
         }
         bool bDecoded = bAnalyse && subtype == MEDIASUBTYPE_MJPG;
         rounds.push_back((bDecoded ? dRound : dSpent) / nFrames);
-        pSink->Stop();
-        pSink->Pin()->Disconnect();
+        sink.Filter()->Stop();
+        sink.Pin()->Disconnect();
         pAllocator->Decommit();
-        pSink->Release();
-        pPeer->Release();
     }
     return Median(rounds);
 }

@@ -2,7 +2,7 @@
 
 #include "capture/capture_platform.h"
 #include "capture/device_catalogue.h"
-#include "check/sink_filter.h"
+#include "check/check_sink.h"
 
 #include <uuids.h>
 
@@ -57,19 +57,18 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
         row.strFailure = L"no filter graph";
         return;
     }
-    CCheckSink* pSink = new (std::nothrow) CCheckSink(true);
-    if (pSink == nullptr) {
+    CSinkRef<CCheckSink> sink;
+    if (CCheckSink::Create(true, sink) != S_OK) {
         row.strFailure = L"out of memory";
         return;
     }
-    CComRef<IBaseFilter> pSinkFilter;
-    *pSinkFilter.Out() = static_cast<IBaseFilter*>(pSink);
+    CCheckSink& check = sink.Consumer();
     CComRef<IMediaControl> pControl;
     CComRef<IMediaEvent> pEvents;
     if (pGraph->AddFilter(pCamera, L"Video Capture") != S_OK ||
-        pGraph->AddFilter(pSinkFilter, L"Check Sink") != S_OK) {
+        pGraph->AddFilter(sink.Filter(), L"Check Sink") != S_OK) {
         row.strFailure = L"the graph did not take the camera";
-    } else if (FAILED(pGraph->ConnectDirect(pCapturePin, pSink->Pin(), &mt))) {
+    } else if (FAILED(pGraph->ConnectDirect(pCapturePin, sink.Pin(), &mt))) {
         row.strFailure = L"the capture pin did not connect";
     } else if (pGraph->QueryInterface(IID_IMediaControl, pControl.Out()) != S_OK) {
         row.strFailure = L"no media control";
@@ -78,7 +77,7 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
         pGraph->QueryInterface(IID_IMediaEvent, pEvents.Out());
         AM_MEDIA_TYPE connected;
         // The renderer's input pin asked outside any graph: its QueryAccept.
-        if (pRendererPin != nullptr && pSink->GetMediaType(connected)) {
+        if (pRendererPin != nullptr && sink.Filter()->GetMediaType(connected)) {
             row.renderer = pRendererPin->QueryAccept(&connected) == S_OK ? RendererAnswer::Yes
                                                                          : RendererAnswer::No;
             FreeMediaType(connected);
@@ -100,14 +99,14 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
                 }
                 DWORD nWait =
                     static_cast<DWORD>(std::min<ULONGLONG>(100, kFirstSampleTimeoutMs - nElapsed));
-                row.bCancelled = WaitOrCancel(pSink->FirstSampleEvent(), hCancel, nWait, bFirst);
+                row.bCancelled = WaitOrCancel(check.FirstSampleEvent(), hCancel, nWait, bFirst);
             }
             bool bAborted = false;
             LONGLONG nWindowTicks = frequency.QuadPart * static_cast<LONGLONG>(nSeconds);
             LONGLONG nFirstAt = 0;
             if (bFirst) {
                 CSinkFigures early;
-                pSink->GetFigures(early);
+                check.GetFigures(early);
                 nFirstAt = early.arrivals.empty() ? runAt.QuadPart : early.arrivals.front();
                 for (;;) {
                     LARGE_INTEGER now;
@@ -135,7 +134,7 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
                 pDropped->GetNumDropped(&nDropped) == S_OK;
             pControl->Stop();
             // The pictures still being decoded, unless cancelled.
-            pSink->FinishDecoding(row.bCancelled ? 0 : kFirstSampleTimeoutMs);
+            check.FinishDecoding(row.bCancelled ? 0 : kFirstSampleTimeoutMs);
 
             if (!bFirst) {
                 if (!row.bCancelled) {
@@ -144,7 +143,7 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
             } else {
                 row.bStarted = true;
                 CSinkFigures figures;
-                pSink->GetFigures(figures);
+                check.GetFigures(figures);
                 std::vector<double> arrivalsMs;
                 for (LONGLONG nAt : figures.arrivals) {
                     if (nAt - nFirstAt <= nWindowTicks) {
@@ -190,8 +189,8 @@ void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE
         pControl->Stop();
     }
     pGraph->Disconnect(pCapturePin);
-    pGraph->Disconnect(pSink->Pin());
-    pGraph->RemoveFilter(pSinkFilter);
+    pGraph->Disconnect(sink.Pin());
+    pGraph->RemoveFilter(sink.Filter());
     pGraph->RemoveFilter(pCamera);
 }
 

@@ -1,0 +1,114 @@
+#include "media/sample_worker.h"
+
+#include <objbase.h>
+
+CSampleWorker::~CSampleWorker() {
+    Finish(0);
+}
+
+bool CSampleWorker::Start(IHandler* pHandler) {
+    if (m_hThread != nullptr || pHandler == nullptr) {
+        return false;
+    }
+    m_hWork = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    m_hIdle = ::CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    if (m_hWork != nullptr && m_hIdle != nullptr) {
+        m_pHandler = pHandler;
+        {
+            CSingleLock lock(m_lock);
+            m_bStop = false;
+        }
+        m_hThread = ::CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
+    }
+    if (m_hThread == nullptr) {
+        Finish(0); // the events
+        return false;
+    }
+    return true;
+}
+
+bool CSampleWorker::Post(const BYTE* pData, size_t nSize) noexcept {
+    CSingleLock lock(m_lock);
+    if (m_bStop || m_queue.size() >= m_nMaxQueued) {
+        return false;
+    }
+    try {
+        m_queue.emplace_back(pData, pData + nSize);
+    } catch (...) {
+        return false;
+    }
+    ::ResetEvent(m_hIdle);
+    ::SetEvent(m_hWork);
+    return true;
+}
+
+size_t CSampleWorker::Drop() {
+    CSingleLock lock(m_lock);
+    size_t nDropped = m_queue.size();
+    m_queue.clear();
+    if (!m_bBusy && m_hIdle != nullptr) {
+        ::SetEvent(m_hIdle);
+    }
+    return nDropped;
+}
+
+size_t CSampleWorker::Finish(DWORD nMs) {
+    if (m_hThread != nullptr) {
+        ::WaitForSingleObject(m_hIdle, nMs);
+    }
+    size_t nDropped = 0;
+    {
+        CSingleLock lock(m_lock);
+        m_bStop = true;
+        nDropped = m_queue.size();
+        m_queue.clear();
+    }
+    if (m_hThread != nullptr) {
+        ::SetEvent(m_hWork);
+        ::WaitForSingleObject(m_hThread, INFINITE); // after the sample in hand, if any
+        ::CloseHandle(m_hThread);
+        m_hThread = nullptr;
+    }
+    for (HANDLE* phEvent : {&m_hWork, &m_hIdle}) {
+        if (*phEvent != nullptr) {
+            ::CloseHandle(*phEvent);
+            *phEvent = nullptr;
+        }
+    }
+    return nDropped;
+}
+
+DWORD WINAPI CSampleWorker::ThreadProc(void* pParam) {
+    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    static_cast<CSampleWorker*>(pParam)->WorkQueued();
+    if (SUCCEEDED(hr)) {
+        ::CoUninitialize();
+    }
+    return 0;
+}
+
+void CSampleWorker::WorkQueued() {
+    for (;;) {
+        std::vector<BYTE> data;
+        bool bHave = false;
+        {
+            CSingleLock lock(m_lock);
+            m_bBusy = false;
+            if (m_bStop) {
+                return;
+            }
+            if (m_queue.empty()) {
+                ::SetEvent(m_hIdle);
+            } else {
+                data.swap(m_queue.front());
+                m_queue.pop_front();
+                m_bBusy = bHave = true;
+            }
+        }
+        if (bHave) {
+            m_pHandler->OnWork(data);
+        } else {
+            ::WaitForSingleObject(m_hWork, INFINITE);
+        }
+    }
+}
