@@ -91,9 +91,10 @@ TEST(CheckReport, VerdictIsTheFirstFindingThatFails) {
         {"not started", [](CFormatMeasurement& r) { r.bStarted = false; }, L"did not start"},
         {"cancelled wins", [](CFormatMeasurement& r) { r.bCancelled = true; }, L"cancelled"},
         {"just at 90 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 27.0; }, L"OK"},
-        {"below 90 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 26.9; }, L"rate below 90 % of nominal"},
-        {"no nominal: any rate", [](CFormatMeasurement& r) { r.dNominalFps = 0, r.dMeasuredFps = 1; },
-         L"OK"},
+        {"below 90 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 26.9; },
+         L"rate below 90 % of nominal"},
+        {"no nominal: any rate",
+         [](CFormatMeasurement& r) { r.dNominalFps = 0, r.dMeasuredFps = 1; }, L"OK"},
         {"rate before drops", [](CFormatMeasurement& r) { r.dMeasuredFps = 10, r.nDropped = 50; },
          L"rate below 90 % of nominal"},
         // 5 % of samples + dropped: 4 of 95 pass, 5 of 96 fail.
@@ -102,12 +103,15 @@ TEST(CheckReport, VerdictIsTheFirstFindingThatFails) {
         {"one short sample", [](CFormatMeasurement& r) { r.nShort = 1; }, L"bad samples"},
         {"one empty sample", [](CFormatMeasurement& r) { r.nEmpty = 1; }, L"bad samples"},
         {"one oversized", [](CFormatMeasurement& r) { r.nOversized = 1; }, L"bad samples"},
-        {"drops before bad", [](CFormatMeasurement& r) { r.nDropped = 20, r.nShort = 3; }, L"drops"},
+        {"drops before bad", [](CFormatMeasurement& r) { r.nDropped = 20, r.nShort = 3; },
+         L"drops"},
         {"9 black of 91", [](CFormatMeasurement& r) { r.nBlack = 9; }, L"OK"},
         {"10 black of 91", [](CFormatMeasurement& r) { r.nBlack = 10; }, L"black"},
-        {"bad before black", [](CFormatMeasurement& r) { r.nEmpty = 1, r.nBlack = 50; }, L"bad samples"},
+        {"bad before black", [](CFormatMeasurement& r) { r.nEmpty = 1, r.nBlack = 50; },
+         L"bad samples"},
         {"10 frozen of 91", [](CFormatMeasurement& r) { r.nFrozen = 10; }, L"frozen"},
-        {"black before frozen", [](CFormatMeasurement& r) { r.nFrozen = 30, r.nBlack = 30; }, L"black"},
+        {"black before frozen", [](CFormatMeasurement& r) { r.nFrozen = 30, r.nBlack = 30; },
+         L"black"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
