@@ -1,6 +1,7 @@
 // The tools' pure parts: the switches and what they match, the key table, the file names that
 // are devices, the frame's checks and its PNG decoded back, and the information window's
 // counting across the camera's runs.
+#include "framework/file_names.h"
 #include "tools/command_line.h"
 #include "tools/info_figures.h"
 #include "tools/tool_host.h"
@@ -182,7 +183,7 @@ TEST(ToolsSnapshot, RefusesDeviceNamesAndChecksFrames) {
     };
     for (const auto& c : paths) {
         SCOPED_TRACE(Narrow(c.pszPath));
-        EXPECT_EQ(c.bDevice, IsDeviceName(c.pszPath));
+        EXPECT_EQ(c.bDevice, AfxIsDeviceName(c.pszPath));
     }
 
     struct {

@@ -3,6 +3,7 @@
 #include "tools/snapshot.h"
 
 #include "framework/console.h"
+#include "framework/file_names.h"
 #include "tools/tool_host.h"
 #include "ui/lookwell_dlg.h"
 
@@ -12,7 +13,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <cwctype>
+#include <cwchar>
 
 namespace {
 
@@ -37,26 +38,6 @@ DWORD PauseWaitMs(LONGLONG frameTime) {
     return nMs < kLeast ? kLeast : nMs > kMost ? kMost : static_cast<DWORD>(nMs);
 }
 
-// One line saying why a file call failed, in the system's words.
-std::wstring SystemText(DWORD nError) {
-    wchar_t* pszText = nullptr;
-    DWORD nLength = ::FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, nError, 0, reinterpret_cast<wchar_t*>(&pszText), 0, nullptr);
-    std::wstring text = nLength > 0 && pszText != nullptr ? pszText : L"";
-    ::LocalFree(pszText);
-    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
-                             text.back() == L'.')) {
-        text.pop_back();
-    }
-    if (text.empty()) {
-        wchar_t szCode[32];
-        ::swprintf(szCode, 32, L"error %lu", nError);
-        text = szCode;
-    }
-    return text;
-}
-
 size_t Stride(const BITMAPINFOHEADER& bih) {
     return ((static_cast<size_t>(bih.biWidth) * bih.biBitCount + 31) / 32) * 4;
 }
@@ -72,31 +53,9 @@ std::wstring ProposedName() {
 
 } // namespace
 
-bool IsDeviceName(const std::wstring& path) {
-    size_t nStart = path.find_last_of(L"\\/:");
-    std::wstring name = path.substr(nStart == std::wstring::npos ? 0 : nStart + 1);
-    // The device is named by what comes before the first dot, trailing spaces ignored.
-    name = name.substr(0, name.find(L'.'));
-    while (!name.empty() && name.back() == L' ') {
-        name.pop_back();
-    }
-    for (wchar_t& ch : name) {
-        ch = static_cast<wchar_t>(std::towupper(ch));
-    }
-    if (name == L"CON" || name == L"PRN" || name == L"AUX" || name == L"NUL" || name == L"CONIN$" ||
-        name == L"CONOUT$") {
-        return true;
-    }
-    // COM1..COM9 and LPT1..LPT9, the superscript digits included.
-    return name.size() == 4 &&
-           (name.compare(0, 3, L"COM") == 0 || name.compare(0, 3, L"LPT") == 0) &&
-           ((name[3] >= L'0' && name[3] <= L'9') || name[3] == L'\u00B9' || name[3] == L'\u00B2' ||
-            name[3] == L'\u00B3');
-}
-
 bool SaveFileReplacing(const std::wstring& path, const std::vector<BYTE>& bytes,
                        std::wstring& error) {
-    if (IsDeviceName(path)) {
+    if (AfxIsDeviceName(path)) {
         error = L"it names a device, not a file";
         return false;
     }
@@ -106,7 +65,7 @@ bool SaveFileReplacing(const std::wstring& path, const std::vector<BYTE>& bytes,
     // disk) leaves the old file as it was.
     wchar_t szTemp[MAX_PATH];
     if (::GetTempFileNameW(folder.c_str(), L"lkw", 0, szTemp) == 0) {
-        error = SystemText(::GetLastError());
+        error = AfxSystemText(::GetLastError());
         return false;
     }
     HANDLE hFile = ::CreateFileW(szTemp, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
@@ -133,7 +92,7 @@ bool SaveFileReplacing(const std::wstring& path, const std::vector<BYTE>& bytes,
     }
     if (nError != ERROR_SUCCESS) {
         ::DeleteFileW(szTemp); // ours: the old file is untouched
-        error = SystemText(nError);
+        error = AfxSystemText(nError);
         return false;
     }
     return true;

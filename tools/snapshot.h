@@ -13,8 +13,6 @@ const BITMAPINFOHEADER* CheckedDib(const std::vector<BYTE>& dib);
 // The PNG file's bytes for the DIB, top row first.
 HRESULT EncodePng(const std::vector<BYTE>& dib, std::vector<BYTE>& png);
 
-// Whether a path's file name is a device's (NUL.png is the NUL device, not a file).
-bool IsDeviceName(const std::wstring& path);
 // Writes the bytes to the path, replacing a file there only once the new one is whole; on
 // failure the old file is as it was, nothing of ours is left and `error` says why.
 bool SaveFileReplacing(const std::wstring& path, const std::vector<BYTE>& bytes,
