@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 
 namespace {
 
@@ -60,15 +61,6 @@ constexpr size_t kAvihAt = 32;
 constexpr size_t kStrhAt = 108;
 constexpr size_t kIndxAt = 212;
 constexpr size_t kIndxEntriesAt = kIndxAt + 32;
-
-ULONGLONG Gcd(ULONGLONG a, ULONGLONG b) {
-    while (b != 0) {
-        ULONGLONG t = a % b;
-        a = b;
-        b = t;
-    }
-    return a;
-}
 
 } // namespace
 
@@ -226,7 +218,7 @@ void CAviFile::BuildHeader() {
     Put32(h, 0); // priority, language
     Put32(h, 0); // initial frames
     // The rate is exactly the frame interval's: 10,000,000 / frameTime, reduced.
-    const ULONGLONG nGcd = Gcd(10000000ull, static_cast<ULONGLONG>(f.frameTime));
+    const ULONGLONG nGcd = std::gcd(10000000ull, static_cast<ULONGLONG>(f.frameTime));
     Put32(h, static_cast<DWORD>(static_cast<ULONGLONG>(f.frameTime) / nGcd)); // scale
     Put32(h, static_cast<DWORD>(10000000ull / nGcd));                         // rate
     Put32(h, 0);                                                              // start
@@ -274,7 +266,7 @@ void CAviFile::BuildHeader() {
 
 DWORD CAviFile::BeginPart() {
     CPart part;
-    part.nStart = m_nEnd;
+    part.nStart = m_parts.empty() ? 0 : m_nEnd; // the first part's RIFF begins the header
     std::vector<BYTE> head;
     if (!m_parts.empty()) {
         // Later parts: RIFF 'AVIX' of their own; the first's RIFF is in the header.

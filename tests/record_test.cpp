@@ -1,14 +1,12 @@
-// The AVI writer's files read back through the platform's own readers: the AVIFile functions
-// (avifil32, which reads the first RIFF part only) and the AVI splitter in a graph (Wine's is
-// GStreamer's demuxer, which follows the OpenDML indexes), and the file's structure parsed here
-// where neither reader tells.
+// The AVI writer's files read back through the platform's own readers (support/avi_readers.h),
+// and the file's structure parsed here where neither reader tells.
 #include "capture/capture_platform.h"
 #include "framework/file_names.h"
 #include "record/avi_writer.h"
+#include "support/avi_readers.h"
 
 #include <gtest/gtest.h>
 
-#include <qedit.h>
 #include <uuids.h>
 #include <vfw.h>
 
@@ -17,9 +15,6 @@
 #include <functional>
 #include <string>
 #include <vector>
-
-EXTERN_C const CLSID CLSID_SampleGrabber;
-EXTERN_C const CLSID CLSID_NullRenderer;
 
 namespace {
 
@@ -70,206 +65,6 @@ void Record(CAviWriter& writer, const std::vector<std::vector<BYTE>>& pictures,
         }
         writer.Push(picture.data(), picture.size(), times[i]);
     }
-}
-
-struct CAviFileView {
-    HRESULT hr = E_FAIL;
-    AVISTREAMINFOW info{};
-    BITMAPINFOHEADER bih{};
-    LONG nLength = 0;
-    std::vector<std::vector<BYTE>> frames;
-};
-
-// Through avifil32. It asserts on a frame past those its index holds: only nFrames are read.
-CAviFileView ReadWithAviFile(const std::wstring& path, LONG nFrames = 0x7FFFFFFF) {
-    CAviFileView view;
-    ::AVIFileInit();
-    PAVIFILE pFile = nullptr;
-    PAVISTREAM pStream = nullptr;
-    view.hr = ::AVIFileOpenW(&pFile, path.c_str(), OF_READ | OF_SHARE_DENY_NONE, nullptr);
-    if (SUCCEEDED(view.hr)) {
-        view.hr = ::AVIFileGetStream(pFile, &pStream, streamtypeVIDEO, 0);
-    }
-    LONG cb = sizeof(view.bih);
-    if (SUCCEEDED(view.hr)) {
-        view.hr = ::AVIStreamInfoW(pStream, &view.info, sizeof(view.info));
-    }
-    if (SUCCEEDED(view.hr)) {
-        view.hr = ::AVIStreamReadFormat(pStream, 0, &view.bih, &cb);
-        view.nLength = ::AVIStreamLength(pStream);
-    }
-    for (LONG i = 0; SUCCEEDED(view.hr) && i < std::min(view.nLength, nFrames); ++i) {
-        LONG nBytes = 0;
-        view.hr = ::AVIStreamRead(pStream, i, 1, nullptr, 0, &nBytes, nullptr);
-        std::vector<BYTE> frame(static_cast<size_t>(nBytes));
-        if (SUCCEEDED(view.hr) && nBytes > 0) {
-            view.hr = ::AVIStreamRead(pStream, i, 1, frame.data(), nBytes, &nBytes, nullptr);
-        }
-        view.frames.push_back(std::move(frame));
-    }
-    if (pStream != nullptr) {
-        ::AVIStreamRelease(pStream);
-    }
-    if (pFile != nullptr) {
-        ::AVIFileRelease(pFile);
-    }
-    ::AVIFileExit();
-    return view;
-}
-
-struct CSample {
-    REFERENCE_TIME start;
-    long nSize;
-    std::vector<BYTE> data; // kept for small pictures
-};
-
-class CGrabber final : public ISampleGrabberCB {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        *ppv = riid == IID_IUnknown || riid == IID_ISampleGrabberCB ? this : nullptr;
-        return *ppv != nullptr ? S_OK : E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP SampleCB(double, IMediaSample* pSample) override {
-        REFERENCE_TIME start = 0;
-        REFERENCE_TIME stop = 0;
-        pSample->GetTime(&start, &stop);
-        BYTE* pData = nullptr;
-        pSample->GetPointer(&pData);
-        const long nSize = pSample->GetActualDataLength();
-        std::vector<BYTE> data;
-        if (nSize <= 65536) {
-            data.assign(pData, pData + nSize);
-        }
-        m_samples.push_back({start, nSize, std::move(data)});
-        return S_OK;
-    }
-    STDMETHODIMP BufferCB(double, BYTE*, long) override { return E_NOTIMPL; }
-    std::vector<CSample> m_samples; // the graph's streaming thread only, until it stops
-};
-
-struct CSplitterView {
-    HRESULT hr = E_FAIL;
-    LONGLONG duration = 0;
-    GUID subtype{};
-    LONG nHeight = 0; // of the splitter's output: negative for top-down rows
-    std::vector<CSample> samples;
-};
-
-IPin* FindPin(IBaseFilter* pFilter, PIN_DIRECTION direction) {
-    CComRef<IEnumPins> pPins;
-    if (FAILED(pFilter->EnumPins(&pPins))) {
-        return nullptr;
-    }
-    for (IPin* pPin = nullptr; pPins->Next(1, &pPin, nullptr) == S_OK;) {
-        PIN_DIRECTION d;
-        if (SUCCEEDED(pPin->QueryDirection(&d)) && d == direction) {
-            return pPin;
-        }
-        pPin->Release();
-    }
-    return nullptr;
-}
-
-// Through the AVI splitter, as fast as it reads (no clock), from `from` to the end.
-CSplitterView ReadWithSplitter(const std::wstring& path, REFERENCE_TIME from = 0) {
-    CSplitterView view;
-    CGrabber grabber;
-    CComRef<IGraphBuilder> pGraph;
-    CComRef<IBaseFilter> pSource;
-    CComRef<IBaseFilter> pSplitter;
-    CComRef<IBaseFilter> pGrab;
-    CComRef<IBaseFilter> pNull;
-    HRESULT& hr = view.hr;
-    hr = ::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                            pGraph.Out());
-    if (SUCCEEDED(hr)) {
-        hr = pGraph->AddSourceFilter(path.c_str(), L"Source", &pSource);
-    }
-    const std::pair<const CLSID*, IBaseFilter**> filters[] = {{&CLSID_AviSplitter, &pSplitter},
-                                                              {&CLSID_SampleGrabber, &pGrab},
-                                                              {&CLSID_NullRenderer, &pNull}};
-    for (const auto& f : filters) {
-        if (SUCCEEDED(hr)) {
-            hr = ::CoCreateInstance(*f.first, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                    reinterpret_cast<void**>(f.second));
-        }
-        if (SUCCEEDED(hr)) {
-            hr = pGraph->AddFilter(*f.second, nullptr);
-        }
-    }
-    CComRef<ISampleGrabber> pSettings;
-    if (SUCCEEDED(hr)) {
-        hr = pGrab->QueryInterface(IID_ISampleGrabber, pSettings.Out());
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pSettings->SetCallback(&grabber, 0);
-    }
-    IBaseFilter* chain[] = {pSource, pSplitter, pGrab, pNull};
-    for (size_t i = 0; SUCCEEDED(hr) && i + 1 < 4; ++i) {
-        CComRef<IPin> pOut;
-        CComRef<IPin> pIn;
-        *&pOut = FindPin(chain[i], PINDIR_OUTPUT);
-        *&pIn = FindPin(chain[i + 1], PINDIR_INPUT);
-        hr = pOut != nullptr && pIn != nullptr ? pGraph->ConnectDirect(pOut, pIn, nullptr)
-                                               : E_NOINTERFACE;
-    }
-    AM_MEDIA_TYPE mt{};
-    if (SUCCEEDED(hr) && SUCCEEDED(pSettings->GetConnectedMediaType(&mt))) {
-        view.subtype = mt.subtype;
-        if (const VIDEOINFOHEADER* pvih = GetVideoInfo(mt)) {
-            view.nHeight = pvih->bmiHeader.biHeight;
-        }
-        FreeMediaType(mt);
-    }
-    CComRef<IMediaFilter> pMediaFilter;
-    CComRef<IMediaSeeking> pSeeking;
-    CComRef<IMediaControl> pControl;
-    CComRef<IMediaEvent> pEvents;
-    if (SUCCEEDED(hr)) {
-        hr = pGraph->QueryInterface(IID_IMediaFilter, pMediaFilter.Out());
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pMediaFilter->SetSyncSource(nullptr);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pGraph->QueryInterface(IID_IMediaSeeking, pSeeking.Out());
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pSeeking->GetDuration(&view.duration);
-    }
-    if (SUCCEEDED(hr) && from > 0) {
-        hr = pSeeking->SetPositions(&from, AM_SEEKING_AbsolutePositioning, nullptr,
-                                    AM_SEEKING_NoPositioning);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pGraph->QueryInterface(IID_IMediaControl, pControl.Out());
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pGraph->QueryInterface(IID_IMediaEvent, pEvents.Out());
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pControl->Run();
-    }
-    long nCode = 0;
-    if (SUCCEEDED(hr)) {
-        hr = pEvents->WaitForCompletion(30000, &nCode);
-        pControl->Stop();
-    }
-    if (SUCCEEDED(hr) && nCode != EC_COMPLETE) {
-        hr = E_FAIL;
-    }
-    view.samples = std::move(grabber.m_samples);
-    if (pGraph != nullptr) {
-        // Taken apart here: the grabber on this stack must not outlive the graph's hold.
-        for (IBaseFilter* pFilter : chain) {
-            if (pFilter != nullptr) {
-                pGraph->RemoveFilter(pFilter);
-            }
-        }
-    }
-    return view;
 }
 
 DWORD Read32(const std::vector<BYTE>& bytes, size_t nAt) {
