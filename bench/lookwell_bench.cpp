@@ -368,11 +368,13 @@ void BenchStart() {
 void BenchTools();
 // The camera check (check_bench.cpp).
 void BenchCheck();
+// The AVI writer (record_bench.cpp).
+void BenchRecord();
 // A webcam through Wine's capture filter (v4l2_bench.cpp); only when named.
 void BenchV4l2();
 
 // With no argument every part runs but v4l2; otherwise only the parts named: list, preview,
-// start, tools, check, v4l2.
+// start, tools, check, record, v4l2.
 int wmain(int argc, wchar_t** argv) {
     theApp.SetCurrentHandles(::GetModuleHandleW(nullptr));
     if (!HoldMultithreadedApartment()) {
@@ -397,6 +399,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (wanted(L"check")) {
         BenchCheck();
+    }
+    if (wanted(L"record")) {
+        BenchRecord();
     }
     if (argc >= 2 && wanted(L"v4l2")) {
         BenchV4l2();

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the save tests on small file systems made here: one full, one read-only. Mounting needs
-# root (as CI and the set-up run); elsewhere the test is skipped (exit 77).
+# Runs the save and recording tests on small file systems made here: one full, one read-only,
+# one of 2 MiB that a recording fills. Mounting needs root (as CI and the set-up run); elsewhere
+# the test is skipped (exit 77).
 # check_small_disk.sh BUILD TESTS_EXE
 set -u
 build=$1
@@ -10,13 +11,15 @@ fs=$build/small-fs
 cleanup() {
     umount "$fs/full" 2>/dev/null
     umount "$fs/ro" 2>/dev/null
+    umount "$fs/rec" 2>/dev/null
 }
 trap cleanup EXIT
 cleanup
-mkdir -p "$fs/full" "$fs/ro" "$fs/ok"
+mkdir -p "$fs/full" "$fs/ro" "$fs/ok" "$fs/rec"
 rm -f "$fs/ok"/*
 if ! mount -t tmpfs -o size=64k tmpfs "$fs/full" 2>/dev/null ||
-    ! mount -t tmpfs -o size=64k tmpfs "$fs/ro" 2>/dev/null; then
+    ! mount -t tmpfs -o size=64k tmpfs "$fs/ro" 2>/dev/null ||
+    ! mount -t tmpfs -o size=2m tmpfs "$fs/rec" 2>/dev/null; then
     echo "no file system could be mounted here (needs root): skipped"
     exit 77
 fi

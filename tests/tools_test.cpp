@@ -1,6 +1,7 @@
 // The tools' pure parts: the switches and what they match, the key table, the file names that
 // are devices, the frame's checks and its PNG decoded back, and the information window's
 // counting across the camera's runs.
+#include "framework/files.h"
 #include "tools/command_line.h"
 #include "tools/info_figures.h"
 #include "tools/tool_host.h"

@@ -13,7 +13,7 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <cwctype>
+#include <cwchar>
 
 namespace {
 
