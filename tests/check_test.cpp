@@ -12,11 +12,14 @@
 #include <gtest/gtest.h>
 
 #include "support/camera.h"
+#include "support/wait.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
 
+using testcam_test::CameraReleased;
+using testcam_test::PumpUntil;
 using testcam_test::ScopedCamera;
 using testcam_test::Stats;
 
@@ -91,9 +94,10 @@ TEST(CheckReport, VerdictIsTheFirstFindingThatFails) {
         {"not started", [](CFormatMeasurement& r) { r.bStarted = false; }, L"did not start"},
         {"cancelled wins", [](CFormatMeasurement& r) { r.bCancelled = true; }, L"cancelled"},
         {"just at 90 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 27.0; }, L"OK"},
-        {"below 90 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 26.9; }, L"rate below 90 % of nominal"},
-        {"no nominal: any rate", [](CFormatMeasurement& r) { r.dNominalFps = 0, r.dMeasuredFps = 1; },
-         L"OK"},
+        {"below 90 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 26.9; },
+         L"rate below 90 % of nominal"},
+        {"no nominal: any rate",
+         [](CFormatMeasurement& r) { r.dNominalFps = 0, r.dMeasuredFps = 1; }, L"OK"},
         {"rate before drops", [](CFormatMeasurement& r) { r.dMeasuredFps = 10, r.nDropped = 50; },
          L"rate below 90 % of nominal"},
         // 5 % of samples + dropped: 4 of 95 pass, 5 of 96 fail.
@@ -102,12 +106,15 @@ TEST(CheckReport, VerdictIsTheFirstFindingThatFails) {
         {"one short sample", [](CFormatMeasurement& r) { r.nShort = 1; }, L"bad samples"},
         {"one empty sample", [](CFormatMeasurement& r) { r.nEmpty = 1; }, L"bad samples"},
         {"one oversized", [](CFormatMeasurement& r) { r.nOversized = 1; }, L"bad samples"},
-        {"drops before bad", [](CFormatMeasurement& r) { r.nDropped = 20, r.nShort = 3; }, L"drops"},
+        {"drops before bad", [](CFormatMeasurement& r) { r.nDropped = 20, r.nShort = 3; },
+         L"drops"},
         {"9 black of 91", [](CFormatMeasurement& r) { r.nBlack = 9; }, L"OK"},
         {"10 black of 91", [](CFormatMeasurement& r) { r.nBlack = 10; }, L"black"},
-        {"bad before black", [](CFormatMeasurement& r) { r.nEmpty = 1, r.nBlack = 50; }, L"bad samples"},
+        {"bad before black", [](CFormatMeasurement& r) { r.nEmpty = 1, r.nBlack = 50; },
+         L"bad samples"},
         {"10 frozen of 91", [](CFormatMeasurement& r) { r.nFrozen = 10; }, L"frozen"},
-        {"black before frozen", [](CFormatMeasurement& r) { r.nFrozen = 30, r.nBlack = 30; }, L"black"},
+        {"black before frozen", [](CFormatMeasurement& r) { r.nFrozen = 30, r.nBlack = 30; },
+         L"black"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
@@ -336,22 +343,14 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
         EXPECT_EQ("the camera no longer offers the format", Narrow(collector.m_rows[4].strFailure));
         EXPECT_EQ("did not start", Narrow(GetVerdict(collector.m_rows[4])));
     }
-    testcam_test::Pump(100);
-    EXPECT_EQ(0, Stats().objects) << "the camera released after the check";
+    EXPECT_TRUE(CameraReleased()) << "the camera released after the check";
 
     // A long window cancelled while it measures: the runner ends within a second.
     {
         CCollector collector;
         CCheckRunner runner;
         ASSERT_TRUE(runner.Start(displayName, formats, 30, &collector));
-        ULONGLONG nDeadline = ::GetTickCount64() + 10000;
-        while (Stats().delivered == 0 && ::GetTickCount64() < nDeadline) {
-            ::Sleep(10);
-        }
-        LONGLONG nDelivered = Stats().delivered;
-        while (Stats().delivered < nDelivered + 3 && ::GetTickCount64() < nDeadline) {
-            ::Sleep(10);
-        }
+        ASSERT_TRUE(testcam_test::FramesFlow(3)) << "measuring";
         ULONGLONG nCancelAt = ::GetTickCount64();
         runner.Cancel();
         EXPECT_TRUE(runner.Wait(1000)) << "cancelled within a second";
@@ -361,35 +360,13 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
         EXPECT_EQ("cancelled", Narrow(GetVerdict(collector.m_rows[0])));
         EXPECT_EQ(0, Stats().threads) << "streaming ended";
     }
-    testcam_test::Pump(100);
-    EXPECT_EQ(0, Stats().objects) << "the camera released after a cancel";
+    EXPECT_TRUE(CameraReleased()) << "the camera released after a cancel";
 
     // A device that is not there fails at the bind, in words.
     CFormatMeasurement missing = CheckFormat(L"@device:none", formats[0], 1, nullptr, nullptr);
     EXPECT_EQ("the camera is not there", Narrow(missing.strFailure));
     EXPECT_FALSE(missing.bStarted);
 }
-
-namespace {
-
-// Dispatches this thread's messages until the condition holds or the time is up.
-template <class Condition> bool PumpUntil(Condition condition, DWORD nMs) {
-    ULONGLONG nDeadline = ::GetTickCount64() + nMs;
-    while (!condition()) {
-        if (::GetTickCount64() >= nDeadline) {
-            return false;
-        }
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
-}
-
-} // namespace
 
 TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera) {
     ScopedCamera camera(L"RGB24:160x120@30,YUY2:160x120@30");
@@ -403,15 +380,16 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
         EXPECT_FALSE(window.Open(nullptr, displayName, camera.name(), formats, 0, 2));
         ASSERT_TRUE(window.IsOpen());
         // The progress names the format being measured and the time left.
-        EXPECT_TRUE(PumpUntil(
-            [&] { return window.ProgressText().find(L"Measuring 160x120  30.0 RGB24") == 0; },
-            5000))
-            << Narrow(window.ProgressText());
+        EXPECT_TRUE(PumpUntil("the first format measured", [&] {
+            return window.ProgressText().find(L"Measuring 160x120  30.0 RGB24") == 0;
+        })) << Narrow(window.ProgressText());
         EXPECT_NE(std::wstring::npos, window.ProgressText().find(L"(format 0, 1 of 2), about "));
-        ASSERT_TRUE(PumpUntil([&] { return Lines(window.TabbedText()).size() == 2; }, 10000));
+        ASSERT_TRUE(
+            PumpUntil("the first row", [&] { return Lines(window.TabbedText()).size() == 2; }));
         EXPECT_TRUE(window.IsChecking()) << "the second format is still to come";
-        ASSERT_TRUE(PumpUntil([&] { return !window.IsChecking(); }, 10000));
-        ASSERT_TRUE(PumpUntil([&] { return window.ProgressText().find(L"Done: ") == 0; }, 2000));
+        ASSERT_TRUE(PumpUntil("the check's end", [&] { return !window.IsChecking(); }));
+        ASSERT_TRUE(
+            PumpUntil("the summary", [&] { return window.ProgressText().find(L"Done: ") == 0; }));
         EXPECT_EQ("Done: 2 formats: 2 OK, 0 failed", Narrow(window.ProgressText()));
 
         // Ctrl+C puts the tab-separated table on the clipboard.
@@ -448,25 +426,26 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
         }();
         EXPECT_EQ(Narrow(expected), Narrow(copied));
         ::SendMessageW(window.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
-        EXPECT_TRUE(PumpUntil([&] { return !window.IsOpen(); }, 1000)) << "Esc closes it";
+        EXPECT_TRUE(PumpUntil(
+            "Esc closes it", [&] { return !window.IsOpen(); }, 1000));
     }
-    testcam_test::Pump(100);
-    EXPECT_EQ(0, Stats().objects);
+    EXPECT_TRUE(CameraReleased());
 
     // Esc in the middle of a long window: closed and the camera released within a second.
     {
         CCheckWindow window;
         ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
-        ASSERT_TRUE(PumpUntil([&] { return Stats().threads > 0 && Stats().delivered > 0; }, 10000));
+        ASSERT_TRUE(
+            PumpUntil("streaming", [&] { return Stats().threads > 0 && Stats().delivered > 0; }));
         ULONGLONG nEscAt = ::GetTickCount64();
         ::SendMessageW(window.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
-        EXPECT_TRUE(PumpUntil([&] { return !window.IsOpen(); }, 1000));
+        EXPECT_TRUE(PumpUntil(
+            "closed within a second", [&] { return !window.IsOpen(); }, 1000));
         EXPECT_FALSE(window.IsChecking());
         EXPECT_LE(::GetTickCount64() - nEscAt, 1000u);
         EXPECT_EQ(0, Stats().threads) << "streaming ended";
     }
-    testcam_test::Pump(100);
-    EXPECT_EQ(0, Stats().objects);
+    EXPECT_TRUE(CameraReleased());
 
     // The close box the same way, an owner that goes first, and a window destroyed while
     // checking.
@@ -478,7 +457,8 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
         HWND hOwner = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                         nullptr, nullptr);
         ASSERT_TRUE(window.Open(hOwner, displayName, camera.name(), formats, 0, 30));
-        ASSERT_TRUE(PumpUntil([&] { return Stats().delivered > 0 && Stats().threads > 0; }, 10000));
+        ASSERT_TRUE(
+            PumpUntil("streaming", [&] { return Stats().delivered > 0 && Stats().threads > 0; }));
         ::DestroyWindow(hOwner);
         EXPECT_FALSE(window.IsOpen());
         EXPECT_FALSE(window.IsChecking()) << "the check ended with its window";
@@ -487,6 +467,5 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
             << "nothing posted after the window went";
         ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
     }
-    testcam_test::Pump(100);
-    EXPECT_EQ(0, Stats().objects);
+    EXPECT_TRUE(CameraReleased());
 }

@@ -1,6 +1,7 @@
 // The camera's controls as a program meets them: IAMVideoProcAmp and IAMVideoControl by their
 // contracts, and the settings page in the platform's property frame.
 #include "support/camera.h"
+#include "support/wait.h"
 #include "testcam/page_ids.h"
 
 #include <commctrl.h>
@@ -165,13 +166,14 @@ BOOL CALLBACK Match(HWND window, LPARAM param) {
 }
 
 // The property frame's window, once its thread shows it.
-HWND WaitForFrame(DWORD thread) {
+::testing::AssertionResult WaitForFrame(DWORD thread, HWND& frame) {
     Search search = {0, nullptr};
-    for (int i = 0; i < 200 && !search.found; ++i) {
-        Sleep(50);
+    ::testing::AssertionResult shown = PumpUntil("the property frame shown", [&] {
         EnumThreadWindows(thread, Match, reinterpret_cast<LPARAM>(&search));
-    }
-    return search.found;
+        return search.found != nullptr;
+    });
+    frame = search.found;
+    return shown;
 }
 
 // A control of the page by its id, anywhere in the frame.
@@ -227,8 +229,8 @@ TEST(Controls, SettingsPageAppliesThroughProcAmpInThePropertyFrame) {
     DWORD id = 0;
     HANDLE thread = CreateThread(nullptr, 0, ShowFrame, &call, 0, &id);
     ASSERT_NE(nullptr, thread);
-    HWND frame = WaitForFrame(id);
-    ASSERT_NE(nullptr, frame);
+    HWND frame = nullptr;
+    ASSERT_TRUE(WaitForFrame(id, frame));
     HWND brightness = Find(frame, IDC_BRIGHTNESS);
     HWND contrast = Find(frame, IDC_CONTRAST);
     HWND apply = Find(frame, 0x3021);
@@ -260,12 +262,10 @@ TEST(Controls, SettingsPageAppliesThroughProcAmpInThePropertyFrame) {
     SendMessageW(Find(frame, IDCANCEL), BM_CLICK, 0, 0);
     // The sheet's modal loop sees that it ended at its thread's next message, which a person's
     // next move of the mouse brings.
-    DWORD waited = WAIT_TIMEOUT;
-    for (int i = 0; i < 100 && waited == WAIT_TIMEOUT; ++i) {
+    EXPECT_TRUE(PumpUntil("the frame's thread ended", [&] {
         PostThreadMessageW(id, WM_NULL, 0, 0);
-        waited = WaitForSingleObject(thread, 100);
-    }
-    EXPECT_EQ(WAIT_OBJECT_0, waited);
+        return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    }));
     CloseHandle(thread);
     EXPECT_EQ(S_OK, call.hr);
     EXPECT_EQ(S_OK, amp->Get(VideoProcAmp_Contrast, &value, &flags));

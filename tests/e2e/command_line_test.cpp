@@ -173,21 +173,18 @@ TEST_F(E2eCommandLine, SwitchesChooseDeviceFormatPreviewAndFullScreenOrSayWhatIs
         };
         auto message = [&] { return ::IsWindowVisible(hMessage) ? WindowText(hMessage) : L""; };
         std::wstring expected = c.pszMessage != nullptr ? names(c.pszMessage) : L"";
-        WaitUntil(
-            [&] {
-                return message() == expected && Selection(Item(IDC_DEVICE_LIST)) == c.nDevice &&
-                       SelectedText(Item(IDC_FORMAT_LIST)) == c.pszFormat &&
-                       HasCaption(c.bRunning ? L"Stop" : L"Pre\nview") &&
-                       fullScreen() == c.bFullScreen;
-            },
-            10000);
+        EXPECT_TRUE(PumpUntil("all the switches' effects", [&] {
+            return message() == expected && Selection(Item(IDC_DEVICE_LIST)) == c.nDevice &&
+                   SelectedText(Item(IDC_FORMAT_LIST)) == c.pszFormat &&
+                   HasCaption(c.bRunning ? L"Stop" : L"Pre\nview") && fullScreen() == c.bFullScreen;
+        }));
         EXPECT_EQ(Narrow(expected), Narrow(message()));
         EXPECT_EQ(c.nDevice, Selection(Item(IDC_DEVICE_LIST)));
         EXPECT_EQ(Narrow(c.pszFormat), Narrow(SelectedText(Item(IDC_FORMAT_LIST))));
         EXPECT_TRUE(HasCaption(c.bRunning ? L"Stop" : L"Pre\nview"));
         EXPECT_EQ(c.bFullScreen, fullScreen());
         ::PostMessageW(Main(), WM_CLOSE, 0, 0);
-        EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+        EXPECT_EQ(0u, Lookwell().WaitForExit());
     }
 }
 
@@ -220,23 +217,9 @@ TEST_F(E2eCommandLine, LostOutputIsAFailureAndNamesMatchInAnyCaseOfUnicode) {
         // The check's figures lost are nothing delivered: 2, not a success.
         const std::wstring check = L"/check /seconds:1 /device:1";
         for (const std::wstring& args : {std::wstring(L"/list"), std::wstring(L"/?"), check}) {
-            const wchar_t* pszArgs = args.c_str();
-            SCOPED_TRACE(Narrow(pszArgs));
-            STARTUPINFOW si{};
-            si.cb = sizeof(si);
-            si.dwFlags = STARTF_USESTDHANDLES;
-            si.hStdOutput = hOut;
-            si.hStdError = hOut;
-            std::wstring commandLine = L"\"" + ModuleFolder() + L"Lookwell.exe\" " + pszArgs;
-            PROCESS_INFORMATION pi{};
-            ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                         nullptr, nullptr, &si, &pi));
-            DWORD nExit = STILL_ACTIVE;
-            ::WaitForSingleObject(pi.hProcess, 30000);
-            ::GetExitCodeProcess(pi.hProcess, &nExit);
-            ::CloseHandle(pi.hThread);
-            ::CloseHandle(pi.hProcess);
-            EXPECT_EQ(args == check ? 2u : 1u, nExit) << "the output was lost";
+            SCOPED_TRACE(Narrow(args));
+            EXPECT_EQ(args == check ? 2u : 1u, RunWithOutput(args, hOut, hOut))
+                << "the output was lost";
         }
     }
     ::CloseHandle(hFull);
@@ -246,14 +229,12 @@ TEST_F(E2eCommandLine, LostOutputIsAFailureAndNamesMatchInAnyCaseOfUnicode) {
     std::wstring upper = unicodeName;
     ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
     ASSERT_TRUE(Launch(L"Lookwell.exe", L"/device:\"" + upper + L"\" /format:\"   320x240  30\""));
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            std::vector<std::wstring> names = ComboTexts(Item(IDC_DEVICE_LIST));
-            int nSelection = Selection(Item(IDC_DEVICE_LIST));
-            return nSelection >= 0 && static_cast<size_t>(nSelection) < names.size() &&
-                   names[static_cast<size_t>(nSelection)] == unicodeName;
-        },
-        10000));
+    EXPECT_TRUE(PumpUntil("the camera of that name selected", [&] {
+        std::vector<std::wstring> names = ComboTexts(Item(IDC_DEVICE_LIST));
+        int nSelection = Selection(Item(IDC_DEVICE_LIST));
+        return nSelection >= 0 && static_cast<size_t>(nSelection) < names.size() &&
+               names[static_cast<size_t>(nSelection)] == unicodeName;
+    }));
     EXPECT_FALSE(::IsWindowVisible(Item(IDC_MESSAGE))) << Narrow(WindowText(Item(IDC_MESSAGE)));
 }
 

@@ -2,6 +2,7 @@
 
 #include <uuids.h>
 
+#include <algorithm>
 #include <cwchar>
 
 // In the platform's import library, though no header of the toolchain declares it.
@@ -145,7 +146,7 @@ LONGLONG ProcessCpu() {
     return static_cast<LONGLONG>(k.QuadPart + u.QuadPart);
 }
 
-void Pump(DWORD ms) {
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD ms) {
     ULONGLONG end = GetTickCount64() + ms;
     for (;;) {
         MSG msg;
@@ -153,12 +154,21 @@ void Pump(DWORD ms) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
+        if (done && done()) {
+            return true;
+        }
         ULONGLONG now = GetTickCount64();
         if (now >= end) {
-            return;
+            return false;
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        // Wakes for a message at once; other conditions are polled.
+        MsgWaitForMultipleObjects(
+            0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(10, end - now)), QS_ALLINPUT);
     }
+}
+
+void PumpMessagesFor(DWORD ms) {
+    PumpMessagesUntil(nullptr, ms);
 }
 
 HRESULT CameraGraph::Open(const std::wstring& cameraName) {

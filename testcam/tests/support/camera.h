@@ -6,6 +6,7 @@
 
 #include <dshow.h>
 
+#include <functional>
 #include <string>
 
 namespace testcam_test {
@@ -67,7 +68,17 @@ struct CameraGraph {
 // User and kernel time of the whole process, in 100 ns units.
 LONGLONG ProcessCpu();
 
-// Dispatches this thread's messages for `ms` milliseconds: the renderer's window lives here.
-void Pump(DWORD ms);
+// How long a wait for a condition may last: room for a 2-core machine that runs a build and
+// other busy processes besides the test, where what takes milliseconds when it is quiet has
+// taken seconds. A bound, not a delay.
+constexpr DWORD kPatienceMs = 20000;
+
+// Dispatches this thread's messages (the renderer's window lives here) until `done` holds or
+// `ms` milliseconds have passed; whether it held. Tests wait through support/wait.h, which says
+// what did not happen.
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD ms);
+// Dispatches this thread's messages for `ms` milliseconds, letting time pass: the benchmark's
+// measuring windows, and a test's check that nothing happens meanwhile.
+void PumpMessagesFor(DWORD ms);
 
 } // namespace testcam_test

@@ -62,7 +62,7 @@ CLookwellSession::~CLookwellSession() {
         if (m_hMain != nullptr) {
             ::PostMessageW(m_hMain, WM_CLOSE, 0, 0);
         }
-        if (WaitForExit(10000) == STILL_ACTIVE) {
+        if (WaitForExit() == STILL_ACTIVE) {
             ::TerminateProcess(m_hProcess, 99);
         }
     }
@@ -163,11 +163,11 @@ void CLookwellSession::OnEvent(const DEBUG_EVENT& event, DWORD& dwContinue) {
     }
 }
 
-bool CLookwellSession::WaitForWindow(DWORD milliseconds) {
+bool CLookwellSession::WaitForWindow() {
     if (m_hProcess == nullptr) {
         return false;
     }
-    return WaitUntil(
+    return testcam_test::PumpMessagesUntil(
         [this] {
             for (HWND hWnd : Windows()) {
                 wchar_t className[16] = L"";
@@ -183,7 +183,7 @@ bool CLookwellSession::WaitForWindow(DWORD milliseconds) {
             return m_hMain != nullptr && (::IsWindowEnabled(Item(IDC_PREVIEW_BUTTON)) ||
                                           ::IsWindowVisible(Item(IDC_MESSAGE)));
         },
-        milliseconds);
+        kPatienceMs);
 }
 
 std::vector<HWND> CLookwellSession::Windows() const {
@@ -195,7 +195,8 @@ DWORD CLookwellSession::WaitForExit(DWORD milliseconds) {
     if (m_hProcess != nullptr && ::WaitForSingleObject(m_hProcess, milliseconds) == WAIT_OBJECT_0) {
         ::GetExitCodeProcess(m_hProcess, &dwCode);
         // The process object signals before its debugger has seen the last event.
-        WaitUntil([this] { return CameraThreads().nRunningAtExit >= 0; }, 5000);
+        testcam_test::PumpMessagesUntil([this] { return CameraThreads().nRunningAtExit >= 0; },
+                                        kPatienceMs);
     }
     return dwCode;
 }
