@@ -230,7 +230,12 @@ bool CEndToEndTest::HasCaption(const wchar_t* pszCaption) const {
 }
 
 ::testing::AssertionResult CEndToEndTest::Stop() {
-    return Press([this] { return HasCaption(L"Pre\nview"); });
+    // The handler puts the caption back before it enables the lists: both, or a reader from
+    // outside may see the one without the other.
+    return Press([this] {
+        return HasCaption(L"Pre\nview") && ::IsWindowEnabled(Item(IDC_DEVICE_LIST)) &&
+               ::IsWindowEnabled(Item(IDC_FORMAT_LIST));
+    });
 }
 
 CScreenShot CEndToEndTest::Shoot(const char* pszLabel) {
