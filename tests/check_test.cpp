@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
 
 using testcam_test::CameraReleased;
 using testcam_test::PumpUntil;
@@ -145,20 +146,20 @@ TEST(CheckReport, TableCsvAndTabbedTextCarryTheSameRows) {
     noted.strNote = L"one, two";
     std::vector<CFormatMeasurement> rows{good, refused, noted};
 
+    const char* const expected[] = {
+        "format,verdict,start,first ms,samples,fps,nominal,from,median ms,p95 ms,longest ms,"
+        "dropped,counted by,short,empty,oversized,black,frozen,renderer,note",
+        "640x480  30.0 RGB24 221184000,OK,yes,12.3,91,30.00,30.00,media type,33.3,38.0,40.0,0,"
+        "camera,0,0,0,0,0,yes,",
+        "320x240  60.0 YUY2 73728000,did not start,the camera refused the format,-,-,-,60.00,"
+        "capability,-,-,-,-,-,-,-,-,-,-,no,",
+        "\"a,\"\"quoted\"\"\tname\",black,yes,0.0,91,30.00,30.00,media type,0.0,0.0,0.0,2,"
+        "intervals,0,0,0,91,0,-,\"one, two\""};
     std::vector<std::wstring> csv = Lines(FormatCheckCsv(rows));
-    ASSERT_EQ(4u, csv.size());
-    EXPECT_EQ("format,verdict,start,first ms,samples,fps,nominal,from,median ms,p95 ms,"
-              "longest ms,dropped,counted by,short,empty,oversized,black,frozen,renderer,note",
-              Narrow(csv[0]));
-    EXPECT_EQ("640x480  30.0 RGB24 221184000,OK,yes,12.3,91,30.00,30.00,media type,33.3,38.0,"
-              "40.0,0,camera,0,0,0,0,0,yes,",
-              Narrow(csv[1]));
-    EXPECT_EQ("320x240  60.0 YUY2 73728000,did not start,the camera refused the format,-,-,-,"
-              "60.00,capability,-,-,-,-,-,-,-,-,-,-,no,",
-              Narrow(csv[2]));
-    EXPECT_EQ("\"a,\"\"quoted\"\"\tname\",black,yes,0.0,91,30.00,30.00,media type,0.0,0.0,0.0,2,"
-              "intervals,0,0,0,91,0,-,\"one, two\"",
-              Narrow(csv[3]));
+    ASSERT_EQ(std::size(expected), csv.size());
+    for (size_t i = 0; i < csv.size(); ++i) {
+        EXPECT_EQ(expected[i], Narrow(csv[i])) << "line " << i;
+    }
 
     // Tab-separated: the same fields, tabs inside a field turned into spaces.
     std::vector<std::wstring> tabbed = Lines(FormatCheckTabbed(rows));

@@ -123,10 +123,8 @@ TEST(Controls, ProcAmpAndVideoControlKeepTheirContractsAndPersist) {
         IBaseFilter* filter = nullptr;
         ASSERT_EQ(S_OK, BindFilter(camera.name(), &filter));
         IPin* pin = GetPin(filter, L"Capture");
-        IAMVideoProcAmp* amp = nullptr;
-        IAMVideoControl* video = nullptr;
-        filter->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(&amp));
-        filter->QueryInterface(IID_IAMVideoControl, reinterpret_cast<void**>(&video));
+        auto* amp = Query<IAMVideoProcAmp>(filter, IID_IAMVideoProcAmp);
+        auto* video = Query<IAMVideoControl>(filter, IID_IAMVideoControl);
         ASSERT_TRUE(pin && amp && video);
         // The second bind of the instance starts where the first left off, as stored.
         const ContractCase kept[] = {{"BrightnessKept", Call::Get, brightness, 0, S_OK, -40},
@@ -285,10 +283,9 @@ TEST(Controls, FrameRateListsAgreeWithEachCapability) {
     IBaseFilter* filter = nullptr;
     ASSERT_EQ(S_OK, BindFilter(camera.name(), &filter));
     IPin* pin = GetPin(filter, L"Capture");
-    IAMStreamConfig* config = nullptr;
-    IAMVideoControl* video = nullptr;
-    pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config));
-    filter->QueryInterface(IID_IAMVideoControl, reinterpret_cast<void**>(&video));
+    ASSERT_NE(nullptr, pin);
+    auto* config = Query<IAMStreamConfig>(pin, IID_IAMStreamConfig);
+    auto* video = Query<IAMVideoControl>(filter, IID_IAMVideoControl);
     ASSERT_TRUE(config && video);
     AM_MEDIA_TYPE* mt = nullptr;
     VIDEO_STREAM_CONFIG_CAPS caps;

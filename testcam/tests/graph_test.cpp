@@ -11,8 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -25,11 +27,9 @@ EXTERN_C const CLSID CLSID_SampleGrabber;
 namespace {
 
 LONGLONG Now100ns() {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<LONGLONG>(static_cast<double>(now.QuadPart) * 1e7 /
-                                 static_cast<double>(frequency.QuadPart));
+    using Ticks = std::chrono::duration<LONGLONG, std::ratio<1, 10000000>>;
+    return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // Notes every sample the sample grabber passes on: its time stamps and when it came.
@@ -164,6 +164,29 @@ bool RunGraph(IMediaControl* control) {
     return SUCCEEDED(control->GetState(5000, &state)) && state == State_Running;
 }
 
+// The camera's stream recorded through its capture pin until `enough` holds; the graph is
+// stopped and released again.
+::testing::AssertionResult Record(const ScopedCamera& camera, Recorder& recorder,
+                                  const std::function<::testing::AssertionResult()>& enough) {
+    Graph g;
+    HRESULT hr = g.Open(camera.name());
+    if (SUCCEEDED(hr)) {
+        hr = g.RenderToGrabber(&recorder);
+    }
+    if (hr != S_OK) {
+        return ::testing::AssertionFailure() << "building the graph failed: " << std::hex << hr;
+    }
+    if (!RunGraph(g.control)) {
+        return ::testing::AssertionFailure() << "the graph did not run";
+    }
+    ::testing::AssertionResult done = enough();
+    hr = g.control->Stop();
+    if (done && hr != S_OK) {
+        return ::testing::AssertionFailure() << "Stop answered " << std::hex << hr;
+    }
+    return done;
+}
+
 struct RateCase : NamedCase<RateCase> {
     const wchar_t* formats;
     double rate;
@@ -249,15 +272,8 @@ TEST(Graph, PausedCameraCannotCueOnlyWhileConnected) {
 TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
     ScopedCamera camera(GetParam().formats);
     Recorder recorder;
-    {
-        Graph g;
-        ASSERT_EQ(S_OK, g.Open(camera.name()));
-        ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
-        ASSERT_TRUE(RunGraph(g.control));
-        // The steady part, after the first half second, measured over two seconds.
-        EXPECT_TRUE(recorder.Spans(25000000));
-        EXPECT_EQ(S_OK, g.control->Stop());
-    }
+    // The steady part, after the first half second, measured over two seconds.
+    ASSERT_TRUE(Record(camera, recorder, [&] { return recorder.Spans(25000000); }));
     EXPECT_EQ(1, recorder.refs());
     std::vector<Recorder::Frame> frames = recorder.Frames();
     ASSERT_GE(frames.size(), 10u);
@@ -408,12 +424,7 @@ class SpecialDevice : public ::testing::TestWithParam<DeviceCase> {};
 TEST_P(SpecialDevice, StillStreamsThroughTheCaptureGraphBuilder) {
     ScopedCamera camera(GetParam().formats, GetParam().options);
     Recorder recorder;
-    Graph g;
-    ASSERT_EQ(S_OK, g.Open(camera.name()));
-    ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
-    ASSERT_TRUE(RunGraph(g.control));
-    EXPECT_TRUE(recorder.Holds(5));
-    EXPECT_EQ(S_OK, g.control->Stop());
+    EXPECT_TRUE(Record(camera, recorder, [&] { return recorder.Holds(5); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -464,16 +475,6 @@ TEST(Graph, StuckRunNeverReachesRunning) {
     EXPECT_EQ(State_Stopped, state);
     EXPECT_EQ(0, Stats().threads);
 }
-
-namespace {
-
-template <class T> T* Query(IUnknown* object, REFIID iid) {
-    T* out = nullptr;
-    object->QueryInterface(iid, reinterpret_cast<void**>(&out));
-    return out;
-}
-
-} // namespace
 
 // IAMDroppedFrames on the filter, not the pin, counting from the start of each run: a renderer
 // that refuses frames (stopped, while the camera runs on its own) gets none delivered.
@@ -621,14 +622,7 @@ TEST_P(CodedFormat, FramesDecodeToThePattern) {
     const UINT width = 320, height = 240;
     ScopedCamera camera(GetParam().format);
     Recorder recorder(true);
-    {
-        Graph g;
-        ASSERT_EQ(S_OK, g.Open(camera.name()));
-        ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
-        ASSERT_TRUE(RunGraph(g.control));
-        EXPECT_TRUE(recorder.Holds(5));
-        EXPECT_EQ(S_OK, g.control->Stop());
-    }
+    EXPECT_TRUE(Record(camera, recorder, [&] { return recorder.Holds(5); }));
     std::vector<Recorder::Frame> frames = recorder.Frames();
     ASSERT_GE(frames.size(), 5u);
     // The JPEG is made from the RGB24 picture; NV12 frames are drawn as such, and their pixels

@@ -38,11 +38,22 @@ private:
     HRESULT hr_;
 };
 
+// Walks the video input devices the platform's enumerator lists, in its order, handing each
+// one's moniker and property bag to `visit` until it answers false.
+void ForEachDevice(const std::function<bool(IMoniker*, IPropertyBag*)>& visit);
+// A text value of a device's property bag; empty when it has none.
+std::wstring ReadBag(IPropertyBag* bag, const wchar_t* name);
 // The enumerated device of that friendly name, or null.
 IMoniker* FindDevice(const std::wstring& friendlyName);
 HRESULT BindFilter(const std::wstring& friendlyName, IBaseFilter** filter);
 // The filter's pin of that id, or null.
 IPin* GetPin(IBaseFilter* filter, const wchar_t* id);
+// The object's interface, or null.
+template <class T> T* Query(IUnknown* object, REFIID iid) {
+    T* out = nullptr;
+    object->QueryInterface(iid, reinterpret_cast<void**>(&out));
+    return out;
+}
 
 // A filter graph with the capture graph builder and the bound camera in it. Stops the graph
 // and releases everything with the object.

@@ -10,31 +10,13 @@
 
 std::vector<std::wstring> PlatformDeviceNames() {
     std::vector<std::wstring> names;
-    ICreateDevEnum* pDevEnum = nullptr;
-    IEnumMoniker* pMonikers = nullptr;
-    if (::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                           IID_ICreateDevEnum, reinterpret_cast<void**>(&pDevEnum)) != S_OK) {
-        return names;
-    }
-    if (pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pMonikers, 0) == S_OK) {
-        IMoniker* pMoniker = nullptr;
-        while (pMonikers->Next(1, &pMoniker, nullptr) == S_OK) {
-            IPropertyBag* pBag = nullptr;
-            if (pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                        reinterpret_cast<void**>(&pBag)) == S_OK) {
-                VARIANT name;
-                ::VariantInit(&name);
-                if (pBag->Read(L"FriendlyName", &name, nullptr) == S_OK && name.vt == VT_BSTR) {
-                    names.push_back(name.bstrVal);
-                }
-                ::VariantClear(&name);
-                pBag->Release();
-            }
-            pMoniker->Release();
+    testcam_test::ForEachDevice([&](IMoniker*, IPropertyBag* bag) {
+        std::wstring name = testcam_test::ReadBag(bag, L"FriendlyName");
+        if (!name.empty()) {
+            names.push_back(name);
         }
-        pMonikers->Release();
-    }
-    pDevEnum->Release();
+        return true;
+    });
     return names;
 }
 
