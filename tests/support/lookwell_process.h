@@ -13,10 +13,10 @@
 // CreateProcessW, tried up to three times: under Wine on a loaded machine a start now and then
 // fails at once, which is the platform's hiccup and not the program's. Each failure is printed.
 inline bool StartProcess(std::wstring commandLine, DWORD dwFlags, STARTUPINFOW& si,
-                         PROCESS_INFORMATION& pi, DWORD& dwError) {
+                         PROCESS_INFORMATION& pi, DWORD& dwError, BOOL bInheritHandles = FALSE) {
     for (int nTry = 1; nTry <= 3; ++nTry) {
-        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, dwFlags, nullptr,
-                             nullptr, &si, &pi)) {
+        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, bInheritHandles,
+                             dwFlags, nullptr, nullptr, &si, &pi)) {
             dwError = 0;
             return true;
         }

@@ -1,5 +1,7 @@
 #include "support/e2e_test.h"
 
+#include "support/lookwell_process.h"
+
 #include <dshow.h>
 
 #include <algorithm>
@@ -52,20 +54,9 @@ DWORD RunWithOutput(const std::wstring& args, HANDLE hOut, HANDLE hErr, DWORD nT
     si.hStdError = hErr;
     std::wstring commandLine = L"\"" + ModuleFolder() + L"Lookwell.exe\" " + args;
     PROCESS_INFORMATION pi{};
-    // Under Wine on a loaded machine a start now and then fails at once: tried again, as
-    // StartProcess does for the window's starts.
-    bool bStarted = false;
-    for (int nTry = 1; nTry <= 3 && !bStarted; ++nTry) {
-        bStarted = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                    nullptr, &si, &pi) != FALSE;
-        if (!bStarted) {
-            std::fprintf(stderr, "starting %ls failed (try %d), error %lu\n", commandLine.c_str(),
-                         nTry, ::GetLastError());
-            ::Sleep(200);
-        }
-    }
+    DWORD dwError = 0;
     DWORD nExit = STILL_ACTIVE;
-    if (bStarted) {
+    if (StartProcess(commandLine, 0, si, pi, dwError, TRUE)) {
         // A run that does not end is ended, so that its files can be read and removed.
         if (::WaitForSingleObject(pi.hProcess, nTimeoutMs) == WAIT_TIMEOUT) {
             ::TerminateProcess(pi.hProcess, 99);
