@@ -47,6 +47,7 @@ TEST_F(E2ePreview, StartsPausesZoomsAndStopsAsAPersonUsesIt) {
         POINT pt{Centre(Frame()).x, Frame().top + nFromTop};
         DoubleClick(pt);
         ASSERT_TRUE(PumpUntil("the zoom", [&] { return Width(Frame()) == 400; }));
+        ASSERT_TRUE(Settled()) << "the picture is laid out after the frame";
         EXPECT_EQ(300, Height(Frame()));
         EXPECT_EQ(Width(rcWindow) + 80, Width(WindowRect(Main())));
         EXPECT_EQ(Height(rcWindow) + 60, Height(WindowRect(Main())));
@@ -59,6 +60,7 @@ TEST_F(E2ePreview, StartsPausesZoomsAndStopsAsAPersonUsesIt) {
 
         DoubleClick(pt, true);
         ASSERT_TRUE(PumpUntil("the shrink", [&] { return Width(Frame()) == 300; }));
+        ASSERT_TRUE(Settled());
         EXPECT_EQ(225, Height(Frame()));
         EXPECT_EQ(300, Width(ClientRect(VideoWindow())));
         EXPECT_TRUE(ShowsBars());

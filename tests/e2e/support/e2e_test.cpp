@@ -149,8 +149,13 @@ CScreenShot ClipboardFrame() {
 }
 
 ::testing::AssertionResult ClipboardChanges(DWORD nSequence) {
-    return PumpUntil("something new on the clipboard",
-                     [&] { return ::GetClipboardSequenceNumber() != nSequence; });
+    return PumpUntil("something new on the clipboard", [&] {
+        if (::GetClipboardSequenceNumber() == nSequence || !::OpenClipboard(nullptr)) {
+            return false;
+        }
+        ::CloseClipboard();
+        return true;
+    });
 }
 
 void CEndToEndTest::TearDown() {
@@ -203,12 +208,16 @@ bool CEndToEndTest::HasCaption(const wchar_t* pszCaption) const {
 }
 
 ::testing::AssertionResult CEndToEndTest::Stop() {
-    // The handler puts the caption back before it enables the lists: both, or a reader from
-    // outside may see the one without the other.
-    return Press([this] {
-        return HasCaption(L"Pre\nview") && ::IsWindowEnabled(Item(IDC_DEVICE_LIST)) &&
-               ::IsWindowEnabled(Item(IDC_FORMAT_LIST));
-    });
+    return Press([this] { return HasCaption(L"Pre\nview"); });
+}
+
+::testing::AssertionResult CEndToEndTest::Settled() const {
+    DWORD_PTR nResult = 0;
+    if (::SendMessageTimeoutW(Main(), WM_NULL, 0, 0, SMTO_NORMAL, kPatienceMs, &nResult) != 0) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "the window did not answer within " << kPatienceMs << " ms";
 }
 
 CScreenShot CEndToEndTest::Shoot(const char* pszLabel) {

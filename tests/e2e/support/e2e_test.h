@@ -40,7 +40,8 @@ std::string Narrow(const std::wstring& text);
 
 // The bitmap on the clipboard; empty when there is none.
 CScreenShot ClipboardFrame();
-// Waits until the clipboard's sequence number is another than `nSequence`.
+// Waits until the clipboard's sequence number is another than `nSequence` and whoever changed
+// it has closed it again: emptied, it counts as changed before the new data is on it.
 ::testing::AssertionResult ClipboardChanges(DWORD nSequence);
 
 class CEndToEndTest : public ::testing::Test {
@@ -67,7 +68,7 @@ protected:
         POINT pt = Centre(WindowRect(hButton));
         Click(pt);
         if (testcam_test::PumpMessagesUntil(condition, kPatienceMs)) {
-            return ::testing::AssertionSuccess();
+            return Settled();
         }
         POINT ptCursor{};
         ::GetCursorPos(&ptCursor);
@@ -78,6 +79,10 @@ protected:
                << ::SendMessageW(hButton, BM_GETSTATE, 0, 0) << " foreground "
                << ::GetForegroundWindow() << " main " << Main();
     }
+    // The window's thread has finished the message it was handling when a test saw part of its
+    // effect: a message sent to it is taken only between two messages. Seen from outside, a
+    // handler's changes come one by one (a caption before the lists it enables).
+    ::testing::AssertionResult Settled() const;
     // A press that starts the preview, or stops it.
     ::testing::AssertionResult Start();
     ::testing::AssertionResult Stop();
