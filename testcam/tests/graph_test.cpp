@@ -164,10 +164,11 @@ bool RunGraph(IMediaControl* control) {
     return SUCCEEDED(control->GetState(5000, &state)) && state == State_Running;
 }
 
-// The camera's stream recorded through its capture pin until `enough` holds; the graph is
-// stopped and released again.
+// The camera's stream recorded through its capture pin until `enough` holds, and the frames the
+// camera says it dropped meanwhile; the graph is stopped and released again.
 ::testing::AssertionResult Record(const ScopedCamera& camera, Recorder& recorder,
-                                  const std::function<::testing::AssertionResult()>& enough) {
+                                  const std::function<::testing::AssertionResult()>& enough,
+                                  long* dropped = nullptr) {
     Graph g;
     HRESULT hr = g.Open(camera.name());
     if (SUCCEEDED(hr)) {
@@ -180,6 +181,13 @@ bool RunGraph(IMediaControl* control) {
         return ::testing::AssertionFailure() << "the graph did not run";
     }
     ::testing::AssertionResult done = enough();
+    if (dropped) {
+        *dropped = -1;
+        if (auto* counters = Query<IAMDroppedFrames>(g.camera, IID_IAMDroppedFrames)) {
+            counters->GetNumDropped(dropped);
+            counters->Release();
+        }
+    }
     hr = g.control->Stop();
     if (done && hr != S_OK) {
         return ::testing::AssertionFailure() << "Stop answered " << std::hex << hr;
@@ -272,8 +280,11 @@ TEST(Graph, PausedCameraCannotCueOnlyWhileConnected) {
 TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
     ScopedCamera camera(GetParam().formats);
     Recorder recorder;
+    long dropped = 0;
     // The steady part, after the first half second, measured over two seconds.
-    ASSERT_TRUE(Record(camera, recorder, [&] { return recorder.Spans(25000000); }));
+    ASSERT_TRUE(Record(
+        camera, recorder, [&] { return recorder.Spans(25000000); }, &dropped));
+    ASSERT_GE(dropped, 0);
     EXPECT_EQ(1, recorder.refs());
     std::vector<Recorder::Frame> frames = recorder.Frames();
     ASSERT_GE(frames.size(), 10u);
@@ -287,7 +298,13 @@ TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
     const Recorder::Frame& b = frames.back();
     double measured = static_cast<double>(frames.size() - 1 - first) * 1e7 /
                       static_cast<double>(b.arrival - a.arrival);
-    EXPECT_NEAR(GetParam().rate, measured, GetParam().rate * 0.1);
+    // A busy machine starves the camera's thread now and then, and it drops frames as a sensor
+    // does, counting them: never faster than the rate, and no slower once they are counted in.
+    double counted = static_cast<double>(frames.size() - 1 - first + static_cast<size_t>(dropped)) *
+                     1e7 / static_cast<double>(b.arrival - a.arrival);
+    EXPECT_LE(measured, GetParam().rate * 1.1);
+    EXPECT_GE(counted, GetParam().rate * 0.9)
+        << measured << " delivered, " << dropped << " dropped";
 
     LONGLONG interval = static_cast<LONGLONG>(1e7 / GetParam().rate + 0.5);
     for (size_t i = 0; i < frames.size(); ++i) {
@@ -711,6 +728,7 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
     Recorder recorder(true);
     LONG_PTR p1 = 0, p2 = 0;
     size_t atEvent = 0;
+    long dropped = 0; // by the camera, which a busy machine starves now and then
     {
         Graph g;
         ASSERT_EQ(S_OK, g.Open(camera.name()));
@@ -752,6 +770,10 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
         } else {
             EXPECT_TRUE(recorder.Spans(20000000)); // two seconds of the stream to measure
         }
+        auto* counters = Query<IAMDroppedFrames>(g.camera, IID_IAMDroppedFrames);
+        ASSERT_NE(nullptr, counters);
+        EXPECT_EQ(S_OK, counters->GetNumDropped(&dropped));
+        counters->Release();
         events->Release();
     }
     EXPECT_EQ(0, Stats().objects);
@@ -783,14 +805,18 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
             EXPECT_GT(frames[i].start, frames[i - 1].start) << number;
         }
     }
-    const double rate = static_cast<double>(frames.size() - 1) * 1e7 /
-                        static_cast<double>(frames.back().arrival - frames.front().arrival);
-    if (c.fault == Fault::SlowSensor) {
-        EXPECT_NEAR(static_cast<double>(c.n), rate, static_cast<double>(c.n) * 0.1);
-    } else if (c.fault == Fault::StopsAfter) {
+    // Delivered, and with the frames the camera counted dropped: never faster than the sensor's
+    // rate, and no slower once those are counted in.
+    const double span = static_cast<double>(frames.back().arrival - frames.front().arrival);
+    const double rate = static_cast<double>(frames.size() - 1) * 1e7 / span;
+    const double counted =
+        static_cast<double>(frames.size() - 1 + static_cast<size_t>(dropped)) * 1e7 / span;
+    const double sensor = c.fault == Fault::SlowSensor ? static_cast<double>(c.n) : 30.0;
+    if (c.fault == Fault::StopsAfter) {
         EXPECT_EQ(c.n, frames.size());
     } else if (c.fault != Fault::Removed) {
-        EXPECT_NEAR(30.0, rate, 3.0);
+        EXPECT_LE(rate, sensor * 1.1);
+        EXPECT_GE(counted, sensor * 0.9) << rate << " delivered, " << dropped << " dropped";
     }
     if (c.fault == Fault::Black || c.fault == Fault::Short) {
         EXPECT_EQ(frames.size() / c.n, odd);
