@@ -84,7 +84,7 @@ void BenchEnumeration() {
                     nOurs * 1000.0 / (s.nCameras * s.nFormats), Median(select), nListsFloor,
                     nOurs / nListsFloor, nTotal);
         dlg.SendMessage(WM_CLOSE);
-        testcam_test::Pump(50);
+        testcam_test::PumpMessagesFor(50);
     }
 }
 
@@ -200,7 +200,7 @@ void BenchPreview() {
         double tFirst = WaitMs(t0, [&] { return delivered() > nBefore; });
         double tDrawn = WaitMs(t0, [&] { return FrameDrawn(rcFrame); });
         dlg.StopPreview();
-        testcam_test::Pump(100);
+        testcam_test::PumpMessagesFor(100);
 
         nBefore = delivered();
         t0 = NowMs();
@@ -210,7 +210,7 @@ void BenchPreview() {
         double tPressDrawn = WaitMs(t0, [&] { return FrameDrawn(rcFrame); });
         dlg.SendMessage(WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
                         reinterpret_cast<LPARAM>(dlg.GetDlgItem(IDC_PREVIEW_BUTTON)));
-        testcam_test::Pump(100);
+        testcam_test::PumpMessagesFor(100);
 
         FloorGraph graph;
         nBefore = delivered();
@@ -219,7 +219,7 @@ void BenchPreview() {
         double tFloor = WaitMs(t0, [&] { return delivered() > nBefore; });
         double tFloorDrawn = WaitMs(t0, [&] { return FrameDrawn(rcFrame); });
         graph.Tear();
-        testcam_test::Pump(100);
+        testcam_test::PumpMessagesFor(100);
         if (run > 0) {
             build.push_back(tFirst);
             buildDrawn.push_back(tDrawn);
@@ -239,7 +239,7 @@ void BenchPreview() {
     row("button press to first frame", Median(press), Median(floor));
     row("button press to first drawn", Median(pressDrawn), Median(floorDrawn));
     dlg.SendMessage(WM_CLOSE);
-    testcam_test::Pump(50);
+    testcam_test::PumpMessagesFor(50);
 }
 
 // Starts the executable next to this one and times it until its first window is visible; then
@@ -291,9 +291,9 @@ void BenchCreation() {
                 layout.push_back(tLaidOut - tCreated);
             }
             dlg.SendMessage(WM_CLOSE);
-            testcam_test::Pump(0);
+            testcam_test::PumpMessagesFor(0);
         }
-        testcam_test::Pump(20);
+        testcam_test::PumpMessagesFor(20);
         t0 = NowMs();
         if (::CoInitialize(nullptr) == S_OK) {
             HWND hFloor =
@@ -305,7 +305,7 @@ void BenchCreation() {
             ::DestroyWindow(hFloor);
             ::CoUninitialize();
         }
-        testcam_test::Pump(20);
+        testcam_test::PumpMessagesFor(20);
     }
     std::printf("ours %.2f ms, fair %.2f ms, ratio %.3f; one layout %.2f ms\n", Median(ours),
                 Median(fair), Median(ours) / Median(fair), Median(layout));

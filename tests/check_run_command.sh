@@ -10,7 +10,10 @@ mark="lookwell-run-check-$$-$RANDOM"
 out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 
-env -u DISPLAY LOOKWELL_BUILD="$build" LOOKWELL_LOG="$build/run-check.log" \
+# Built already: the suite built before it ran, and the other tests run from the same folder
+# meanwhile. A build here relinked the camera's DLL and Lookwell.exe under them whenever the
+# sources had changed since (a link that failed left no Lookwell.exe at all).
+env -u DISPLAY LOOKWELL_BUILD="$build" LOOKWELL_LOG="$build/run-check.log" LOOKWELL_BUILT=1 \
     LOOKWELL_RUN_MARK="$mark" timeout 240 "$root/scripts/run" >"$out" 2>&1 </dev/null
 rc=$?
 cat "$out"

@@ -12,11 +12,15 @@
 #include <gtest/gtest.h>
 
 #include "support/camera.h"
+#include "support/wait.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <iterator>
 
+using testcam_test::CameraReleased;
+using testcam_test::PumpUntil;
 using testcam_test::ScopedCamera;
 using testcam_test::Stats;
 
@@ -26,6 +30,19 @@ std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
 }
 
+// A line's fields between separators.
+std::vector<std::wstring> Fields(const std::wstring& line, wchar_t separator) {
+    std::vector<std::wstring> fields(1);
+    for (wchar_t ch : line) {
+        if (ch == separator) {
+            fields.emplace_back();
+        } else {
+            fields.back() += ch;
+        }
+    }
+    return fields;
+}
+
 std::vector<std::wstring> Lines(const std::wstring& text) {
     std::vector<std::wstring> lines;
     size_t nAt = 0;
@@ -33,6 +50,11 @@ std::vector<std::wstring> Lines(const std::wstring& text) {
         lines.push_back(text.substr(nAt, nEnd - nAt));
     }
     return lines;
+}
+
+// The verdicts of a camera that delivered fewer frames than it promised.
+bool IsRateFinding(const std::wstring& verdict) {
+    return verdict == L"OK" || verdict == L"drops" || verdict == L"rate below 90 % of nominal";
 }
 
 CFormatMeasurement GoodRow() {
@@ -142,20 +164,20 @@ TEST(CheckReport, TableCsvAndTabbedTextCarryTheSameRows) {
     noted.strNote = L"one, two";
     std::vector<CFormatMeasurement> rows{good, refused, noted};
 
+    const char* const expected[] = {
+        "format,verdict,start,first ms,samples,fps,nominal,from,median ms,p95 ms,longest ms,"
+        "dropped,counted by,short,empty,oversized,black,frozen,renderer,note",
+        "640x480  30.0 RGB24 221184000,OK,yes,12.3,91,30.00,30.00,media type,33.3,38.0,40.0,0,"
+        "camera,0,0,0,0,0,yes,",
+        "320x240  60.0 YUY2 73728000,did not start,the camera refused the format,-,-,-,60.00,"
+        "capability,-,-,-,-,-,-,-,-,-,-,no,",
+        "\"a,\"\"quoted\"\"\tname\",black,yes,0.0,91,30.00,30.00,media type,0.0,0.0,0.0,2,"
+        "intervals,0,0,0,91,0,-,\"one, two\""};
     std::vector<std::wstring> csv = Lines(FormatCheckCsv(rows));
-    ASSERT_EQ(4u, csv.size());
-    EXPECT_EQ("format,verdict,start,first ms,samples,fps,nominal,from,median ms,p95 ms,"
-              "longest ms,dropped,counted by,short,empty,oversized,black,frozen,renderer,note",
-              Narrow(csv[0]));
-    EXPECT_EQ("640x480  30.0 RGB24 221184000,OK,yes,12.3,91,30.00,30.00,media type,33.3,38.0,"
-              "40.0,0,camera,0,0,0,0,0,yes,",
-              Narrow(csv[1]));
-    EXPECT_EQ("320x240  60.0 YUY2 73728000,did not start,the camera refused the format,-,-,-,"
-              "60.00,capability,-,-,-,-,-,-,-,-,-,-,no,",
-              Narrow(csv[2]));
-    EXPECT_EQ("\"a,\"\"quoted\"\"\tname\",black,yes,0.0,91,30.00,30.00,media type,0.0,0.0,0.0,2,"
-              "intervals,0,0,0,91,0,-,\"one, two\"",
-              Narrow(csv[3]));
+    ASSERT_EQ(std::size(expected), csv.size());
+    for (size_t i = 0; i < csv.size(); ++i) {
+        EXPECT_EQ(expected[i], Narrow(csv[i])) << "line " << i;
+    }
 
     // Tab-separated: the same fields, tabs inside a field turned into spaces.
     std::vector<std::wstring> tabbed = Lines(FormatCheckTabbed(rows));
@@ -318,7 +340,7 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
         CCheckRunner runner;
         ASSERT_TRUE(runner.Start(displayName, formats, 2, &collector));
         EXPECT_FALSE(runner.Start(displayName, formats, 1, &collector)) << "one at a time";
-        ASSERT_TRUE(runner.Wait(60000));
+        ASSERT_TRUE(runner.Wait(120000));
         ASSERT_TRUE(collector.m_bFinished);
         EXPECT_FALSE(collector.m_bCancelled);
         ASSERT_EQ(5u, collector.m_rows.size());
@@ -326,10 +348,18 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
         for (size_t i = 0; i < 4; ++i) {
             const CFormatMeasurement& row = collector.m_rows[i];
             SCOPED_TRACE(Narrow(row.strFormat));
-            EXPECT_EQ("OK", Narrow(GetVerdict(row))) << Narrow(FormatCheckCsv({row}));
             EXPECT_EQ(DropSource::Camera, row.dropSource);
+            // A busy machine now and then starves the camera's thread, and it drops frames as a
+            // sensor does, counting them itself: the check must measure the rate it delivered,
+            // and may fail the format for its rate or its drops.
+            if (row.nDropped == 0) {
+                EXPECT_EQ("OK", Narrow(GetVerdict(row))) << Narrow(FormatCheckCsv({row}));
+            } else {
+                EXPECT_TRUE(IsRateFinding(GetVerdict(row))) << Narrow(FormatCheckCsv({row}));
+            }
             EXPECT_EQ(NominalSource::MediaType, row.nominalSource);
-            EXPECT_NEAR(row.dNominalFps, row.dMeasuredFps, row.dNominalFps * 0.1);
+            EXPECT_NEAR(row.dNominalFps - row.nDropped / 2.0, row.dMeasuredFps,
+                        row.dNominalFps * 0.1);
             EXPECT_EQ(0, row.nBlack);
             EXPECT_EQ(0, row.nFrozen) << "the moving square is seen in every format";
             EXPECT_TRUE(row.strNote.empty()) << Narrow(row.strNote);
@@ -340,22 +370,14 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
         EXPECT_EQ("the camera no longer offers the format", Narrow(collector.m_rows[4].strFailure));
         EXPECT_EQ("did not start", Narrow(GetVerdict(collector.m_rows[4])));
     }
-    testcam_test::Pump(100);
-    EXPECT_EQ(0, Stats().objects) << "the camera released after the check";
+    EXPECT_TRUE(CameraReleased()) << "the camera released after the check";
 
     // A long window cancelled while it measures: the runner ends within a second.
     {
         CCollector collector;
         CCheckRunner runner;
         ASSERT_TRUE(runner.Start(displayName, formats, 30, &collector));
-        ULONGLONG nDeadline = ::GetTickCount64() + 10000;
-        while (Stats().delivered == 0 && ::GetTickCount64() < nDeadline) {
-            ::Sleep(10);
-        }
-        LONGLONG nDelivered = Stats().delivered;
-        while (Stats().delivered < nDelivered + 3 && ::GetTickCount64() < nDeadline) {
-            ::Sleep(10);
-        }
+        ASSERT_TRUE(testcam_test::FramesFlow(3)) << "measuring";
         ULONGLONG nCancelAt = ::GetTickCount64();
         runner.Cancel();
         EXPECT_TRUE(runner.Wait(1000)) << "cancelled within a second";
@@ -365,35 +387,13 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
         EXPECT_EQ("cancelled", Narrow(GetVerdict(collector.m_rows[0])));
         EXPECT_EQ(0, Stats().threads) << "streaming ended";
     }
-    testcam_test::Pump(100);
-    EXPECT_EQ(0, Stats().objects) << "the camera released after a cancel";
+    EXPECT_TRUE(CameraReleased()) << "the camera released after a cancel";
 
     // A device that is not there fails at the bind, in words.
     CFormatMeasurement missing = CheckFormat(L"@device:none", formats[0], 1, nullptr, nullptr);
     EXPECT_EQ("the camera is not there", Narrow(missing.strFailure));
     EXPECT_FALSE(missing.bStarted);
 }
-
-namespace {
-
-// Dispatches this thread's messages until the condition holds or the time is up.
-template <class Condition> bool PumpUntil(Condition condition, DWORD nMs) {
-    ULONGLONG nDeadline = ::GetTickCount64() + nMs;
-    while (!condition()) {
-        if (::GetTickCount64() >= nDeadline) {
-            return false;
-        }
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageW(&msg);
-        }
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
-}
-
-} // namespace
 
 TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera) {
     ScopedCamera camera(L"RGB24:160x120@30,YUY2:160x120@30");
@@ -407,16 +407,34 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
         EXPECT_FALSE(window.Open(nullptr, displayName, camera.name(), formats, 0, 2));
         ASSERT_TRUE(window.IsOpen());
         // The progress names the format being measured and the time left.
-        EXPECT_TRUE(PumpUntil(
-            [&] { return window.ProgressText().find(L"Measuring 160x120  30.0 RGB24") == 0; },
-            5000))
-            << Narrow(window.ProgressText());
+        EXPECT_TRUE(PumpUntil("the first format measured", [&] {
+            return window.ProgressText().find(L"Measuring 160x120  30.0 RGB24") == 0;
+        })) << Narrow(window.ProgressText());
         EXPECT_NE(std::wstring::npos, window.ProgressText().find(L"(format 0, 1 of 2), about "));
-        ASSERT_TRUE(PumpUntil([&] { return Lines(window.TabbedText()).size() == 2; }, 10000));
+        ASSERT_TRUE(
+            PumpUntil("the first row", [&] { return Lines(window.TabbedText()).size() == 2; }));
         EXPECT_TRUE(window.IsChecking()) << "the second format is still to come";
-        ASSERT_TRUE(PumpUntil([&] { return !window.IsChecking(); }, 10000));
-        ASSERT_TRUE(PumpUntil([&] { return window.ProgressText().find(L"Done: ") == 0; }, 2000));
-        EXPECT_EQ("Done: 2 formats: 2 OK, 0 failed", Narrow(window.ProgressText()));
+        ASSERT_TRUE(PumpUntil("the check's end", [&] { return !window.IsChecking(); }));
+        ASSERT_TRUE(
+            PumpUntil("the summary", [&] { return window.ProgressText().find(L"Done: ") == 0; }));
+        // Both OK, but for a format the busy machine starved: the camera counted the frames it
+        // could not deliver, and the check fails it for its rate or its drops.
+        int nOk = 0;
+        std::vector<std::wstring> lines = Lines(window.TabbedText());
+        for (size_t i = 1; i < lines.size(); ++i) {
+            std::vector<std::wstring> fields = Fields(lines[i], L'\t');
+            ASSERT_EQ(20u, fields.size()) << Narrow(lines[i]);
+            if (fields[1] == L"OK") {
+                ++nOk;
+            } else {
+                EXPECT_TRUE(IsRateFinding(fields[1]) && fields[12] == L"camera" &&
+                            std::stol(fields[11]) > 0)
+                    << Narrow(lines[i]);
+            }
+        }
+        EXPECT_EQ("Done: 2 formats: " + std::to_string(nOk) + " OK, " + std::to_string(2 - nOk) +
+                      " failed",
+                  Narrow(window.ProgressText()));
 
         // Ctrl+C puts the tab-separated table on the clipboard.
         ::SetFocus(window.Window());
@@ -452,25 +470,26 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
         }();
         EXPECT_EQ(Narrow(expected), Narrow(copied));
         ::SendMessageW(window.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
-        EXPECT_TRUE(PumpUntil([&] { return !window.IsOpen(); }, 1000)) << "Esc closes it";
+        EXPECT_TRUE(PumpUntil(
+            "Esc closes it", [&] { return !window.IsOpen(); }, 1000));
     }
-    testcam_test::Pump(100);
-    EXPECT_EQ(0, Stats().objects);
+    EXPECT_TRUE(CameraReleased());
 
     // Esc in the middle of a long window: closed and the camera released within a second.
     {
         CCheckWindow window;
         ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
-        ASSERT_TRUE(PumpUntil([&] { return Stats().threads > 0 && Stats().delivered > 0; }, 10000));
+        ASSERT_TRUE(
+            PumpUntil("streaming", [&] { return Stats().threads > 0 && Stats().delivered > 0; }));
         ULONGLONG nEscAt = ::GetTickCount64();
         ::SendMessageW(window.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
-        EXPECT_TRUE(PumpUntil([&] { return !window.IsOpen(); }, 1000));
+        EXPECT_TRUE(PumpUntil(
+            "closed within a second", [&] { return !window.IsOpen(); }, 1000));
         EXPECT_FALSE(window.IsChecking());
         EXPECT_LE(::GetTickCount64() - nEscAt, 1000u);
         EXPECT_EQ(0, Stats().threads) << "streaming ended";
     }
-    testcam_test::Pump(100);
-    EXPECT_EQ(0, Stats().objects);
+    EXPECT_TRUE(CameraReleased());
 
     // The close box the same way, an owner that goes first, and a window destroyed while
     // checking.
@@ -482,7 +501,8 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
         HWND hOwner = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                         nullptr, nullptr);
         ASSERT_TRUE(window.Open(hOwner, displayName, camera.name(), formats, 0, 30));
-        ASSERT_TRUE(PumpUntil([&] { return Stats().delivered > 0 && Stats().threads > 0; }, 10000));
+        ASSERT_TRUE(
+            PumpUntil("streaming", [&] { return Stats().delivered > 0 && Stats().threads > 0; }));
         ::DestroyWindow(hOwner);
         EXPECT_FALSE(window.IsOpen());
         EXPECT_FALSE(window.IsChecking()) << "the check ended with its window";
@@ -491,6 +511,5 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
             << "nothing posted after the window went";
         ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
     }
-    testcam_test::Pump(100);
-    EXPECT_EQ(0, Stats().objects);
+    EXPECT_TRUE(CameraReleased());
 }

@@ -120,6 +120,27 @@ void ExpectControls(const DialogTemplate& dialog, const std::vector<ExpectedCont
               << "\n";
 }
 
+// What the two dialog templates' headers share: style, frame, title, no menu, no class, font.
+struct HeaderSpec {
+    DWORD style;
+    DWORD exStyle;
+    std::string rect; // as Rect() writes it
+    const wchar_t* title;
+    WORD pointSize;
+};
+
+void ExpectHeader(const DialogTemplate& dialog, const HeaderSpec& want) {
+    EXPECT_EQ(Hex(dialog.style), Hex(want.style)) << "style";
+    EXPECT_EQ(Hex(dialog.exStyle), Hex(want.exStyle)) << "extended style";
+    EXPECT_EQ(Rect(dialog.x, dialog.y, dialog.cx, dialog.cy), want.rect);
+    EXPECT_EQ(Describe(dialog.menu), "nothing") << "menu";
+    EXPECT_EQ(Describe(dialog.windowClass), "nothing") << "class";
+    EXPECT_EQ(dialog.title, want.title);
+    ASSERT_TRUE(dialog.hasFont);
+    EXPECT_EQ(dialog.pointSize, want.pointSize) << "font point size";
+    EXPECT_EQ(dialog.face, L"MS Sans Serif");
+}
+
 class Resources : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -177,18 +198,10 @@ TEST_F(Resources, MainDialogIsAnExtendedTemplateWithItsSevenControls) {
     EXPECT_EQ(dialog.version, 1);
     EXPECT_EQ(dialog.signature, 0xFFFF);
     EXPECT_EQ(Hex(dialog.helpId), Hex(0)) << "help id";
-    EXPECT_EQ(Hex(dialog.style), Hex(0x90CA00C0)) << "style";
-    EXPECT_EQ(Hex(dialog.exStyle), Hex(WS_EX_APPWINDOW)) << "extended style";
-    EXPECT_EQ(Rect(dialog.x, dialog.y, dialog.cx, dialog.cy), Rect(0, 0, 139, 135));
-    EXPECT_EQ(Describe(dialog.menu), "nothing") << "menu";
-    EXPECT_EQ(Describe(dialog.windowClass), "nothing") << "class";
-    EXPECT_EQ(dialog.title, L"Lookwell");
-    ASSERT_TRUE(dialog.hasFont);
-    EXPECT_EQ(dialog.pointSize, 8) << "font point size";
+    ExpectHeader(dialog, {0x90CA00C0, WS_EX_APPWINDOW, Rect(0, 0, 139, 135), L"Lookwell", 8});
     EXPECT_EQ(dialog.weight, 0) << "font weight";
     EXPECT_EQ(dialog.italic, 0) << "font italic";
     EXPECT_EQ(dialog.charset, 1) << "font charset";
-    EXPECT_EQ(dialog.face, L"MS Sans Serif");
 
     ExpectControls(
         dialog,
@@ -212,18 +225,10 @@ TEST_F(Resources, AboutDialogIsAClassicTemplateWithItsSixControls) {
     std::string error;
     ASSERT_TRUE(ParseDialogTemplate(Bytes(RT_DIALOG, IDD_ABOUTBOX), dialog, error)) << error;
     ASSERT_FALSE(dialog.extended) << "template 100 should be classic";
-    EXPECT_EQ(Hex(dialog.style), Hex(0x80C800C0)) << "style";
+    ExpectHeader(dialog, {0x80C800C0, 0, Rect(0, 0, 177, 83), L"About Lookwell", 8});
     EXPECT_EQ(Hex(dialog.style),
               Hex(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT))
         << "style by name";
-    EXPECT_EQ(Hex(dialog.exStyle), Hex(0)) << "extended style";
-    EXPECT_EQ(Rect(dialog.x, dialog.y, dialog.cx, dialog.cy), Rect(0, 0, 177, 83));
-    EXPECT_EQ(Describe(dialog.menu), "nothing") << "menu";
-    EXPECT_EQ(Describe(dialog.windowClass), "nothing") << "class";
-    EXPECT_EQ(dialog.title, L"About Lookwell");
-    ASSERT_TRUE(dialog.hasFont);
-    EXPECT_EQ(dialog.pointSize, 8) << "font point size";
-    EXPECT_EQ(dialog.face, L"MS Sans Serif");
 
     constexpr DWORD kLabel = WS_CHILD | WS_VISIBLE | WS_GROUP | SS_NOPREFIX | SS_LEFT;
     static_assert(kLabel == 0x50020080);

@@ -63,11 +63,11 @@ HRESULT Measure(const Case& c, double seconds, bool adjusted, Figures& out) {
     if (FAILED(hr)) {
         return hr;
     }
-    Pump(1000);
+    PumpMessagesFor(1000);
     TestCamStats before = Stats();
     LONGLONG cpuBefore = ProcessCpu();
     double start = Seconds();
-    Pump(static_cast<DWORD>(seconds * 1000));
+    PumpMessagesFor(static_cast<DWORD>(seconds * 1000));
     TestCamStats after = Stats();
     LONGLONG cpuAfter = ProcessCpu();
     double elapsed = Seconds() - start;

@@ -1,6 +1,7 @@
 // The camera's controls as a program meets them: IAMVideoProcAmp and IAMVideoControl by their
 // contracts, and the settings page in the platform's property frame.
 #include "support/camera.h"
+#include "support/wait.h"
 #include "testcam/page_ids.h"
 
 #include <commctrl.h>
@@ -122,10 +123,8 @@ TEST(Controls, ProcAmpAndVideoControlKeepTheirContractsAndPersist) {
         IBaseFilter* filter = nullptr;
         ASSERT_EQ(S_OK, BindFilter(camera.name(), &filter));
         IPin* pin = GetPin(filter, L"Capture");
-        IAMVideoProcAmp* amp = nullptr;
-        IAMVideoControl* video = nullptr;
-        filter->QueryInterface(IID_IAMVideoProcAmp, reinterpret_cast<void**>(&amp));
-        filter->QueryInterface(IID_IAMVideoControl, reinterpret_cast<void**>(&video));
+        auto* amp = Query<IAMVideoProcAmp>(filter, IID_IAMVideoProcAmp);
+        auto* video = Query<IAMVideoControl>(filter, IID_IAMVideoControl);
         ASSERT_TRUE(pin && amp && video);
         // The second bind of the instance starts where the first left off, as stored.
         const ContractCase kept[] = {{"BrightnessKept", Call::Get, brightness, 0, S_OK, -40},
@@ -165,13 +164,14 @@ BOOL CALLBACK Match(HWND window, LPARAM param) {
 }
 
 // The property frame's window, once its thread shows it.
-HWND WaitForFrame(DWORD thread) {
+::testing::AssertionResult WaitForFrame(DWORD thread, HWND& frame) {
     Search search = {0, nullptr};
-    for (int i = 0; i < 200 && !search.found; ++i) {
-        Sleep(50);
+    ::testing::AssertionResult shown = PumpUntil("the property frame shown", [&] {
         EnumThreadWindows(thread, Match, reinterpret_cast<LPARAM>(&search));
-    }
-    return search.found;
+        return search.found != nullptr;
+    });
+    frame = search.found;
+    return shown;
 }
 
 // A control of the page by its id, anywhere in the frame.
@@ -227,8 +227,8 @@ TEST(Controls, SettingsPageAppliesThroughProcAmpInThePropertyFrame) {
     DWORD id = 0;
     HANDLE thread = CreateThread(nullptr, 0, ShowFrame, &call, 0, &id);
     ASSERT_NE(nullptr, thread);
-    HWND frame = WaitForFrame(id);
-    ASSERT_NE(nullptr, frame);
+    HWND frame = nullptr;
+    ASSERT_TRUE(WaitForFrame(id, frame));
     HWND brightness = Find(frame, IDC_BRIGHTNESS);
     HWND contrast = Find(frame, IDC_CONTRAST);
     HWND apply = Find(frame, 0x3021);
@@ -260,12 +260,10 @@ TEST(Controls, SettingsPageAppliesThroughProcAmpInThePropertyFrame) {
     SendMessageW(Find(frame, IDCANCEL), BM_CLICK, 0, 0);
     // The sheet's modal loop sees that it ended at its thread's next message, which a person's
     // next move of the mouse brings.
-    DWORD waited = WAIT_TIMEOUT;
-    for (int i = 0; i < 100 && waited == WAIT_TIMEOUT; ++i) {
+    EXPECT_TRUE(PumpUntil("the frame's thread ended", [&] {
         PostThreadMessageW(id, WM_NULL, 0, 0);
-        waited = WaitForSingleObject(thread, 100);
-    }
-    EXPECT_EQ(WAIT_OBJECT_0, waited);
+        return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    }));
     CloseHandle(thread);
     EXPECT_EQ(S_OK, call.hr);
     EXPECT_EQ(S_OK, amp->Get(VideoProcAmp_Contrast, &value, &flags));
@@ -285,10 +283,9 @@ TEST(Controls, FrameRateListsAgreeWithEachCapability) {
     IBaseFilter* filter = nullptr;
     ASSERT_EQ(S_OK, BindFilter(camera.name(), &filter));
     IPin* pin = GetPin(filter, L"Capture");
-    IAMStreamConfig* config = nullptr;
-    IAMVideoControl* video = nullptr;
-    pin->QueryInterface(IID_IAMStreamConfig, reinterpret_cast<void**>(&config));
-    filter->QueryInterface(IID_IAMVideoControl, reinterpret_cast<void**>(&video));
+    ASSERT_NE(nullptr, pin);
+    auto* config = Query<IAMStreamConfig>(pin, IID_IAMStreamConfig);
+    auto* video = Query<IAMVideoControl>(filter, IID_IAMVideoControl);
     ASSERT_TRUE(config && video);
     AM_MEDIA_TYPE* mt = nullptr;
     VIDEO_STREAM_CONFIG_CAPS caps;

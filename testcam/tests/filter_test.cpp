@@ -34,6 +34,33 @@ const VIDEOINFOHEADER* Vih(const AM_MEDIA_TYPE* mt) {
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt->pbFormat);
 }
 
+// An enumerator that holds one item: asked for more, it answers S_FALSE with that one, which
+// is returned; null when it holds another number.
+template <class Enum, class Item> Item OnlyItem(Enum* e) {
+    Item found[2] = {};
+    ULONG count = 0;
+    EXPECT_EQ(S_FALSE, e->Next(2, found, &count));
+    EXPECT_EQ(1u, count);
+    return count == 1 ? found[0] : nullptr;
+}
+
+// The pin's category, read as a graph builder reads it: the property's answer and size.
+::testing::AssertionResult PinCategory(IPin* pin, GUID& category, DWORD& returned) {
+    category = GUID_NULL;
+    returned = 0;
+    auto* props = Query<IKsPropertySet>(pin, IID_IKsPropertySet);
+    if (!props) {
+        return ::testing::AssertionFailure() << "no IKsPropertySet";
+    }
+    HRESULT hr = props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
+                            sizeof(category), &returned);
+    props->Release();
+    if (hr != S_OK) {
+        return ::testing::AssertionFailure() << "the category: " << std::hex << hr;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // A camera of one configuration, bound through the device enumerator, with its capture pin.
 class Bound : public ::testing::Test {
 protected:
@@ -170,12 +197,11 @@ TEST_F(Bound, OneCapturePinWithItsCategory) {
     Bind(L"");
     IEnumPins* pins = nullptr;
     ASSERT_EQ(S_OK, filter_->EnumPins(&pins));
-    IPin* found[3] = {};
-    ULONG count = 0;
-    EXPECT_EQ(S_FALSE, pins->Next(3, found, &count));
-    EXPECT_EQ(1u, count);
-    EXPECT_EQ(pin_, found[0]);
-    found[0]->Release();
+    IPin* found = OnlyItem<IEnumPins, IPin*>(pins);
+    EXPECT_EQ(pin_, found);
+    if (found) {
+        found->Release();
+    }
     pins->Release();
 
     PIN_DIRECTION dir;
@@ -185,8 +211,7 @@ TEST_F(Bound, OneCapturePinWithItsCategory) {
     ASSERT_EQ(S_OK, pin_->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void**>(&props)));
     GUID category = GUID_NULL;
     DWORD returned = 0;
-    EXPECT_EQ(S_OK, props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
-                               sizeof(category), &returned));
+    EXPECT_TRUE(PinCategory(pin_, category, returned));
     EXPECT_EQ(PIN_CATEGORY_CAPTURE, category);
     EXPECT_EQ(sizeof(GUID), returned);
     DWORD support = 0;
@@ -325,14 +350,12 @@ TEST_F(Bound, FormatDefaultsToTheFirstAndFollowsSetFormat) {
     // The pin now offers the chosen format alone.
     IEnumMediaTypes* types = nullptr;
     ASSERT_EQ(S_OK, pin_->EnumMediaTypes(&types));
-    AM_MEDIA_TYPE* offered[2] = {};
-    ULONG count = 0;
-    EXPECT_EQ(S_FALSE, types->Next(2, offered, &count));
-    ASSERT_EQ(1u, count);
-    EXPECT_EQ(MEDIASUBTYPE_YUY2, offered[0]->subtype);
-    EXPECT_EQ(S_OK, pin_->QueryAccept(offered[0]));
-    FreeType(offered[0]);
+    AM_MEDIA_TYPE* offered = OnlyItem<IEnumMediaTypes, AM_MEDIA_TYPE*>(types);
     types->Release();
+    ASSERT_NE(nullptr, offered);
+    EXPECT_EQ(MEDIASUBTYPE_YUY2, offered->subtype);
+    EXPECT_EQ(S_OK, pin_->QueryAccept(offered));
+    FreeType(offered);
 }
 
 TEST_F(Bound, SetFormatRefusesWhatIsNotOffered) {
@@ -547,14 +570,10 @@ TEST_F(Bound, PreviewPinOfItsOwn) {
     Bind(L"", L"previewpin");
     IPin* preview = GetPin(filter_, L"Preview");
     ASSERT_NE(nullptr, preview);
-    IKsPropertySet* props = nullptr;
-    ASSERT_EQ(S_OK, preview->QueryInterface(IID_IKsPropertySet, reinterpret_cast<void**>(&props)));
     GUID category = GUID_NULL;
     DWORD returned = 0;
-    EXPECT_EQ(S_OK, props->Get(AMPROPSETID_Pin, AMPROPERTY_PIN_CATEGORY, nullptr, 0, &category,
-                               sizeof(category), &returned));
+    EXPECT_TRUE(PinCategory(preview, category, returned));
     EXPECT_EQ(PIN_CATEGORY_PREVIEW, category);
-    props->Release();
     preview->Release();
 }
 

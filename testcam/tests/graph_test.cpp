@@ -1,5 +1,7 @@
 // The camera in graphs the platform's capture graph builder puts together, running.
 #include "support/camera.h"
+#include "support/named_case.h"
+#include "support/wait.h"
 #include "testcam/pattern.h"
 
 #include <qedit.h>
@@ -8,12 +10,13 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 using namespace testcam_test;
@@ -24,11 +27,9 @@ EXTERN_C const CLSID CLSID_SampleGrabber;
 namespace {
 
 LONGLONG Now100ns() {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<LONGLONG>(static_cast<double>(now.QuadPart) * 1e7 /
-                                 static_cast<double>(frequency.QuadPart));
+    using Ticks = std::chrono::duration<LONGLONG, std::ratio<1, 10000000>>;
+    return std::chrono::duration_cast<Ticks>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
 }
 
 // Notes every sample the sample grabber passes on: its time stamps and when it came.
@@ -89,7 +90,29 @@ public:
         LeaveCriticalSection(&lock_);
         return copy;
     }
+    size_t Count() {
+        EnterCriticalSection(&lock_);
+        size_t count = frames_.size();
+        LeaveCriticalSection(&lock_);
+        return count;
+    }
     LONG refs() const { return refs_; }
+
+    // Waits until `count` frames have come.
+    ::testing::AssertionResult Holds(size_t count) {
+        return PumpUntil(std::to_string(count) + " frames recorded",
+                         [&] { return Count() >= count; });
+    }
+    // Waits until the frames' arrivals span `span` (in 100 ns units): a window to measure.
+    ::testing::AssertionResult Spans(LONGLONG span) {
+        return PumpUntil(std::to_string(span / 10000) + " ms of frames recorded", [&] {
+            EnterCriticalSection(&lock_);
+            bool spans =
+                !frames_.empty() && frames_.back().arrival - frames_.front().arrival >= span;
+            LeaveCriticalSection(&lock_);
+            return spans;
+        });
+    }
 
 private:
     CRITICAL_SECTION lock_;
@@ -141,16 +164,41 @@ bool RunGraph(IMediaControl* control) {
     return SUCCEEDED(control->GetState(5000, &state)) && state == State_Running;
 }
 
-struct RateCase {
+// The camera's stream recorded through its capture pin until `enough` holds, and the frames the
+// camera says it dropped meanwhile; the graph is stopped and released again.
+::testing::AssertionResult Record(const ScopedCamera& camera, Recorder& recorder,
+                                  const std::function<::testing::AssertionResult()>& enough,
+                                  long* dropped = nullptr) {
+    Graph g;
+    HRESULT hr = g.Open(camera.name());
+    if (SUCCEEDED(hr)) {
+        hr = g.RenderToGrabber(&recorder);
+    }
+    if (hr != S_OK) {
+        return ::testing::AssertionFailure() << "building the graph failed: " << std::hex << hr;
+    }
+    if (!RunGraph(g.control)) {
+        return ::testing::AssertionFailure() << "the graph did not run";
+    }
+    ::testing::AssertionResult done = enough();
+    if (dropped) {
+        *dropped = -1;
+        if (auto* counters = Query<IAMDroppedFrames>(g.camera, IID_IAMDroppedFrames)) {
+            counters->GetNumDropped(dropped);
+            counters->Release();
+        }
+    }
+    hr = g.control->Stop();
+    if (done && hr != S_OK) {
+        return ::testing::AssertionFailure() << "Stop answered " << std::hex << hr;
+    }
+    return done;
+}
+
+struct RateCase : NamedCase<RateCase> {
     const wchar_t* formats;
     double rate;
-    const char* name;
 };
-
-// Names the case in test listings, instead of a dump of its bytes.
-void PrintTo(const RateCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class FrameRate : public ::testing::TestWithParam<RateCase> {};
 
@@ -162,10 +210,8 @@ TEST(Graph, PreviewWithoutPreviewPinGoesThroughTheSmartTee) {
     ASSERT_EQ(S_OK, g.Open(camera.name()));
     EXPECT_EQ(VFW_S_NOPREVIEWPIN, g.builder->RenderStream(&PIN_CATEGORY_PREVIEW, &MEDIATYPE_Video,
                                                           g.camera, nullptr, nullptr));
-    LONGLONG before = Stats().delivered;
     ASSERT_TRUE(RunGraph(g.control));
-    Pump(500);
-    EXPECT_GE(Stats().delivered - before, 5);
+    EXPECT_TRUE(FramesFlow(5));
     EXPECT_EQ(S_OK, g.control->Stop());
 }
 
@@ -187,9 +233,7 @@ TEST(Graph, PreviewPinIsRenderedDirectly) {
     preview->Release();
     capture->Release();
     ASSERT_TRUE(RunGraph(g.control));
-    LONGLONG before = Stats().delivered;
-    Pump(500);
-    EXPECT_GE(Stats().delivered - before, 5);
+    EXPECT_TRUE(FramesFlow(5));
 }
 
 TEST(Graph, PausedGraphWithALiveSourceCannotCue) {
@@ -203,9 +247,7 @@ TEST(Graph, PausedGraphWithALiveSourceCannotCue) {
     EXPECT_EQ(VFW_S_CANT_CUE, g.control->GetState(1000, &state));
     EXPECT_EQ(State_Paused, state);
     // Nothing flows while paused.
-    LONGLONG before = Stats().delivered;
-    Pump(200);
-    EXPECT_EQ(before, Stats().delivered);
+    EXPECT_TRUE(NoFrameFlows());
 }
 
 TEST(Graph, PausedCameraCannotCueOnlyWhileConnected) {
@@ -238,14 +280,11 @@ TEST(Graph, PausedCameraCannotCueOnlyWhileConnected) {
 TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
     ScopedCamera camera(GetParam().formats);
     Recorder recorder;
-    {
-        Graph g;
-        ASSERT_EQ(S_OK, g.Open(camera.name()));
-        ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
-        ASSERT_TRUE(RunGraph(g.control));
-        Pump(2500);
-        EXPECT_EQ(S_OK, g.control->Stop());
-    }
+    long dropped = 0;
+    // The steady part, after the first half second, measured over two seconds.
+    ASSERT_TRUE(Record(
+        camera, recorder, [&] { return recorder.Spans(25000000); }, &dropped));
+    ASSERT_GE(dropped, 0);
     EXPECT_EQ(1, recorder.refs());
     std::vector<Recorder::Frame> frames = recorder.Frames();
     ASSERT_GE(frames.size(), 10u);
@@ -259,7 +298,13 @@ TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
     const Recorder::Frame& b = frames.back();
     double measured = static_cast<double>(frames.size() - 1 - first) * 1e7 /
                       static_cast<double>(b.arrival - a.arrival);
-    EXPECT_NEAR(GetParam().rate, measured, GetParam().rate * 0.1);
+    // A busy machine starves the camera's thread now and then, and it drops frames as a sensor
+    // does, counting them: never faster than the rate, and no slower once they are counted in.
+    double counted = static_cast<double>(frames.size() - 1 - first + static_cast<size_t>(dropped)) *
+                     1e7 / static_cast<double>(b.arrival - a.arrival);
+    EXPECT_LE(measured, GetParam().rate * 1.1);
+    EXPECT_GE(counted, GetParam().rate * 0.9)
+        << measured << " delivered, " << dropped << " dropped";
 
     LONGLONG interval = static_cast<LONGLONG>(1e7 / GetParam().rate + 0.5);
     for (size_t i = 0; i < frames.size(); ++i) {
@@ -276,13 +321,11 @@ TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, FrameRate,
-                         ::testing::Values(RateCase{L"RGB24:320x240@15", 15.0, "Rgb24At15"},
-                                           RateCase{L"YUY2:320x240@30", 30.0, "Yuy2At30"},
-                                           RateCase{L"RGB24:160x120@60", 60.0, "Rgb24At60"},
-                                           RateCase{L"RGB24:160x120@0", 30.0, "NoFrameTime"}),
-                         [](const ::testing::TestParamInfo<RateCase>& param) {
-                             return std::string(param.param.name);
-                         });
+                         ::testing::Values(RateCase{{"Rgb24At15"}, L"RGB24:320x240@15", 15.0},
+                                           RateCase{{"Yuy2At30"}, L"YUY2:320x240@30", 30.0},
+                                           RateCase{{"Rgb24At60"}, L"RGB24:160x120@60", 60.0},
+                                           RateCase{{"NoFrameTime"}, L"RGB24:160x120@0", 30.0}),
+                         CaseName());
 
 TEST(Graph, StopEndsTheThreadAndTheFrames) {
     ScopedCamera camera(L"RGB24:320x240@30");
@@ -291,7 +334,7 @@ TEST(Graph, StopEndsTheThreadAndTheFrames) {
     ASSERT_EQ(S_OK, g.Open(camera.name()));
     ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
     ASSERT_TRUE(RunGraph(g.control));
-    Pump(300);
+    ASSERT_TRUE(recorder.Holds(3));
     EXPECT_EQ(1, Stats().threads);
     EXPECT_EQ(S_OK, g.control->Stop());
     TestCamStats stopped = Stats();
@@ -299,8 +342,7 @@ TEST(Graph, StopEndsTheThreadAndTheFrames) {
     EXPECT_EQ(0, stopped.inReceive);
     size_t seen = recorder.Frames().size();
     EXPECT_GE(seen, 3u);
-    Pump(300);
-    EXPECT_EQ(stopped.delivered, Stats().delivered);
+    EXPECT_TRUE(NoFrameFlows());
     EXPECT_EQ(seen, recorder.Frames().size());
 }
 
@@ -313,21 +355,18 @@ TEST(Graph, PauseRunStopAHundredTimes) {
     for (int i = 0; i < 100; ++i) {
         ASSERT_TRUE(SUCCEEDED(g.control->Pause())) << i;
         ASSERT_TRUE(SUCCEEDED(g.control->Run())) << i;
-        if (i % 10 == 0) {
-            Pump(40);
+        if (i % 10 == 0) { // now and then a stop while frames flow
+            ASSERT_TRUE(FramesFlow(1)) << i;
         }
         ASSERT_EQ(S_OK, g.control->Stop()) << i;
         TestCamStats stats = Stats();
         ASSERT_EQ(0, stats.threads) << i;
         ASSERT_EQ(0, stats.inReceive) << i;
     }
-    LONGLONG delivered = Stats().delivered;
-    Pump(100);
-    EXPECT_EQ(delivered, Stats().delivered);
+    EXPECT_TRUE(NoFrameFlows());
     // Still streams after all that.
     ASSERT_TRUE(RunGraph(g.control));
-    Pump(300);
-    EXPECT_GE(Stats().delivered - delivered, 5);
+    EXPECT_TRUE(FramesFlow(5));
 }
 
 TEST(Graph, ReleasedGraphReleasesTheCamera) {
@@ -340,8 +379,7 @@ TEST(Graph, ReleasedGraphReleasesTheCamera) {
         ASSERT_EQ(S_OK, g.builder->RenderStream(&PIN_CATEGORY_CAPTURE, &MEDIATYPE_Video, g.camera,
                                                 nullptr, nullptr));
         ASSERT_TRUE(RunGraph(g.control));
-        Pump(300);
-        EXPECT_EQ(2, Stats().threads);
+        EXPECT_TRUE(PumpUntil("both pins streaming", [] { return Stats().threads == 2; }));
         EXPECT_EQ(S_OK, g.control->Stop());
         EXPECT_GE(Stats().objects, 1);
     }
@@ -384,23 +422,17 @@ TEST(Graph, SetFormatOnAConnectedPinReconnects) {
     pin->Release();
 
     ASSERT_TRUE(RunGraph(g.control));
-    Pump(300);
+    ASSERT_TRUE(recorder.Holds(3));
     std::vector<Recorder::Frame> frames = recorder.Frames();
-    ASSERT_GE(frames.size(), 3u);
     EXPECT_EQ(160 * 120 * 3, frames.back().length);
 }
 
 namespace {
 
-struct DeviceCase {
+struct DeviceCase : NamedCase<DeviceCase> {
     const wchar_t* formats;
     const wchar_t* options;
-    const char* name;
 };
-
-void PrintTo(const DeviceCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class SpecialDevice : public ::testing::TestWithParam<DeviceCase> {};
 
@@ -409,24 +441,16 @@ class SpecialDevice : public ::testing::TestWithParam<DeviceCase> {};
 TEST_P(SpecialDevice, StillStreamsThroughTheCaptureGraphBuilder) {
     ScopedCamera camera(GetParam().formats, GetParam().options);
     Recorder recorder;
-    Graph g;
-    ASSERT_EQ(S_OK, g.Open(camera.name()));
-    ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
-    ASSERT_TRUE(RunGraph(g.control));
-    Pump(400);
-    EXPECT_EQ(S_OK, g.control->Stop());
-    EXPECT_GE(recorder.Frames().size(), 5u);
+    EXPECT_TRUE(Record(camera, recorder, [&] { return recorder.Holds(5); }));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Quirks, SpecialDevice,
-    ::testing::Values(DeviceCase{L"RGB24:160x120@30", L"nostreamconfig", "NoStreamConfig"},
-                      DeviceCase{L"RGB24:160x120@30", L"capssize=64", "CapsSize64"},
-                      DeviceCase{L"RGB24:160x120@30:vih2", L"", "VideoInfo2"},
-                      DeviceCase{L"RGB32:1920x1080@60", L"", "BitRateOver2G"}),
-    [](const ::testing::TestParamInfo<DeviceCase>& param) {
-        return std::string(param.param.name);
-    });
+    ::testing::Values(DeviceCase{{"NoStreamConfig"}, L"RGB24:160x120@30", L"nostreamconfig"},
+                      DeviceCase{{"CapsSize64"}, L"RGB24:160x120@30", L"capssize=64"},
+                      DeviceCase{{"VideoInfo2"}, L"RGB24:160x120@30:vih2", L""},
+                      DeviceCase{{"BitRateOver2G"}, L"RGB32:1920x1080@60", L""}),
+    CaseName());
 
 // Measured on Wine 8: the graph's Run answers S_FALSE when it starts from stopped, whatever
 // the camera's Run answers (the renderer's Pause cannot cue yet). Its GetState polls a filter
@@ -469,16 +493,6 @@ TEST(Graph, StuckRunNeverReachesRunning) {
     EXPECT_EQ(0, Stats().threads);
 }
 
-namespace {
-
-template <class T> T* Query(IUnknown* object, REFIID iid) {
-    T* out = nullptr;
-    object->QueryInterface(iid, reinterpret_cast<void**>(&out));
-    return out;
-}
-
-} // namespace
-
 // IAMDroppedFrames on the filter, not the pin, counting from the start of each run: a renderer
 // that refuses frames (stopped, while the camera runs on its own) gets none delivered.
 TEST(Graph, FrameCountersCountFramesARendererRefusesAndResetEachRun) {
@@ -497,11 +511,11 @@ TEST(Graph, FrameCountersCountFramesARendererRefusesAndResetEachRun) {
 
     ASSERT_EQ(S_OK, g.camera->Pause());
     ASSERT_EQ(S_OK, g.camera->Run(0));
-    Pump(500);
     long dropped = 0, delivered = -1, copied = 0, numbers[4] = {};
-    EXPECT_EQ(S_OK, counters->GetNumDropped(&dropped));
+    EXPECT_TRUE(PumpUntil("ten frames dropped", [&] {
+        return counters->GetNumDropped(&dropped) == S_OK && dropped >= 10;
+    }));
     EXPECT_EQ(S_OK, counters->GetNumNotDropped(&delivered));
-    EXPECT_GE(dropped, 10);
     EXPECT_EQ(0, delivered);
     EXPECT_EQ(S_OK, counters->GetDroppedInfo(4, numbers, &copied));
     EXPECT_EQ(4, copied);
@@ -509,7 +523,10 @@ TEST(Graph, FrameCountersCountFramesARendererRefusesAndResetEachRun) {
     ASSERT_EQ(S_OK, g.camera->Stop());
 
     ASSERT_TRUE(RunGraph(g.control));
-    Pump(1000);
+    // Twenty frames: enough to measure the rate by.
+    EXPECT_TRUE(PumpUntil("twenty frames delivered", [&] {
+        return counters->GetNumNotDropped(&delivered) == S_OK && delivered >= 20;
+    }));
     LONGLONG frameTime = 0;
     EXPECT_EQ(S_OK, video->GetCurrentActualFrameRate(pin, &frameTime));
     EXPECT_NEAR(333333.0, static_cast<double>(frameTime), 33333.0);
@@ -549,12 +566,12 @@ TEST(Graph, PictureControlsChangeTheStreamingPictureAtOnce) {
     IPin* pin = GetPin(g.camera, L"Capture");
     ASSERT_TRUE(amp && video && pin);
     ASSERT_TRUE(RunGraph(g.control));
-    Pump(300);
+    ASSERT_TRUE(recorder.Holds(3));
     size_t before = recorder.Frames().size();
     EXPECT_EQ(S_OK, amp->Set(VideoProcAmp_Brightness, 20, VideoProcAmp_Flags_Manual));
     EXPECT_EQ(S_OK, amp->Set(VideoProcAmp_Contrast, 50, VideoProcAmp_Flags_Manual));
     EXPECT_EQ(S_OK, video->SetMode(pin, VideoControlFlag_FlipHorizontal));
-    Pump(300);
+    EXPECT_TRUE(recorder.Holds(before + 3));
     EXPECT_EQ(S_OK, g.control->Stop());
     std::vector<Recorder::Frame> frames = recorder.Frames();
     ASSERT_GE(before, 3u);
@@ -608,15 +625,10 @@ bool DecodeJpeg(const std::vector<BYTE>& jpeg, UINT width, UINT height, std::vec
     return ok;
 }
 
-struct CodedCase {
+struct CodedCase : NamedCase<CodedCase> {
     const wchar_t* format;
     bool jpeg;
-    const char* name;
 };
-
-void PrintTo(const CodedCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CodedFormat : public ::testing::TestWithParam<CodedCase> {};
 
@@ -627,14 +639,7 @@ TEST_P(CodedFormat, FramesDecodeToThePattern) {
     const UINT width = 320, height = 240;
     ScopedCamera camera(GetParam().format);
     Recorder recorder(true);
-    {
-        Graph g;
-        ASSERT_EQ(S_OK, g.Open(camera.name()));
-        ASSERT_EQ(S_OK, g.RenderToGrabber(&recorder));
-        ASSERT_TRUE(RunGraph(g.control));
-        Pump(400);
-        EXPECT_EQ(S_OK, g.control->Stop());
-    }
+    EXPECT_TRUE(Record(camera, recorder, [&] { return recorder.Holds(5); }));
     std::vector<Recorder::Frame> frames = recorder.Frames();
     ASSERT_GE(frames.size(), 5u);
     // The JPEG is made from the RGB24 picture; NV12 frames are drawn as such, and their pixels
@@ -670,34 +675,28 @@ TEST_P(CodedFormat, FramesDecodeToThePattern) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Webcam, CodedFormat,
-                         ::testing::Values(CodedCase{L"MJPG:320x240@30", true, "Mjpg"},
-                                           CodedCase{L"NV12:320x240@30", false, "Nv12"}),
-                         [](const ::testing::TestParamInfo<CodedCase>& param) {
-                             return std::string(param.param.name);
-                         });
+                         ::testing::Values(CodedCase{{"Mjpg"}, L"MJPG:320x240@30", true},
+                                           CodedCase{{"Nv12"}, L"NV12:320x240@30", false}),
+                         CaseName());
 
 namespace {
 
 // A fault of real cameras, and `n`: the real rate, every how many frames, or after how many.
 // The camera offers YUY2 320 x 240 and 160 x 120 at 30 frames a second.
 enum class Fault { SlowSensor, Black, Frozen, Short, Refused, StopsAfter, Removed };
-struct FaultCase {
-    const char* name;
+struct FaultCase : NamedCase<FaultCase> {
     const wchar_t* options;
     Fault fault;
     size_t n;
 };
 
-void PrintTo(const FaultCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class Misbehaving : public ::testing::TestWithParam<FaultCase> {};
 
 // Wine 8 keeps the graph's event handle set once its queue is empty, and GetEvent then answers
 // E_ABORT at once instead of waiting out its timeout: the queue is polled.
-bool WaitForEvent(IMediaEvent* events, long code, LONG_PTR& p1, LONG_PTR& p2) {
-    for (ULONGLONG deadline = GetTickCount64() + 5000; GetTickCount64() < deadline; Sleep(10)) {
+::testing::AssertionResult WaitForEvent(IMediaEvent* events, long code, LONG_PTR& p1,
+                                        LONG_PTR& p2) {
+    return PumpUntil("graph event " + std::to_string(code), [&] {
         long got = 0;
         while (events->GetEvent(&got, &p1, &p2, 0) == S_OK) {
             events->FreeEventParams(got, p1, p2);
@@ -705,8 +704,8 @@ bool WaitForEvent(IMediaEvent* events, long code, LONG_PTR& p1, LONG_PTR& p2) {
                 return true;
             }
         }
-    }
-    return false;
+        return false;
+    });
 }
 
 // Studio-range YUY2 black, as capture hardware sends it.
@@ -729,6 +728,7 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
     Recorder recorder(true);
     LONG_PTR p1 = 0, p2 = 0;
     size_t atEvent = 0;
+    long dropped = 0; // by the camera, which a busy machine starves now and then
     {
         Graph g;
         ASSERT_EQ(S_OK, g.Open(camera.name()));
@@ -752,7 +752,7 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
             EXPECT_TRUE(WaitForEvent(events, EC_ERRORABORT, p1, p2));
             EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), static_cast<HRESULT>(p1));
         } else if (c.fault == Fault::Removed) {
-            Pump(300);
+            ASSERT_TRUE(recorder.Holds(8)); // streaming before it goes
             ULONGLONG removed = GetTickCount64();
             ASSERT_EQ(S_OK, CameraInstall(FALSE, camera.name()));
             EXPECT_TRUE(WaitForEvent(events, EC_DEVICE_LOST, p1, p2));
@@ -764,8 +764,16 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
         }
         EXPECT_EQ(0, p2);
         atEvent = recorder.Frames().size();
-        // Nothing more after the word.
-        Pump(p1 ? 300 : 2000);
+        if (p1) {
+            EXPECT_TRUE(HoldsFor(300, "nothing more after the word",
+                                 [&] { return recorder.Count() == atEvent; }));
+        } else {
+            EXPECT_TRUE(recorder.Spans(20000000)); // two seconds of the stream to measure
+        }
+        auto* counters = Query<IAMDroppedFrames>(g.camera, IID_IAMDroppedFrames);
+        ASSERT_NE(nullptr, counters);
+        EXPECT_EQ(S_OK, counters->GetNumDropped(&dropped));
+        counters->Release();
         events->Release();
     }
     EXPECT_EQ(0, Stats().objects);
@@ -797,14 +805,18 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
             EXPECT_GT(frames[i].start, frames[i - 1].start) << number;
         }
     }
-    const double rate = static_cast<double>(frames.size() - 1) * 1e7 /
-                        static_cast<double>(frames.back().arrival - frames.front().arrival);
-    if (c.fault == Fault::SlowSensor) {
-        EXPECT_NEAR(static_cast<double>(c.n), rate, static_cast<double>(c.n) * 0.1);
-    } else if (c.fault == Fault::StopsAfter) {
+    // Delivered, and with the frames the camera counted dropped: never faster than the sensor's
+    // rate, and no slower once those are counted in.
+    const double span = static_cast<double>(frames.back().arrival - frames.front().arrival);
+    const double rate = static_cast<double>(frames.size() - 1) * 1e7 / span;
+    const double counted =
+        static_cast<double>(frames.size() - 1 + static_cast<size_t>(dropped)) * 1e7 / span;
+    const double sensor = c.fault == Fault::SlowSensor ? static_cast<double>(c.n) : 30.0;
+    if (c.fault == Fault::StopsAfter) {
         EXPECT_EQ(c.n, frames.size());
     } else if (c.fault != Fault::Removed) {
-        EXPECT_NEAR(30.0, rate, 3.0);
+        EXPECT_LE(rate, sensor * 1.1);
+        EXPECT_GE(counted, sensor * 0.9) << rate << " delivered, " << dropped << " dropped";
     }
     if (c.fault == Fault::Black || c.fault == Fault::Short) {
         EXPECT_EQ(frames.size() / c.n, odd);
@@ -813,11 +825,11 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, Misbehaving,
-    ::testing::Values(FaultCase{"RealRateBelowNominal", L"realfps=12", Fault::SlowSensor, 12},
-                      FaultCase{"BlackEveryThird", L"black=3", Fault::Black, 3},
-                      FaultCase{"FrozenThreeTimes", L"frozen=3", Fault::Frozen, 3},
-                      FaultCase{"ShortEveryFourth", L"short=4", Fault::Short, 4},
-                      FaultCase{"RefusedFormat", L"refuse=1", Fault::Refused, 1},
-                      FaultCase{"StopsAfterTen", L"stopafter=10", Fault::StopsAfter, 10},
-                      FaultCase{"RemovedWhileStreaming", L"", Fault::Removed, 1}),
-    [](const ::testing::TestParamInfo<FaultCase>& param) { return std::string(param.param.name); });
+    ::testing::Values(FaultCase{{"RealRateBelowNominal"}, L"realfps=12", Fault::SlowSensor, 12},
+                      FaultCase{{"BlackEveryThird"}, L"black=3", Fault::Black, 3},
+                      FaultCase{{"FrozenThreeTimes"}, L"frozen=3", Fault::Frozen, 3},
+                      FaultCase{{"ShortEveryFourth"}, L"short=4", Fault::Short, 4},
+                      FaultCase{{"RefusedFormat"}, L"refuse=1", Fault::Refused, 1},
+                      FaultCase{{"StopsAfterTen"}, L"stopafter=10", Fault::StopsAfter, 10},
+                      FaultCase{{"RemovedWhileStreaming"}, L"", Fault::Removed, 1}),
+    CaseName());

@@ -1,13 +1,14 @@
+#include "support/named_case.h"
 #include "testcam/pattern.h"
 
 #include <gtest/gtest.h>
-
-#include <ostream>
 
 #include <cstdlib>
 #include <cstring>
 
 using namespace testcam;
+using testcam_test::CaseName;
+using testcam_test::NamedCase;
 
 namespace {
 
@@ -67,17 +68,11 @@ std::vector<BYTE> Draw(const Pattern& pattern, ULONGLONG frame) {
     return image;
 }
 
-struct Case {
+struct Case : NamedCase<Case> {
     Subtype subtype;
     bool topDown;
     int tolerance;
-    const char* name;
 };
-
-// Names the case in test listings, instead of a dump of its bytes.
-void PrintTo(const Case& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class PatternBars : public ::testing::TestWithParam<Case> {};
 
@@ -100,14 +95,12 @@ TEST_P(PatternBars, ColoursSitAtTheirPlaces) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Subtypes, PatternBars,
-                         ::testing::Values(Case{Subtype::RGB24, false, 0, "Rgb24BottomUp"},
-                                           Case{Subtype::RGB24, true, 0, "Rgb24TopDown"},
-                                           Case{Subtype::RGB32, false, 0, "Rgb32"},
-                                           Case{Subtype::YUY2, false, 3, "Yuy2"},
-                                           Case{Subtype::NV12, false, 3, "Nv12"}),
-                         [](const ::testing::TestParamInfo<Case>& param) {
-                             return std::string(param.param.name);
-                         });
+                         ::testing::Values(Case{{"Rgb24BottomUp"}, Subtype::RGB24, false, 0},
+                                           Case{{"Rgb24TopDown"}, Subtype::RGB24, true, 0},
+                                           Case{{"Rgb32"}, Subtype::RGB32, false, 0},
+                                           Case{{"Yuy2"}, Subtype::YUY2, false, 3},
+                                           Case{{"Nv12"}, Subtype::NV12, false, 3}),
+                         CaseName());
 
 TEST(Pattern, BottomUpRgbStartsWithTheBottomRow) {
     Format f = Make(Subtype::RGB24, 64, 48);

@@ -23,47 +23,18 @@ const CLSID kOtherClsid = {
     0x2d1c5e2a, 0x7b1e, 0x4f4b, {0x9a, 0x55, 0x3e, 0x0c, 0x61, 0x8d, 0x42, 0x17}};
 const wchar_t kOtherName[] = L"Lookwell Register Test Other Device";
 
-std::wstring ReadBag(IPropertyBag* bag, const wchar_t* name) {
-    VARIANT v;
-    VariantInit(&v);
-    std::wstring text;
-    if (SUCCEEDED(bag->Read(name, &v, nullptr)) && v.vt == VT_BSTR) {
-        text = v.bstrVal;
-    }
-    VariantClear(&v);
-    return text;
-}
-
 // The devices the platform's enumerator lists, by friendly name: the camera's, or the others.
 std::vector<std::wstring> Devices(bool cameras) {
     std::vector<std::wstring> names;
-    ICreateDevEnum* devenum = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_ICreateDevEnum, reinterpret_cast<void**>(&devenum)))) {
-        return names;
-    }
-    IEnumMoniker* devices = nullptr;
-    HRESULT hr = devenum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &devices, 0);
-    devenum->Release();
-    if (hr != S_OK) {
-        return names;
-    }
     wchar_t camera[40];
     StringFromGUID2(kCameraClsid, camera, 40);
-    IMoniker* moniker = nullptr;
-    while (devices->Next(1, &moniker, nullptr) == S_OK) {
-        IPropertyBag* bag = nullptr;
-        if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                             reinterpret_cast<void**>(&bag)))) {
-            bool ours = _wcsicmp(ReadBag(bag, L"CLSID").c_str(), camera) == 0;
-            if (ours == cameras) {
-                names.push_back(ReadBag(bag, L"FriendlyName"));
-            }
-            bag->Release();
+    ForEachDevice([&](IMoniker*, IPropertyBag* bag) {
+        bool ours = _wcsicmp(ReadBag(bag, L"CLSID").c_str(), camera) == 0;
+        if (ours == cameras) {
+            names.push_back(ReadBag(bag, L"FriendlyName"));
         }
-        moniker->Release();
-    }
-    devices->Release();
+        return true;
+    });
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -73,9 +73,9 @@ TEST_F(E2eEndurance, TwoHundredStartsStopsAndZoomsComeBackToTheFirstFigures) {
         ASSERT_TRUE(IsLive());
         POINT pt = Centre(Frame());
         DoubleClick(pt);
-        ASSERT_TRUE(WaitUntil([&] { return Width(Frame()) == 400; }, 5000));
+        ASSERT_TRUE(PumpUntil("the zoom", [&] { return Width(Frame()) == 400; }));
         DoubleClick(pt, true);
-        ASSERT_TRUE(WaitUntil([&] { return Width(Frame()) == 300; }, 5000));
+        ASSERT_TRUE(PumpUntil("the shrink", [&] { return Width(Frame()) == 300; }));
         ASSERT_TRUE(Stop());
 
         last = MeasureProcess(hProcess, Lookwell().ProcessId());

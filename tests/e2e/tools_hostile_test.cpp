@@ -79,10 +79,10 @@ protected:
             return false;
         }();
     }
-    bool CopyChangesClipboard() {
+    ::testing::AssertionResult CopyChangesClipboard() {
         DWORD nSequence = ::GetClipboardSequenceNumber();
         PressKeys({VK_CONTROL, 'C'});
-        return WaitUntil([&] { return ::GetClipboardSequenceNumber() != nSequence; }, 5000);
+        return ClipboardChanges(nSequence);
     }
     HWND Notice() { return FindProcessWindow(Lookwell(), L"LookwellNotice", nullptr); }
 };
@@ -95,35 +95,33 @@ TEST_F(E2eToolsHostile, AfterAStartWithEnterEveryKeyActsAndEnterStopsAgain) {
     // The focus in the device list, as a keyboard user has it: opened and closed again.
     Click(Centre(WindowRect(Item(IDC_DEVICE_LIST))));
     PressKeys({VK_ESCAPE});
-    ASSERT_TRUE(WaitUntil([&] { return FocusOf(Main()) == Item(IDC_DEVICE_LIST); }, 5000));
+    ASSERT_TRUE(PumpUntil("the focus in the device list",
+                          [&] { return FocusOf(Main()) == Item(IDC_DEVICE_LIST); }));
     PressKeys({VK_RETURN});
-    ASSERT_TRUE(WaitUntil([&] { return HasCaption(L"Stop"); }, 10000));
+    ASSERT_TRUE(PumpUntil("the start", [&] { return HasCaption(L"Stop"); }));
     EXPECT_EQ(Item(IDC_PREVIEW_BUTTON), FocusOf(Main())) << "where a mouse press puts it";
 
     PressKeys({VK_F11});
-    EXPECT_TRUE(WaitUntil([&] { return FullScreen(); }, 5000));
+    EXPECT_TRUE(PumpUntil("full screen", [&] { return FullScreen(); }));
     PressKeys({VK_ESCAPE});
-    EXPECT_TRUE(WaitUntil([&] { return VideoWindow() != nullptr; }, 5000));
+    EXPECT_TRUE(
+        PumpUntil("the picture back in the frame", [&] { return VideoWindow() != nullptr; }));
     EXPECT_TRUE(CopyChangesClipboard());
     EXPECT_EQ(320, ClipboardFrame().Width());
     PressKeys({VK_CONTROL, 'M'});
-    EXPECT_TRUE(WaitUntil([&] { return (StoredMode(camera.name()) & 1) != 0; }, 5000));
+    EXPECT_TRUE(
+        PumpUntil("the mirror stored", [&] { return (StoredMode(camera.name()) & 1) != 0; }));
     PressKeys({VK_CONTROL, 'M'});
-    EXPECT_TRUE(WaitUntil([&] { return (StoredMode(camera.name()) & 1) == 0; }, 5000));
+    EXPECT_TRUE(
+        PumpUntil("the mirror undone", [&] { return (StoredMode(camera.name()) & 1) == 0; }));
     PressKeys({VK_CONTROL, 'I'});
-    HWND hInfo = nullptr;
-    EXPECT_TRUE(WaitUntil(
-        [&] {
-            return (hInfo = FindProcessWindow(Lookwell(), L"LookwellInformation", nullptr)) !=
-                   nullptr;
-        },
-        5000));
+    HWND hInfo = WaitForProcessWindow(Lookwell(), L"LookwellInformation", nullptr);
     PressKeys({VK_CONTROL, 'I'});
-    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(hInfo); }, 5000));
+    EXPECT_TRUE(PumpUntil("the information window closed", [&] { return !::IsWindow(hInfo); }));
 
     // Enter is the button's again: it stops, and opens nothing.
     PressKeys({VK_RETURN});
-    EXPECT_TRUE(WaitUntil([&] { return HasCaption(L"Pre\nview"); }, 10000));
+    EXPECT_TRUE(PumpUntil("the stop", [&] { return HasCaption(L"Pre\nview"); }));
     EXPECT_EQ(1u, Lookwell().Windows().size());
     EXPECT_TRUE(::IsWindowEnabled(Main()));
 }
@@ -134,42 +132,32 @@ TEST_F(E2eToolsHostile, SettingsAndMirrorReachTheSelectedCameraAfterTheDevicesCh
     ScopedCamera b(L"RGB24:160x120@30", L"", Unique(L"B"));
     ScopedCamera c(L"RGB24:160x120@30", L"", Unique(L"C"));
     ASSERT_TRUE(Launch(L"Lookwell.exe", L"/device:\"" + c.name() + L"\""));
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            std::vector<std::wstring> names = ComboTexts(Item(IDC_DEVICE_LIST));
-            int nSelection = Selection(Item(IDC_DEVICE_LIST));
-            return nSelection == 2 && names.size() == 3 && names[2] == c.name();
-        },
-        5000));
+    ASSERT_TRUE(PumpUntil("C selected, third of three", [&] {
+        std::vector<std::wstring> names = ComboTexts(Item(IDC_DEVICE_LIST));
+        int nSelection = Selection(Item(IDC_DEVICE_LIST));
+        return nSelection == 2 && names.size() == 3 && names[2] == c.name();
+    }));
     ScopedCamera ab(L"RGB24:160x120@30", L"", Unique(L"AB"));
 
     PressKeys({VK_CONTROL, 'M'});
-    EXPECT_TRUE(WaitUntil([&] { return StoredMode(c.name()) == 1; }, 5000));
+    EXPECT_TRUE(PumpUntil("C's mirror stored", [&] { return StoredMode(c.name()) == 1; }));
     EXPECT_EQ(0u, StoredMode(b.name())) << "the camera now at the old position is not touched";
     EXPECT_EQ(0u, StoredMode(ab.name()));
 
     PressKeys({VK_MENU, VK_RETURN});
-    HWND hSheet = nullptr;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            return (hSheet = FindProcessWindow(Lookwell(), nullptr, c.name().c_str())) != nullptr;
-        },
-        5000));
+    HWND hSheet = WaitForProcessWindow(Lookwell(), nullptr, c.name().c_str());
+    ASSERT_NE(nullptr, hSheet);
     // One sheet at a time: the main window is disabled under it.
     EXPECT_FALSE(::IsWindowEnabled(Main()));
-    PressKeys({VK_ESCAPE});
-    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(hSheet); }, 5000));
-    EXPECT_TRUE(WaitUntil([&] { return ::IsWindowEnabled(Main()) != FALSE; }, 5000));
+    PressKeys({VK_ESCAPE}, hSheet);
+    EXPECT_TRUE(PumpUntil("the sheet closed", [&] { return !::IsWindow(hSheet); }));
+    EXPECT_TRUE(PumpUntil("the window enabled again", [&] { return ::IsWindowEnabled(Main()); }));
 
     // Closing the window while a sheet is up closes the sheet and then the program.
     PressKeys({VK_MENU, VK_RETURN});
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            return (hSheet = FindProcessWindow(Lookwell(), nullptr, c.name().c_str())) != nullptr;
-        },
-        5000));
+    ASSERT_NE(nullptr, WaitForProcessWindow(Lookwell(), nullptr, c.name().c_str()));
     ::PostMessageW(Main(), WM_CLOSE, 0, 0);
-    EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+    EXPECT_EQ(0u, Lookwell().WaitForExit());
     EXPECT_EQ(1u, StoredMode(c.name())) << "Cancel stored nothing";
 }
 
@@ -183,13 +171,13 @@ TEST_F(E2eToolsHostile, AltF4InFullScreenClosesTheProgramAsItsOwnCloseDoes) {
         ASSERT_TRUE(Start());
         HWND hVideo = VideoWindow();
         PressKeys({VK_F11});
-        ASSERT_TRUE(WaitUntil([&] { return FullScreen(); }, 5000));
+        ASSERT_TRUE(PumpUntil("full screen", [&] { return FullScreen(); }));
         if (bKey) {
             PressKeys({VK_MENU, VK_F4});
         } else {
             ::PostMessageW(hVideo, WM_CLOSE, 0, 0);
         }
-        EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+        EXPECT_EQ(0u, Lookwell().WaitForExit());
         EXPECT_EQ(0, Lookwell().CameraThreads().nRunningAtExit);
         EXPECT_EQ(Lookwell().CameraThreads().nStarted, Lookwell().CameraThreads().nEnded);
     }
@@ -205,9 +193,7 @@ TEST_F(E2eToolsHostile, PagesThatCannotBeMadeBeepAndTheNextKeysStillAct) {
     // No menu mode after the refused Alt+Enter: Ctrl+I opens the information window at once
     // and Down opens no menu.
     PressKeys({VK_CONTROL, 'I'});
-    EXPECT_TRUE(WaitUntil(
-        [&] { return FindProcessWindow(Lookwell(), L"LookwellInformation", nullptr) != nullptr; },
-        5000));
+    EXPECT_NE(nullptr, WaitForProcessWindow(Lookwell(), L"LookwellInformation", nullptr));
     PressKeys({VK_DOWN});
     EXPECT_EQ(nullptr, FindProcessWindow(Lookwell(), L"#32768", nullptr)) << "a menu";
     EXPECT_EQ(nullptr, FindProcessWindow(Lookwell(), nullptr, camera.name().c_str()))
@@ -225,20 +211,19 @@ TEST_F(E2eToolsHostile, CopyWaitsForASlowCameraAndSaysWhenTheClipboardIsHeld) {
         EXPECT_EQ(160, ClipboardFrame().Width());
         EXPECT_EQ(nullptr, Notice());
         ::PostMessageW(Main(), WM_CLOSE, 0, 0);
-        EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+        EXPECT_EQ(0u, Lookwell().WaitForExit());
     }
     ScopedCamera camera(L"RGB24:320x240@30");
     ASSERT_TRUE(Launch());
     ASSERT_TRUE(Start());
     ASSERT_TRUE(::OpenClipboard(nullptr));
     PressKeys({VK_CONTROL, 'C'});
-    HWND hNotice = nullptr;
-    EXPECT_TRUE(WaitUntil([&] { return (hNotice = Notice()) != nullptr; }, 5000));
+    HWND hNotice = WaitForProcessWindow(Lookwell(), L"LookwellNotice", nullptr);
     ::CloseClipboard();
     EXPECT_EQ(L"The frame was not copied: another program holds the clipboard.",
               WindowText(hNotice));
     EXPECT_TRUE(IsLive());
-    EXPECT_TRUE(WaitUntil([&] { return Notice() == nullptr; }, 10000)) << "it goes by itself";
+    EXPECT_TRUE(PumpUntil("the notice gone by itself", [&] { return Notice() == nullptr; }));
     EXPECT_TRUE(CopyChangesClipboard());
 }
 
@@ -249,36 +234,33 @@ TEST_F(E2eToolsHostile, SaveThroughTheDialogWritesTheFrameAsAPng) {
     ASSERT_TRUE(Launch());
     ASSERT_TRUE(Start());
     PressKeys({VK_CONTROL, 'S'});
-    HWND hDialog = nullptr;
-    ASSERT_TRUE(WaitUntil(
-        [&] { return (hDialog = FindProcessWindow(Lookwell(), nullptr, L"Save")) != nullptr; },
-        10000));
+    HWND hDialog = WaitForProcessWindow(Lookwell(), nullptr, L"Save");
+    ASSERT_NE(nullptr, hDialog);
     // The file name box: the dialog's first enabled edit.
     HWND hName = nullptr;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            hName = nullptr;
-            ::EnumChildWindows(
-                hDialog,
-                [](HWND hWnd, LPARAM lParam) -> BOOL {
-                    wchar_t szClass[16] = L"";
-                    ::GetClassNameW(hWnd, szClass, 16);
-                    if (_wcsicmp(szClass, L"Edit") == 0 && ::IsWindowVisible(hWnd) &&
-                        ::IsWindowEnabled(hWnd)) {
-                        *reinterpret_cast<HWND*>(lParam) = hWnd;
-                        return FALSE;
-                    }
-                    return TRUE;
-                },
-                reinterpret_cast<LPARAM>(&hName));
-            return hName != nullptr;
-        },
-        5000));
+    ASSERT_TRUE(PumpUntil("the file name box", [&] {
+        hName = nullptr;
+        ::EnumChildWindows(
+            hDialog,
+            [](HWND hWnd, LPARAM lParam) -> BOOL {
+                wchar_t szClass[16] = L"";
+                ::GetClassNameW(hWnd, szClass, 16);
+                if (_wcsicmp(szClass, L"Edit") == 0 && ::IsWindowVisible(hWnd) &&
+                    ::IsWindowEnabled(hWnd)) {
+                    *reinterpret_cast<HWND*>(lParam) = hWnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&hName));
+        return hName != nullptr;
+    }));
     ::SendMessageW(hName, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
-    PressKeys({VK_RETURN});
-    ASSERT_TRUE(WaitUntil(
-        [&] { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 10000));
-    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(hDialog); }, 5000));
+    PressKeys({VK_RETURN}, hDialog);
+    ASSERT_TRUE(PumpUntil("the file written", [&] {
+        return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }));
+    EXPECT_TRUE(PumpUntil("the dialog closed", [&] { return !::IsWindow(hDialog); }));
     EXPECT_EQ(nullptr, Notice());
 
     IWICImagingFactory* pFactory = nullptr;
@@ -313,13 +295,8 @@ TEST_F(E2eToolsHostile, CtrlTStopsThePictureChecksRowByRowAndEscReleasesTheCamer
     ASSERT_TRUE(Launch());
     ASSERT_TRUE(Start());
     PressKeys({VK_CONTROL, 'T'});
-    HWND hCheck = nullptr;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            return (hCheck = FindProcessWindow(Lookwell(), L"LookwellCameraCheck", nullptr)) !=
-                   nullptr;
-        },
-        5000));
+    HWND hCheck = WaitForProcessWindow(Lookwell(), L"LookwellCameraCheck", nullptr);
+    ASSERT_NE(nullptr, hCheck);
     EXPECT_TRUE(HasCaption(L"Pre\nview")) << "stopped first, the Stop button's way";
     EXPECT_TRUE(::IsWindowEnabled(Item(IDC_DEVICE_LIST)));
     // The first row in, the second not yet: it fills in row by row.
@@ -340,14 +317,17 @@ TEST_F(E2eToolsHostile, CtrlTStopsThePictureChecksRowByRowAndEscReleasesTheCamer
         }
         return std::wstring();
     };
-    EXPECT_TRUE(WaitUntil([&] { return table().find(L"OK") != std::wstring::npos; }, 15000))
-        << Narrow(table());
+    EXPECT_TRUE(PumpUntil("the first row", [&] {
+        return table().find(L"OK") != std::wstring::npos;
+    })) << Narrow(table());
     EXPECT_EQ(std::wstring::npos, table().find(L"160x120  15.0")) << Narrow(table());
     // Esc cancels within a second and the camera's threads end.
     ::SetForegroundWindow(hCheck);
-    PressKeys({VK_ESCAPE});
-    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(hCheck); }, 1500));
-    EXPECT_TRUE(WaitUntil(
+    PressKeys({VK_ESCAPE}, hCheck);
+    EXPECT_TRUE(PumpUntil(
+        "the check's window closed within a second", [&] { return !::IsWindow(hCheck); }, 1500));
+    EXPECT_TRUE(PumpUntil(
+        "the camera's threads ended",
         [&] {
             CLookwellSession::CCameraThreads threads = Lookwell().CameraThreads();
             return threads.nStarted > 0 && threads.nStarted == threads.nEnded;

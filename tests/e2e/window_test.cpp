@@ -91,16 +91,14 @@ TEST_F(E2eWindow, TheSystemMenusAboutItemShowsNameVersionNoticeAndMaker) {
     // Posted: the About box runs modally inside the handler.
     ::PostMessageW(Main(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
     HWND hAbout = nullptr;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            for (HWND hWnd : Lookwell().Windows()) {
-                if (WindowText(hWnd) == L"About Lookwell") {
-                    hAbout = hWnd;
-                }
+    ASSERT_TRUE(PumpUntil("the About box", [&] {
+        for (HWND hWnd : Lookwell().Windows()) {
+            if (WindowText(hWnd) == L"About Lookwell") {
+                hAbout = hWnd;
             }
-            return hAbout != nullptr;
-        },
-        5000));
+        }
+        return hAbout != nullptr;
+    }));
     std::wstring exePath = ModuleFolder() + L"Lookwell.exe";
     std::wstring maker = WindowText(::GetDlgItem(hAbout, IDC_ABOUT_COMPANY));
     EXPECT_EQ(L"Lookwell", WindowText(::GetDlgItem(hAbout, IDC_ABOUT_NAME)));
@@ -113,7 +111,7 @@ TEST_F(E2eWindow, TheSystemMenusAboutItemShowsNameVersionNoticeAndMaker) {
     EXPECT_FALSE(::IsWindowEnabled(Main())) << "the About box is modal";
 
     Click(Centre(WindowRect(::GetDlgItem(hAbout, IDOK))));
-    EXPECT_TRUE(WaitUntil([&] { return !::IsWindow(hAbout); }, 5000));
+    EXPECT_TRUE(PumpUntil("the About box closed", [&] { return !::IsWindow(hAbout); }));
     EXPECT_TRUE(::IsWindowEnabled(Main()));
 }
 
@@ -132,7 +130,7 @@ TEST_F(E2eWindow, ClosingDuringAPreviewStopsTheCameraBeforeTheProcessEndsWithCod
         ASSERT_GT(threads.nStarted - threads.nEnded, 0) << "the camera streams";
 
         ::PostMessageW(Main(), WM_CLOSE, 0, 0); // as the close box sends it
-        EXPECT_EQ(0u, Lookwell().WaitForExit(10000));
+        EXPECT_EQ(0u, Lookwell().WaitForExit());
         threads = Lookwell().CameraThreads();
         EXPECT_EQ(0, threads.nRunningAtExit);
         EXPECT_EQ(threads.nStarted, threads.nEnded);

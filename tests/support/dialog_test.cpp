@@ -8,15 +8,6 @@ void PumpMessages() {
     }
 }
 
-void PumpMessagesFor(DWORD milliseconds) {
-    DWORD start = ::GetTickCount();
-    while (::GetTickCount() - start < milliseconds) {
-        PumpMessages();
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    PumpMessages();
-}
-
 RECT WindowRect(HWND hWnd) {
     RECT rc{};
     ::GetWindowRect(hWnd, &rc);

@@ -6,11 +6,9 @@
 #include <string>
 #include <vector>
 
-// Delivers every message waiting for this thread's windows.
+// Delivers every message waiting for this thread's windows. To wait for something, see
+// support/wait.h.
 void PumpMessages();
-
-// Pumps messages for the given time, so that timers can fire.
-void PumpMessagesFor(DWORD milliseconds);
 
 RECT WindowRect(HWND hWnd);
 RECT ClientRect(HWND hWnd);

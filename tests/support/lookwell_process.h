@@ -8,14 +8,15 @@
 #include <vector>
 
 #include "support/dialog_test.h"
+#include "support/camera.h"
 
 // CreateProcessW, tried up to three times: under Wine on a loaded machine a start now and then
 // fails at once, which is the platform's hiccup and not the program's. Each failure is printed.
 inline bool StartProcess(std::wstring commandLine, DWORD dwFlags, STARTUPINFOW& si,
-                         PROCESS_INFORMATION& pi, DWORD& dwError) {
+                         PROCESS_INFORMATION& pi, DWORD& dwError, BOOL bInheritHandles = FALSE) {
     for (int nTry = 1; nTry <= 3; ++nTry) {
-        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, dwFlags, nullptr,
-                             nullptr, &si, &pi)) {
+        if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, bInheritHandles,
+                             dwFlags, nullptr, nullptr, &si, &pi)) {
             dwError = 0;
             return true;
         }
@@ -59,17 +60,17 @@ public:
     // The process's visible top-level windows.
     std::vector<HWND> Windows() const { return VisibleWindowsOf(m_pi.dwProcessId); }
 
+    // Null when none is shown in time or the process ended first.
     HWND WaitForMainWindow() const {
-        for (int i = 0; i < 300; ++i) {
-            std::vector<HWND> windows = Windows();
-            if (!windows.empty()) {
-                return windows.front();
-            }
-            if (::WaitForSingleObject(m_pi.hProcess, 50) != WAIT_TIMEOUT) {
-                break;
-            }
-        }
-        return nullptr;
+        HWND hMain = nullptr;
+        testcam_test::PumpMessagesUntil(
+            [&] {
+                std::vector<HWND> windows = Windows();
+                hMain = windows.empty() ? nullptr : windows.front();
+                return hMain != nullptr || ::WaitForSingleObject(m_pi.hProcess, 0) != WAIT_TIMEOUT;
+            },
+            testcam_test::kPatienceMs);
+        return hMain;
     }
 
     // The exit code, or STILL_ACTIVE when the process did not end in time.

@@ -55,12 +55,6 @@ bool ConnectedFormat(const CLookwellDlg& dlg, LONG& width, LONG& height, GUID& s
     return bFound;
 }
 
-LONGLONG FramesDuring(DWORD ms) {
-    LONGLONG nBefore = testcam_test::Stats().delivered;
-    testcam_test::Pump(ms);
-    return testcam_test::Stats().delivered - nBefore;
-}
-
 ScopedAppName::ScopedAppName(const wchar_t* pszName) : m_pszOld(AfxGetApp()->m_pszAppName) {
     AfxGetApp()->m_pszAppName = pszName;
 }

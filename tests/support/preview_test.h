@@ -3,6 +3,7 @@
 
 #include "support/camera.h"
 #include "support/main_window.h"
+#include "support/wait.h"
 #include "ui/lookwell_dlg.h"
 
 #include <string>
@@ -19,9 +20,6 @@ OAFilterState GraphState(const CLookwellDlg& dlg, HRESULT* phr = nullptr);
 
 // The format the previewed camera streams to the renderer with.
 bool ConnectedFormat(const CLookwellDlg& dlg, LONG& width, LONG& height, GUID& subtype);
-
-// Frames the camera handed downstream during the next `ms` milliseconds of message pumping.
-LONGLONG FramesDuring(DWORD ms);
 
 // The application name is what arms the pause cycle; tests change it for a while.
 class ScopedAppName {

@@ -2,6 +2,7 @@
 
 #include <uuids.h>
 
+#include <algorithm>
 #include <cwchar>
 
 // In the platform's import library, though no header of the toolchain declares it.
@@ -83,37 +84,52 @@ ScopedCamera::~ScopedCamera() {
     CameraInstall(FALSE, name_);
 }
 
-IMoniker* FindDevice(const std::wstring& friendlyName) {
+void ForEachDevice(const std::function<bool(IMoniker*, IPropertyBag*)>& visit) {
     ICreateDevEnum* devenum = nullptr;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
                                 IID_ICreateDevEnum, reinterpret_cast<void**>(&devenum)))) {
-        return nullptr;
+        return;
     }
     IEnumMoniker* devices = nullptr;
     HRESULT hr = devenum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &devices, 0);
     devenum->Release();
     if (hr != S_OK) {
-        return nullptr;
+        return; // S_FALSE: no device at all
     }
-    IMoniker* found = nullptr;
+    bool more = true;
     IMoniker* moniker = nullptr;
-    while (!found && devices->Next(1, &moniker, nullptr) == S_OK) {
+    while (more && devices->Next(1, &moniker, nullptr) == S_OK) {
         IPropertyBag* bag = nullptr;
         if (SUCCEEDED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
                                              reinterpret_cast<void**>(&bag)))) {
-            VARIANT name;
-            VariantInit(&name);
-            if (SUCCEEDED(bag->Read(L"FriendlyName", &name, nullptr)) && name.vt == VT_BSTR &&
-                friendlyName == name.bstrVal) {
-                found = moniker;
-                found->AddRef();
-            }
-            VariantClear(&name);
+            more = visit(moniker, bag);
             bag->Release();
         }
         moniker->Release();
     }
     devices->Release();
+}
+
+std::wstring ReadBag(IPropertyBag* bag, const wchar_t* name) {
+    VARIANT v;
+    VariantInit(&v);
+    std::wstring text;
+    if (SUCCEEDED(bag->Read(name, &v, nullptr)) && v.vt == VT_BSTR) {
+        text = v.bstrVal;
+    }
+    VariantClear(&v);
+    return text;
+}
+
+IMoniker* FindDevice(const std::wstring& friendlyName) {
+    IMoniker* found = nullptr;
+    ForEachDevice([&](IMoniker* moniker, IPropertyBag* bag) {
+        if (ReadBag(bag, L"FriendlyName") == friendlyName) {
+            found = moniker;
+            found->AddRef();
+        }
+        return found == nullptr;
+    });
     return found;
 }
 
@@ -145,7 +161,7 @@ LONGLONG ProcessCpu() {
     return static_cast<LONGLONG>(k.QuadPart + u.QuadPart);
 }
 
-void Pump(DWORD ms) {
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD ms) {
     ULONGLONG end = GetTickCount64() + ms;
     for (;;) {
         MSG msg;
@@ -153,12 +169,21 @@ void Pump(DWORD ms) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
+        if (done && done()) {
+            return true;
+        }
         ULONGLONG now = GetTickCount64();
         if (now >= end) {
-            return;
+            return false;
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        // Wakes for a message at once; other conditions are polled.
+        MsgWaitForMultipleObjects(
+            0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(10, end - now)), QS_ALLINPUT);
     }
+}
+
+void PumpMessagesFor(DWORD ms) {
+    PumpMessagesUntil(nullptr, ms);
 }
 
 HRESULT CameraGraph::Open(const std::wstring& cameraName) {

@@ -6,6 +6,7 @@
 
 #include <dshow.h>
 
+#include <functional>
 #include <string>
 
 namespace testcam_test {
@@ -37,11 +38,22 @@ private:
     HRESULT hr_;
 };
 
+// Walks the video input devices the platform's enumerator lists, in its order, handing each
+// one's moniker and property bag to `visit` until it answers false.
+void ForEachDevice(const std::function<bool(IMoniker*, IPropertyBag*)>& visit);
+// A text value of a device's property bag; empty when it has none.
+std::wstring ReadBag(IPropertyBag* bag, const wchar_t* name);
 // The enumerated device of that friendly name, or null.
 IMoniker* FindDevice(const std::wstring& friendlyName);
 HRESULT BindFilter(const std::wstring& friendlyName, IBaseFilter** filter);
 // The filter's pin of that id, or null.
 IPin* GetPin(IBaseFilter* filter, const wchar_t* id);
+// The object's interface, or null.
+template <class T> T* Query(IUnknown* object, REFIID iid) {
+    T* out = nullptr;
+    object->QueryInterface(iid, reinterpret_cast<void**>(&out));
+    return out;
+}
 
 // A filter graph with the capture graph builder and the bound camera in it. Stops the graph
 // and releases everything with the object.
@@ -67,7 +79,17 @@ struct CameraGraph {
 // User and kernel time of the whole process, in 100 ns units.
 LONGLONG ProcessCpu();
 
-// Dispatches this thread's messages for `ms` milliseconds: the renderer's window lives here.
-void Pump(DWORD ms);
+// How long a wait for a condition may last: room for a 2-core machine that runs a build and
+// other busy processes besides the test, where what takes milliseconds when it is quiet has
+// taken seconds. A bound, not a delay.
+constexpr DWORD kPatienceMs = 20000;
+
+// Dispatches this thread's messages (the renderer's window lives here) until `done` holds or
+// `ms` milliseconds have passed; whether it held. Tests wait through support/wait.h, which says
+// what did not happen.
+bool PumpMessagesUntil(const std::function<bool()>& done, DWORD ms);
+// Dispatches this thread's messages for `ms` milliseconds, letting time pass: the benchmark's
+// measuring windows, and a test's check that nothing happens meanwhile.
+void PumpMessagesFor(DWORD ms);
 
 } // namespace testcam_test

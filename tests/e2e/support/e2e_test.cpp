@@ -1,5 +1,7 @@
 #include "support/e2e_test.h"
 
+#include "support/lookwell_process.h"
+
 #include <dshow.h>
 
 #include <algorithm>
@@ -10,31 +12,13 @@
 
 std::vector<std::wstring> PlatformDeviceNames() {
     std::vector<std::wstring> names;
-    ICreateDevEnum* pDevEnum = nullptr;
-    IEnumMoniker* pMonikers = nullptr;
-    if (::CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER,
-                           IID_ICreateDevEnum, reinterpret_cast<void**>(&pDevEnum)) != S_OK) {
-        return names;
-    }
-    if (pDevEnum->CreateClassEnumerator(CLSID_VideoInputDeviceCategory, &pMonikers, 0) == S_OK) {
-        IMoniker* pMoniker = nullptr;
-        while (pMonikers->Next(1, &pMoniker, nullptr) == S_OK) {
-            IPropertyBag* pBag = nullptr;
-            if (pMoniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag,
-                                        reinterpret_cast<void**>(&pBag)) == S_OK) {
-                VARIANT name;
-                ::VariantInit(&name);
-                if (pBag->Read(L"FriendlyName", &name, nullptr) == S_OK && name.vt == VT_BSTR) {
-                    names.push_back(name.bstrVal);
-                }
-                ::VariantClear(&name);
-                pBag->Release();
-            }
-            pMoniker->Release();
+    testcam_test::ForEachDevice([&](IMoniker*, IPropertyBag* bag) {
+        std::wstring name = testcam_test::ReadBag(bag, L"FriendlyName");
+        if (!name.empty()) {
+            names.push_back(name);
         }
-        pMonikers->Release();
-    }
-    pDevEnum->Release();
+        return true;
+    });
     return names;
 }
 
@@ -62,6 +46,29 @@ std::string ReadAll(const std::wstring& path) {
 
 } // namespace
 
+DWORD RunWithOutput(const std::wstring& args, HANDLE hOut, HANDLE hErr, DWORD nTimeoutMs) {
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = hOut;
+    si.hStdError = hErr;
+    std::wstring commandLine = L"\"" + ModuleFolder() + L"Lookwell.exe\" " + args;
+    PROCESS_INFORMATION pi{};
+    DWORD dwError = 0;
+    DWORD nExit = STILL_ACTIVE;
+    if (StartProcess(commandLine, 0, si, pi, dwError, TRUE)) {
+        // A run that does not end is ended, so that its files can be read and removed.
+        if (::WaitForSingleObject(pi.hProcess, nTimeoutMs) == WAIT_TIMEOUT) {
+            ::TerminateProcess(pi.hProcess, 99);
+            ::WaitForSingleObject(pi.hProcess, 5000);
+        }
+        ::GetExitCodeProcess(pi.hProcess, &nExit);
+        ::CloseHandle(pi.hThread);
+        ::CloseHandle(pi.hProcess);
+    }
+    return nExit;
+}
+
 CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs) {
     // Files of this run's own, made so: test programs in other prefixes run beside this one in
     // the same folder, and Wine's process ids repeat across prefixes.
@@ -76,36 +83,8 @@ CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs) {
                                 0, nullptr);
     HANDLE hErr = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
                                 0, nullptr);
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = hOut;
-    si.hStdError = hErr;
-    std::wstring commandLine = L"\"" + ModuleFolder() + L"Lookwell.exe\" " + args;
-    PROCESS_INFORMATION pi{};
     CRunResult result;
-    // Under Wine on a loaded machine a start now and then fails at once: tried again, as
-    // StartProcess does for the window's starts.
-    bool bStarted = false;
-    for (int nTry = 1; nTry <= 3 && !bStarted; ++nTry) {
-        bStarted = ::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                    nullptr, &si, &pi) != FALSE;
-        if (!bStarted) {
-            std::fprintf(stderr, "starting %ls failed (try %d), error %lu\n", commandLine.c_str(),
-                         nTry, ::GetLastError());
-            ::Sleep(200);
-        }
-    }
-    if (bStarted) {
-        // A run that does not end is ended, so that its files can be read and removed.
-        if (::WaitForSingleObject(pi.hProcess, nTimeoutMs) == WAIT_TIMEOUT) {
-            ::TerminateProcess(pi.hProcess, 99);
-            ::WaitForSingleObject(pi.hProcess, 5000);
-        }
-        ::GetExitCodeProcess(pi.hProcess, &result.nExit);
-        ::CloseHandle(pi.hThread);
-        ::CloseHandle(pi.hProcess);
-    }
+    result.nExit = RunWithOutput(args, hOut, hErr, nTimeoutMs);
     ::CloseHandle(hOut);
     ::CloseHandle(hErr);
     result.out = ReadAll(outPath);
@@ -119,7 +98,22 @@ std::string Narrow(const std::wstring& text) {
     return std::string(text.begin(), text.end());
 }
 
-void PressKeys(std::initializer_list<WORD> keys) {
+void CEndToEndTest::PressKeys(std::initializer_list<WORD> keys, HWND hTo) {
+    // The platform queues keys for the foreground window's thread: pressed while the program's
+    // window is not yet, or no longer, active (just shown, a sheet just gone), they are lost.
+    ::testing::AssertionResult ready = PumpUntil("the window to take the keys in front", [&] {
+        HWND hFront = ::GetForegroundWindow();
+        DWORD dwProcessId = 0;
+        ::GetWindowThreadProcessId(hFront, &dwProcessId);
+        return hTo != nullptr ? hFront == hTo
+                              : hFront != nullptr && dwProcessId == Lookwell().ProcessId() &&
+                                    ::IsWindowEnabled(hFront);
+    });
+    if (!ready) {
+        ADD_FAILURE() << ready.message() << "; the foreground window is "
+                      << ::GetForegroundWindow();
+        return;
+    }
     std::vector<INPUT> inputs;
     for (WORD vk : keys) {
         INPUT in{};
@@ -136,7 +130,6 @@ void PressKeys(std::initializer_list<WORD> keys) {
     }
     for (INPUT& in : inputs) {
         ::SendInput(1, &in, sizeof(INPUT));
-        ::Sleep(30);
     }
 }
 
@@ -153,6 +146,16 @@ CScreenShot ClipboardFrame() {
     }
     ::CloseClipboard();
     return shot;
+}
+
+::testing::AssertionResult ClipboardChanges(DWORD nSequence) {
+    return PumpUntil("something new on the clipboard", [&] {
+        if (::GetClipboardSequenceNumber() == nSequence || !::OpenClipboard(nullptr)) {
+            return false;
+        }
+        ::CloseClipboard();
+        return true;
+    });
 }
 
 void CEndToEndTest::TearDown() {
@@ -185,7 +188,7 @@ void CEndToEndTest::TearDown() {
     if (!m_pLookwell->WaitForWindow()) {
         DWORD dwExit = m_pLookwell->WaitForExit(0);
         return ::testing::AssertionFailure()
-               << "no ready main window in 15 s"
+               << "no ready main window in " << kPatienceMs << " ms"
                << (dwExit != STILL_ACTIVE ? ", the process ended with " + std::to_string(dwExit)
                                           : std::string());
     }
@@ -208,6 +211,15 @@ bool CEndToEndTest::HasCaption(const wchar_t* pszCaption) const {
     return Press([this] { return HasCaption(L"Pre\nview"); });
 }
 
+::testing::AssertionResult CEndToEndTest::Settled() const {
+    DWORD_PTR nResult = 0;
+    if (::SendMessageTimeoutW(Main(), WM_NULL, 0, 0, SMTO_NORMAL, kPatienceMs, &nResult) != 0) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure()
+           << "the window did not answer within " << kPatienceMs << " ms";
+}
+
 CScreenShot CEndToEndTest::Shoot(const char* pszLabel) {
     CScreenShot shot = CScreenShot::Of(Frame());
     // A wait that shoots again and again keeps its last shot only, and a long run its last
@@ -226,39 +238,37 @@ CScreenShot CEndToEndTest::Shoot(const char* pszLabel) {
 ::testing::AssertionResult CEndToEndTest::IsLive() {
     // The camera's own picture, not a repaint of the frame around it, must move.
     CScreenShot first;
-    if (!WaitUntil([&] { return MisplacedBars(first = Shoot("live-first")).empty(); }, 3000)) {
+    if (!testcam_test::PumpMessagesUntil(
+            [&] { return MisplacedBars(first = Shoot("live-first")).empty(); }, kPatienceMs)) {
         return ::testing::AssertionFailure() << "no picture: " << MisplacedBars(first);
     }
-    bool bMoved = WaitUntil(
+    bool bMoved = testcam_test::PumpMessagesUntil(
         [&] {
-            ::Sleep(100); // three frames at 30 per second
             CScreenShot next = Shoot("live-next");
             return next != first && MisplacedBars(next).empty();
         },
-        3000);
+        kPatienceMs);
     if (bMoved) {
         return ::testing::AssertionSuccess();
     }
-    return ::testing::AssertionFailure() << "the picture stood still for 3 s";
+    return ::testing::AssertionFailure() << "the picture stood still for " << kPatienceMs << " ms";
 }
 
 ::testing::AssertionResult CEndToEndTest::IsFrozen() {
-    CScreenShot last = Shoot("frozen-first");
-    bool bStill = WaitUntil(
+    // Still for nine frame times at 30 a second, in which a live picture would have moved; and
+    // still the camera's picture rather than an empty frame.
+    CScreenShot last;
+    bool bStill = testcam_test::PumpMessagesUntil(
         [&] {
-            ::Sleep(300);
-            CScreenShot next = Shoot("frozen-next");
-            // Still, and still the camera's picture rather than an empty frame.
-            bool bSame = next == last && MisplacedBars(next).empty();
-            last = next;
-            return bSame;
+            last = Shoot("frozen-first");
+            return MisplacedBars(last).empty() &&
+                   HoldsFor(300, "", [&] { return Shoot("frozen-next") == last; });
         },
-        3000);
-    ::Sleep(400);
-    if (bStill && Shoot("frozen-later") == last) {
-        return ::testing::AssertionSuccess();
+        kPatienceMs);
+    if (!bStill) {
+        return ::testing::AssertionFailure() << "the picture went on moving";
     }
-    return ::testing::AssertionFailure() << "the picture went on moving";
+    return HoldsFor(400, "the picture stays still", [&] { return Shoot("frozen-later") == last; });
 }
 
 ::testing::AssertionResult CEndToEndTest::IsEmptyFrame() {
@@ -272,13 +282,13 @@ CScreenShot CEndToEndTest::Shoot(const char* pszLabel) {
     }
     // Painted a moment after the window was shown or the picture went.
     CScreenShot shot;
-    if (WaitUntil(
+    if (testcam_test::PumpMessagesUntil(
             [&] {
                 shot = Shoot("empty");
                 return shot.IsUniform() &&
                        std::find(colours.begin(), colours.end(), shot.At(0, 0)) != colours.end();
             },
-            3000)) {
+            kPatienceMs)) {
         return ::testing::AssertionSuccess();
     }
     char text[80];
@@ -290,8 +300,13 @@ CScreenShot CEndToEndTest::Shoot(const char* pszLabel) {
 ::testing::AssertionResult CEndToEndTest::ShowsBars() {
     // The renderer paints a new size with its next frame.
     std::string misplaced;
-    if (WaitUntil([&] { return (misplaced = MisplacedBars(Shoot("bars"))).empty(); }, 3000)) {
+    if (testcam_test::PumpMessagesUntil(
+            [&] { return (misplaced = MisplacedBars(Shoot("bars"))).empty(); }, kPatienceMs)) {
         return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << misplaced;
+}
+
+void CEndToEndTest::PassTheDoubleClickTime() {
+    testcam_test::PumpMessagesFor(::GetDoubleClickTime() + 100);
 }

@@ -31,14 +31,18 @@ struct CRunResult {
     std::string out;
     std::string err;
 };
-CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs = 30000);
+CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs = 60000);
+// A run with its standard output and error on those handles; its exit code, or STILL_ACTIVE
+// when it did not start.
+DWORD RunWithOutput(const std::wstring& args, HANDLE hOut, HANDLE hErr, DWORD nTimeoutMs = 60000);
 // ASCII text, as the names and entries here are.
 std::string Narrow(const std::wstring& text);
 
-// Keys as a person presses them: the modifiers down, the key down and up, the modifiers up.
-void PressKeys(std::initializer_list<WORD> keys);
 // The bitmap on the clipboard; empty when there is none.
 CScreenShot ClipboardFrame();
+// Waits until the clipboard's sequence number is another than `nSequence` and whoever changed
+// it has closed it again: emptied, it counts as changed before the new data is on it.
+::testing::AssertionResult ClipboardChanges(DWORD nSequence);
 
 class CEndToEndTest : public ::testing::Test {
 protected:
@@ -53,23 +57,32 @@ protected:
     // The picture frame, in screen coordinates.
     RECT Frame() const;
 
+    // Keys as a person presses them: the modifiers down, the key down and up, the modifiers up;
+    // once the window that is to take them (by default one of the program's) is the foreground
+    // window, or they would reach nothing.
+    void PressKeys(std::initializer_list<WORD> keys, HWND hTo = nullptr);
+
     // Clicks the preview button and waits until the condition holds.
     template <class Condition>::testing::AssertionResult Press(Condition condition) {
         HWND hButton = Item(IDC_PREVIEW_BUTTON);
         POINT pt = Centre(WindowRect(hButton));
         Click(pt);
-        if (WaitUntil(condition, 10000)) {
-            return ::testing::AssertionSuccess();
+        if (testcam_test::PumpMessagesUntil(condition, kPatienceMs)) {
+            return Settled();
         }
         POINT ptCursor{};
         ::GetCursorPos(&ptCursor);
         return ::testing::AssertionFailure()
-               << "the button press had no effect in 10 s; clicked at " << pt.x << "," << pt.y
-               << " cursor at " << ptCursor.x << "," << ptCursor.y << " window there "
-               << ::WindowFromPoint(pt) << " button " << hButton << " state "
+               << "the button press had no effect in " << kPatienceMs << " ms; clicked at " << pt.x
+               << "," << pt.y << " cursor at " << ptCursor.x << "," << ptCursor.y
+               << " window there " << ::WindowFromPoint(pt) << " button " << hButton << " state "
                << ::SendMessageW(hButton, BM_GETSTATE, 0, 0) << " foreground "
                << ::GetForegroundWindow() << " main " << Main();
     }
+    // The window's thread has finished the message it was handling when a test saw part of its
+    // effect: a message sent to it is taken only between two messages. Seen from outside, a
+    // handler's changes come one by one (a caption before the lists it enables).
+    ::testing::AssertionResult Settled() const;
     // A press that starts the preview, or stops it.
     ::testing::AssertionResult Start();
     ::testing::AssertionResult Stop();
@@ -81,6 +94,9 @@ protected:
     ::testing::AssertionResult IsLive();
     // Once the picture stands still, it stays so.
     ::testing::AssertionResult IsFrozen();
+    // A negative check's wait: a lone press acts once the double-click time is over, so that
+    // by then a double click's first press would have paused the picture.
+    void PassTheDoubleClickTime();
     // The frame shows no picture: all of it in the colour of a static black rectangle.
     ::testing::AssertionResult IsEmptyFrame();
     // The picture fills the frame with the camera's bars in place.

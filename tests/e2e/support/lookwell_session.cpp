@@ -32,16 +32,23 @@ ULONG_PTR CameraImageSize() {
 
 // At a person's pace: a press that follows the move at once, or a release that follows the
 // press at once, is now and then lost by Wine while the window is still settling after it was
-// shown (the button sees no click).
+// shown (the button sees no click). Each press and release also carries its point: the pointer
+// the program's X11 side still reports from before the move can otherwise put it elsewhere on a
+// loaded machine (a click on the button then never reached it).
 void SendMouse(POINT pt, bool bRight, int nClicks) {
     ::SetCursorPos(pt.x, pt.y);
     ::Sleep(50);
     const DWORD down = bRight ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
     const DWORD up = bRight ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+    const LONG cx = ::GetSystemMetrics(SM_CXSCREEN);
+    const LONG cy = ::GetSystemMetrics(SM_CYSCREEN);
     for (int i = 0; i < 2 * nClicks; ++i) {
         INPUT input{};
         input.type = INPUT_MOUSE;
-        input.mi.dwFlags = i % 2 == 0 ? down : up;
+        // Normalised to 0..65535, to the middle of the pixel.
+        input.mi.dx = (pt.x * 65536 + 32768) / cx;
+        input.mi.dy = (pt.y * 65536 + 32768) / cy;
+        input.mi.dwFlags = (i % 2 == 0 ? down : up) | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
         ::SendInput(1, &input, sizeof(INPUT));
         ::Sleep(30); // four events well inside the double-click time
     }
@@ -62,7 +69,7 @@ CLookwellSession::~CLookwellSession() {
         if (m_hMain != nullptr) {
             ::PostMessageW(m_hMain, WM_CLOSE, 0, 0);
         }
-        if (WaitForExit(10000) == STILL_ACTIVE) {
+        if (WaitForExit() == STILL_ACTIVE) {
             ::TerminateProcess(m_hProcess, 99);
         }
     }
@@ -163,11 +170,11 @@ void CLookwellSession::OnEvent(const DEBUG_EVENT& event, DWORD& dwContinue) {
     }
 }
 
-bool CLookwellSession::WaitForWindow(DWORD milliseconds) {
+bool CLookwellSession::WaitForWindow() {
     if (m_hProcess == nullptr) {
         return false;
     }
-    return WaitUntil(
+    return testcam_test::PumpMessagesUntil(
         [this] {
             for (HWND hWnd : Windows()) {
                 wchar_t className[16] = L"";
@@ -183,7 +190,7 @@ bool CLookwellSession::WaitForWindow(DWORD milliseconds) {
             return m_hMain != nullptr && (::IsWindowEnabled(Item(IDC_PREVIEW_BUTTON)) ||
                                           ::IsWindowVisible(Item(IDC_MESSAGE)));
         },
-        milliseconds);
+        kPatienceMs);
 }
 
 std::vector<HWND> CLookwellSession::Windows() const {
@@ -195,7 +202,8 @@ DWORD CLookwellSession::WaitForExit(DWORD milliseconds) {
     if (m_hProcess != nullptr && ::WaitForSingleObject(m_hProcess, milliseconds) == WAIT_OBJECT_0) {
         ::GetExitCodeProcess(m_hProcess, &dwCode);
         // The process object signals before its debugger has seen the last event.
-        WaitUntil([this] { return CameraThreads().nRunningAtExit >= 0; }, 5000);
+        testcam_test::PumpMessagesUntil([this] { return CameraThreads().nRunningAtExit >= 0; },
+                                        kPatienceMs);
     }
     return dwCode;
 }

@@ -3,6 +3,8 @@
 // exceptions nobody handled, and the end of the process.
 #pragma once
 
+#include "support/wait.h"
+
 #include <windows.h>
 
 #include <mutex>
@@ -22,7 +24,7 @@ public:
 
     // Waits until the main window is shown and its initialisation has chosen a device or
     // reported a failure; false when that does not happen in time.
-    bool WaitForWindow(DWORD milliseconds = 15000);
+    bool WaitForWindow();
     HWND Main() const { return m_hMain; }
     HWND Item(int nId) const { return ::GetDlgItem(m_hMain, nId); }
     // The process's visible top-level windows.
@@ -32,7 +34,7 @@ public:
     DWORD StartError() const { return m_dwStartError; }
 
     // The exit code, or STILL_ACTIVE when the process did not end in time.
-    DWORD WaitForExit(DWORD milliseconds);
+    DWORD WaitForExit(DWORD milliseconds = testcam_test::kPatienceMs);
 
     // Threads whose start address lies in the camera's DLL: the streaming threads.
     struct CCameraThreads {
@@ -69,19 +71,10 @@ private:
     std::vector<std::string> m_unhandled;
 };
 
-// Polls a condition every 20 ms until it holds or the time is up.
-template <class Condition> bool WaitUntil(Condition condition, DWORD milliseconds) {
-    DWORD start = ::GetTickCount();
-    for (;;) {
-        if (condition()) {
-            return true;
-        }
-        if (::GetTickCount() - start > milliseconds) {
-            return false;
-        }
-        ::Sleep(20);
-    }
-}
+// Waiting, here for another process: see support/wait.h.
+using testcam_test::HoldsFor;
+using testcam_test::kPatienceMs;
+using testcam_test::PumpUntil;
 
 // Real mouse input through the window system: the pointer moves there and the button goes
 // down and up once, or twice for a double click, which the system itself recognises.

@@ -2,6 +2,8 @@
 
 #include "support/dialog_test.h"
 
+#include <gtest/gtest.h>
+
 #include <cwchar>
 #include <vector>
 
@@ -17,4 +19,14 @@ HWND FindProcessWindow(CLookwellSession& session, const wchar_t* pszClass,
         }
     }
     return nullptr;
+}
+
+HWND WaitForProcessWindow(CLookwellSession& session, const wchar_t* pszClass,
+                          const wchar_t* pszTitlePart) {
+    HWND hFound = nullptr;
+    std::wstring what = pszClass != nullptr ? pszClass : pszTitlePart;
+    EXPECT_TRUE(PumpUntil("a window " + std::string(what.begin(), what.end()), [&] {
+        return (hFound = FindProcessWindow(session, pszClass, pszTitlePart)) != nullptr;
+    }));
+    return hFound;
 }

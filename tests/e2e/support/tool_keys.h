@@ -6,3 +6,6 @@
 // A visible top-level window of the process whose class or title contains the text.
 HWND FindProcessWindow(CLookwellSession& session, const wchar_t* pszClass,
                        const wchar_t* pszTitlePart);
+// Waits for such a window; null, with a failure that names it, when none comes.
+HWND WaitForProcessWindow(CLookwellSession& session, const wchar_t* pszClass,
+                          const wchar_t* pszTitlePart);
