@@ -4,6 +4,7 @@
 #include "framework/files.h"
 #include "record/avi_writer.h"
 #include "support/avi_readers.h"
+#include "support/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+using testcam_test::PumpUntil;
 
 namespace {
 
@@ -54,15 +57,12 @@ void Record(CAviWriter& writer, const std::vector<std::vector<BYTE>>& pictures,
             const std::vector<LONGLONG>& times, size_t nFirst = 0) {
     for (size_t i = nFirst; i < times.size(); ++i) {
         const std::vector<BYTE>& picture = pictures[i % pictures.size()];
-        for (ULONGLONG nStart = ::GetTickCount64(); ::GetTickCount64() - nStart < 10000;) {
+        ASSERT_TRUE(PumpUntil("room in the writer's queue", [&] {
             CAviWriterStatus status;
             writer.GetStatus(status);
-            if (status.nQueueFrames + 1 < 64 &&
-                status.nQueueBytes + picture.size() < (256u << 20)) {
-                break;
-            }
-            ::Sleep(1); // the writer makes room
-        }
+            return status.nQueueFrames + 1 < 64 &&
+                   status.nQueueBytes + picture.size() < (256u << 20);
+        }));
         writer.Push(picture.data(), picture.size(), times[i]);
     }
 }
@@ -271,11 +271,11 @@ TEST(AviWriter, AFileCutWhileWritingPlaysWhatItsLastCheckpointHeld) {
     const std::vector<LONGLONG> times = EverySlot(40);
     Record(writer, pictures, std::vector<LONGLONG>(times.begin(), times.begin() + 20));
     CAviWriterStatus status;
-    for (ULONGLONG nStart = ::GetTickCount64(); writer.GetStatus(status),
-                   status.nSecuredSlots < 20 && ::GetTickCount64() - nStart < 5000;) {
-        ::Sleep(10); // the next checkpoint
-    }
-    ASSERT_EQ(20u, status.nSecuredSlots) << "no checkpoint within 5 s";
+    ASSERT_TRUE(PumpUntil("a checkpoint securing the 20 slots", [&] {
+        writer.GetStatus(status);
+        return status.nSecuredSlots >= 20;
+    }));
+    ASSERT_EQ(20u, status.nSecuredSlots);
     // More frames after it, then the file as the disk has it at that moment, with a frame torn
     // in the middle at its end, as a crash leaves one.
     Record(writer, pictures, times, 20);
@@ -482,13 +482,10 @@ TEST(SmallDisk, RecordingEndsWithAFileThatPlaysWhenTheDiskFills) {
              ++nFrame) {
             ASSERT_LT(nFrame, 100) << "the disk did not fill";
             writer.Push(Picture(57600, static_cast<int>(nFrame)).data(), 57600, nFrame * kT);
-            for (ULONGLONG nStart = ::GetTickCount64(); ::GetTickCount64() - nStart < 5000;) {
+            ASSERT_TRUE(PumpUntil("the frame secured, or the writer ended", [&] {
                 writer.GetStatus(status);
-                if (!status.bRunning || status.nSecuredSlots > static_cast<ULONGLONG>(nFrame)) {
-                    break;
-                }
-                ::Sleep(5);
-            }
+                return !status.bRunning || status.nSecuredSlots > static_cast<ULONGLONG>(nFrame);
+            }));
         }
         writer.Stop(5000);
         writer.GetStatus(status);

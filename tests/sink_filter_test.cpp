@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "support/camera.h"
+#include "support/wait.h"
 
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,9 @@
 // In the platform's import library, though no header of the toolchain declares it.
 EXTERN_C const CLSID CLSID_NullRenderer;
 
+using testcam_test::CameraReleased;
+using testcam_test::kPatienceMs;
+using testcam_test::PumpMessagesUntil;
 using testcam_test::ScopedCamera;
 using testcam_test::Stats;
 
@@ -128,15 +132,6 @@ struct CSubject {
     std::string Receive() { return Hr(pInput->Receive(pSample)); }
 };
 
-// Until the condition holds or the time is up; the condition's last answer.
-bool WaitFor(const std::function<bool()>& condition, DWORD nMs) {
-    ULONGLONG nDeadline = ::GetTickCount64() + nMs;
-    while (!condition() && ::GetTickCount64() < nDeadline) {
-        ::Sleep(10);
-    }
-    return condition();
-}
-
 void Supports(std::ostream& a, IUnknown* pObject, std::initializer_list<const IID*> iids) {
     for (const IID* piid : iids) {
         CComRef<IUnknown> pAny;
@@ -198,8 +193,9 @@ void Stream(CSubject& s, std::ostream& a, bool bTee) {
     LONGLONG nBefore = Stats().delivered;
     a << Hr(s.pGraph->ConnectDirect(pFrom, s.pPin, nullptr))
       << (SUCCEEDED(pControl->Run()) ? " runs" : " does not run")
-      << (WaitFor([&] { return Stats().delivered >= nBefore + 5; }, 10000) ? " taken"
-                                                                           : " not taken in 10 s")
+      << (PumpMessagesUntil([&] { return Stats().delivered >= nBefore + 5; }, kPatienceMs)
+              ? " taken"
+              : " not taken")
       << " " << Hr(pControl->Stop()) << " " << Hr(s.pGraph->Disconnect(s.pPin));
     s.pGraph->Disconnect(pFrom);
     s.pGraph->Disconnect(s.pCapture);
@@ -452,5 +448,5 @@ TEST(SinkFilter, AnswersWhatThePlatformsNullRendererAnswers) {
                   ours.Consumer().m_strLog);
         EXPECT_LE(10, ours.Consumer().m_nTimed) << "the camera's samples with their times";
     }
-    EXPECT_TRUE(WaitFor([] { return Stats().objects == 0; }, 5000)) << "the camera released";
+    EXPECT_TRUE(CameraReleased());
 }
