@@ -8,6 +8,7 @@
 #include "tools/tool_host.h"
 
 #include "support/camera.h"
+#include "support/video_type.h"
 
 #include <dvdmedia.h>
 #include <uuids.h>
@@ -114,19 +115,9 @@ std::vector<BYTE> EncodeJpeg(IWICImagingFactory* pWic, std::vector<BYTE>& bgr, U
 // change every frame: its Receive calls, and the decoder thread's work until it is done.
 double SinkMsPerFrame(bool bAnalyse, const GUID& subtype, LONG nWidth, LONG nHeight, WORD nBits,
                       const std::vector<std::vector<BYTE>>& pictures, int nFrames) {
-    VIDEOINFOHEADER vih{};
-    vih.AvgTimePerFrame = 333333;
-    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih.bmiHeader.biWidth = nWidth;
-    vih.bmiHeader.biHeight = nHeight;
-    vih.bmiHeader.biBitCount = nBits;
-    vih.bmiHeader.biSizeImage = static_cast<DWORD>(pictures[0].size() * 2);
-    AM_MEDIA_TYPE mt{};
-    mt.majortype = MEDIATYPE_Video;
-    mt.subtype = subtype;
-    mt.formattype = FORMAT_VideoInfo;
-    mt.cbFormat = sizeof(vih);
-    mt.pbFormat = reinterpret_cast<BYTE*>(&vih);
+    CVideoType type(subtype, nWidth, nHeight, nBits, 333333);
+    type.vih.bmiHeader.biSizeImage = static_cast<DWORD>(pictures[0].size() * 2);
+    const AM_MEDIA_TYPE& mt = type.mt;
     size_t nLargest = 0;
     for (const auto& picture : pictures) {
         nLargest = std::max(nLargest, picture.size());

@@ -385,23 +385,16 @@ int wmain(int argc, wchar_t** argv) {
                                return std::wcscmp(pszArg, pszPart) == 0;
                            }) != argv + argc;
     };
-    if (wanted(L"list")) {
-        BenchEnumeration();
-    }
-    if (wanted(L"preview")) {
-        BenchPreview();
-    }
-    if (wanted(L"start")) {
-        BenchStart();
-    }
-    if (wanted(L"tools")) {
-        BenchTools();
-    }
-    if (wanted(L"check")) {
-        BenchCheck();
-    }
-    if (wanted(L"record")) {
-        BenchRecord();
+    const struct {
+        const wchar_t* pszName;
+        void (*pfnBench)();
+    } kParts[] = {{L"list", BenchEnumeration}, {L"preview", BenchPreview},
+                  {L"start", BenchStart},      {L"tools", BenchTools},
+                  {L"check", BenchCheck},      {L"record", BenchRecord}};
+    for (const auto& part : kParts) {
+        if (wanted(part.pszName)) {
+            part.pfnBench();
+        }
     }
     if (argc >= 2 && wanted(L"v4l2")) {
         BenchV4l2();

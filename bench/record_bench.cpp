@@ -5,6 +5,8 @@
 #include "bench/bench_clock.h"
 #include "record/avi_writer.h"
 
+#include "support/video_type.h"
+
 #include <uuids.h>
 
 #include <algorithm>
@@ -68,18 +70,9 @@ struct CWriterRun {
 CWriterRun WriterRun(const GUID& subtype, LONG nWidth, LONG nHeight, WORD nBits,
                      const std::vector<BYTE>& frame, int nFrames, DWORD nCheckpointMs) {
     CWriterRun run;
-    AM_MEDIA_TYPE mt{};
-    VIDEOINFOHEADER vih{};
-    mt.majortype = MEDIATYPE_Video;
-    mt.subtype = subtype;
-    mt.formattype = FORMAT_VideoInfo;
-    mt.cbFormat = sizeof(vih);
-    mt.pbFormat = reinterpret_cast<BYTE*>(&vih);
-    vih.AvgTimePerFrame = 333333;
-    vih.bmiHeader.biWidth = nWidth;
-    vih.bmiHeader.biHeight = nHeight;
-    vih.bmiHeader.biBitCount = nBits;
-    vih.bmiHeader.biSizeImage = static_cast<DWORD>(frame.size());
+    CVideoType type(subtype, nWidth, nHeight, nBits, 333333);
+    type.vih.bmiHeader.biSizeImage = static_cast<DWORD>(frame.size());
+    const AM_MEDIA_TYPE& mt = type.mt;
     const std::wstring path = BenchPath(L"lookwell-bench.avi");
     CAviWriterOptions options;
     options.nCheckpointMs = nCheckpointMs;

@@ -148,25 +148,17 @@ std::vector<Finding> GetFindings(const CFormatMeasurement& row) {
 }
 
 std::wstring FindingText(Finding finding) {
-    switch (finding) {
-    case Finding::DidNotStart:
-        return L"did not start";
-    case Finding::Stopped:
-        return L"stopped";
-    case Finding::RateBelow:
-        return L"rate below 90 % of nominal";
-    case Finding::RateAbove:
-        return L"rate above 110 % of nominal";
-    case Finding::Drops:
-        return L"drops";
-    case Finding::BadSamples:
-        return L"bad samples";
-    case Finding::Black:
-        return L"black";
-    case Finding::Frozen:
-        return L"frozen";
-    }
-    return L"";
+    // In the order of the findings, worst first.
+    static const wchar_t* const kTexts[] = {L"did not start",
+                                            L"stopped",
+                                            L"rate below 90 % of nominal",
+                                            L"rate above 110 % of nominal",
+                                            L"drops",
+                                            L"bad samples",
+                                            L"black",
+                                            L"frozen"};
+    auto nIndex = static_cast<size_t>(finding);
+    return nIndex < sizeof(kTexts) / sizeof(kTexts[0]) ? kTexts[nIndex] : L"";
 }
 
 std::wstring GetVerdict(const CFormatMeasurement& row) {

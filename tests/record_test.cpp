@@ -4,6 +4,7 @@
 #include "framework/files.h"
 #include "record/avi_writer.h"
 #include "support/avi_readers.h"
+#include "support/video_type.h"
 #include "support/wait.h"
 
 #include <gtest/gtest.h>
@@ -22,25 +23,6 @@ using testcam_test::PumpUntil;
 namespace {
 
 constexpr LONGLONG kT = 333333; // 30 frames a second
-
-struct CTestType {
-    AM_MEDIA_TYPE mt{};
-    VIDEOINFOHEADER vih{};
-    CTestType(const GUID& subtype, LONG nWidth, LONG nHeight, WORD nBits, LONGLONG frameTime) {
-        mt.majortype = MEDIATYPE_Video;
-        mt.subtype = subtype;
-        mt.formattype = FORMAT_VideoInfo;
-        mt.cbFormat = sizeof(vih);
-        mt.pbFormat = reinterpret_cast<BYTE*>(&vih);
-        vih.AvgTimePerFrame = frameTime;
-        vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        vih.bmiHeader.biWidth = nWidth;
-        vih.bmiHeader.biHeight = nHeight;
-        vih.bmiHeader.biBitCount = nBits;
-        vih.bmiHeader.biSizeImage =
-            static_cast<DWORD>((nWidth * nBits + 31) / 32 * 4 * std::abs(nHeight));
-    }
-};
 
 std::wstring TestPath(const wchar_t* pszName) {
     wchar_t szTemp[MAX_PATH];
@@ -140,7 +122,7 @@ TEST(AviWriter, EachFormatPlaysBackWholeAndUprightInBothReaders) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);
         const bool bMjpg = c.subtype == MEDIASUBTYPE_MJPG;
-        CTestType type(c.subtype, kWidth, c.nHeight, c.nBits, kT);
+        CVideoType type(c.subtype, kWidth, c.nHeight, c.nBits, kT);
         const size_t nStride = static_cast<size_t>(kWidth) * c.nBits / 8;
         const size_t nImage = nStride * 6;
         std::vector<std::vector<BYTE>> pictures;
@@ -220,7 +202,7 @@ TEST(AviWriter, FrameSlotsKeepRealTime) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);
-        CTestType type(MEDIASUBTYPE_RGB24, 4, 2, 24, kT);
+        CVideoType type(MEDIASUBTYPE_RGB24, 4, 2, 24, kT);
         std::vector<LONGLONG> times;
         for (double t : c.times) {
             times.push_back(static_cast<LONGLONG>(t * kT));
@@ -259,7 +241,7 @@ TEST(AviWriter, FrameSlotsKeepRealTime) {
 }
 
 TEST(AviWriter, AFileCutWhileWritingPlaysWhatItsLastCheckpointHeld) {
-    CTestType type(MEDIASUBTYPE_RGB24, 16, 16, 24, kT);
+    CVideoType type(MEDIASUBTYPE_RGB24, 16, 16, 24, kT);
     const std::wstring path = TestPath(L"cut.avi");
     const std::wstring copy = TestPath(L"cut-copy.avi");
     CAviWriterOptions options;
@@ -308,7 +290,7 @@ TEST(AviWriter, AFileCutWhileWritingPlaysWhatItsLastCheckpointHeld) {
 
 TEST(AviWriter, PartsAndIndexesCarryAFilePast4GiB) {
     // 3 MiB pictures left as holes: the file is sparse, its chunks and indexes real.
-    CTestType type(MEDIASUBTYPE_RGB24, 1024, 1024, 24, kT);
+    CVideoType type(MEDIASUBTYPE_RGB24, 1024, 1024, 24, kT);
     const std::wstring path = TestPath(L"large.avi");
     CAviWriterOptions options;
     options.bHolesForPictures = true;
@@ -386,14 +368,14 @@ TEST(AviWriter, PartsAndIndexesCarryAFilePast4GiB) {
 }
 
 TEST(AviWriter, RefusesWhatItMustNotWriteAndCountsWhatItCannotTake) {
-    CTestType type(MEDIASUBTYPE_RGB24, 4, 2, 24, 0);
+    CVideoType type(MEDIASUBTYPE_RGB24, 4, 2, 24, 0);
     const std::wstring path = TestPath(L"kept.avi");
     HANDLE hOld = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     DWORD nWritten = 0;
     ::WriteFile(hOld, "keep", 4, &nWritten, nullptr);
     ::CloseHandle(hOld);
     const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
-    CTestType rgb565(MEDIASUBTYPE_RGB565, 4, 2, 16, kT);
+    CVideoType rgb565(MEDIASUBTYPE_RGB565, 4, 2, 16, kT);
     CAviWriterOptions tooFull;
     tooFull.nFreeSpaceMargin = 1ull << 60;
     struct {
@@ -431,7 +413,7 @@ TEST(AviWriter, RefusesWhatItMustNotWriteAndCountsWhatItCannotTake) {
     EXPECT_FALSE(writer.Push(picture.data(), 24, 25 * 3600 * 10000000ll)); // a day ahead
     EXPECT_TRUE(writer.Push(big.data(), 40, 0));
     std::vector<BYTE> large(40000);
-    CTestType wide(MEDIASUBTYPE_RGB24, 200, 50, 24, kT);
+    CVideoType wide(MEDIASUBTYPE_RGB24, 200, 50, 24, kT);
     writer.Stop(5000);
     EXPECT_FALSE(writer.Push(picture.data(), 24, kT));
     CAviWriterStatus status;
@@ -469,7 +451,7 @@ TEST(SmallDisk, RecordingEndsWithAFileThatPlaysWhenTheDiskFills) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);
-        CTestType type(MEDIASUBTYPE_RGB24, 160, 120, 24, kT);
+        CVideoType type(MEDIASUBTYPE_RGB24, 160, 120, 24, kT);
         CAviWriterOptions options;
         options.nFreeSpaceMargin = c.nMargin;
         options.nCheckpointMs = 50;

@@ -1,0 +1,32 @@
+// A video media type that holds its own VIDEOINFOHEADER, for feeding a consumer or a writer by
+// hand, as a camera's pin would describe its pictures.
+#pragma once
+
+#include <dshow.h>
+#include <uuids.h>
+
+#include <cstdlib>
+
+struct CVideoType {
+    AM_MEDIA_TYPE mt{};
+    VIDEOINFOHEADER vih{};
+
+    // biSizeImage is an uncompressed picture's; a compressed format sets its largest itself.
+    CVideoType(const GUID& subtype, LONG nWidth, LONG nHeight, WORD nBits, LONGLONG frameTime) {
+        mt.majortype = MEDIATYPE_Video;
+        mt.subtype = subtype;
+        mt.formattype = FORMAT_VideoInfo;
+        mt.cbFormat = sizeof(vih);
+        mt.pbFormat = reinterpret_cast<BYTE*>(&vih);
+        vih.AvgTimePerFrame = frameTime;
+        vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        vih.bmiHeader.biWidth = nWidth;
+        vih.bmiHeader.biHeight = nHeight;
+        vih.bmiHeader.biBitCount = nBits;
+        vih.bmiHeader.biSizeImage =
+            static_cast<DWORD>((nWidth * nBits + 31) / 32 * 4 * std::abs(nHeight));
+    }
+    // The media type points into the object itself.
+    CVideoType(const CVideoType&) = delete;
+    CVideoType& operator=(const CVideoType&) = delete;
+};
