@@ -155,6 +155,10 @@ struct Graph : CameraGraph {
     }
 };
 
+// The share of a stream's rate that a loaded machine still delivers, counting what the camera
+// says it dropped.
+constexpr double kLoadedShare = 0.8;
+
 bool RunGraph(IMediaControl* control) {
     HRESULT hr = control->Run();
     if (FAILED(hr)) {
@@ -299,11 +303,13 @@ TEST_P(FrameRate, FramesArriveAtTheConfiguredRateWithIncreasingStamps) {
     double measured = static_cast<double>(frames.size() - 1 - first) * 1e7 /
                       static_cast<double>(b.arrival - a.arrival);
     // A busy machine starves the camera's thread now and then, and it drops frames as a sensor
-    // does, counting them: never faster than the rate, and no slower once they are counted in.
+    // does, counting them: never faster than the rate, and no slower once they are counted in
+    // than a loaded machine makes any stream (which also delays frames it delivers: 12 a second
+    // came at 10.4 with none dropped, in the whole program's run beside two busy loops).
     double counted = static_cast<double>(frames.size() - 1 - first + static_cast<size_t>(dropped)) *
                      1e7 / static_cast<double>(b.arrival - a.arrival);
     EXPECT_LE(measured, GetParam().rate * 1.1);
-    EXPECT_GE(counted, GetParam().rate * 0.9)
+    EXPECT_GE(counted, GetParam().rate * kLoadedShare)
         << measured << " delivered, " << dropped << " dropped";
 
     LONGLONG interval = static_cast<LONGLONG>(1e7 / GetParam().rate + 0.5);
@@ -806,7 +812,7 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
         }
     }
     // Delivered, and with the frames the camera counted dropped: never faster than the sensor's
-    // rate, and no slower once those are counted in.
+    // rate, and no slower once those are counted in than a loaded machine makes it (FrameRate).
     const double span = static_cast<double>(frames.back().arrival - frames.front().arrival);
     const double rate = static_cast<double>(frames.size() - 1) * 1e7 / span;
     const double counted =
@@ -816,7 +822,8 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
         EXPECT_EQ(c.n, frames.size());
     } else if (c.fault != Fault::Removed) {
         EXPECT_LE(rate, sensor * 1.1);
-        EXPECT_GE(counted, sensor * 0.9) << rate << " delivered, " << dropped << " dropped";
+        EXPECT_GE(counted, sensor * kLoadedShare)
+            << rate << " delivered, " << dropped << " dropped";
     }
     if (c.fault == Fault::Black || c.fault == Fault::Short) {
         EXPECT_EQ(frames.size() / c.n, odd);
