@@ -535,11 +535,15 @@ TEST(Graph, FrameCountersCountFramesARendererRefusesAndResetEachRun) {
     }));
     LONGLONG frameTime = 0;
     EXPECT_EQ(S_OK, video->GetCurrentActualFrameRate(pin, &frameTime));
-    EXPECT_NEAR(333333.0, static_cast<double>(frameTime), 33333.0);
     EXPECT_EQ(S_OK, counters->GetNumDropped(&dropped));
     EXPECT_EQ(S_OK, counters->GetNumNotDropped(&delivered));
-    EXPECT_LE(dropped, 2);
     EXPECT_GE(delivered, 20);
+    // Reset: the refused run's ten are gone. A loaded machine makes the camera skip a few
+    // slots, which stretch the measured interval by as many.
+    EXPECT_LT(dropped, 10);
+    double slots =
+        static_cast<double>(delivered - 1 + dropped) / static_cast<double>(delivered - 1);
+    EXPECT_NEAR(333333.0 * slots, static_cast<double>(frameTime), 33333.0);
     long average = 0;
     EXPECT_EQ(S_OK, counters->GetAverageFrameSize(&average));
     EXPECT_EQ(320 * 240 * 3, average);
