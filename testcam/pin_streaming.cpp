@@ -285,6 +285,11 @@ void Pin::Stream() {
             dead = true;
             filter_->NotifyGraph(lastRun, EC_ERRORABORT, kDeviceFailed, 0);
         }
+        // The stallafter option: a device that goes silent after so many frames and says
+        // nothing, as a driver whose read never completes.
+        if (config.stallAfter > 0 && sent >= config.stallAfter) {
+            dead = true;
+        }
     }
 }
 
