@@ -211,6 +211,7 @@ void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE
     const LONGLONG nFirstAt = early.arrivals.empty() ? runAt.QuadPart : early.arrivals.front();
     const LONGLONG nWindowTicks = nFrequency * static_cast<LONGLONG>(nSeconds);
     const LONGLONG nWindowEnd = nFirstAt + nWindowTicks;
+    check.SetWindowEnd(nWindowEnd);
 
     // The window, ended early by the camera's own word that it stopped, or by a cancel.
     auto stopCause = [&] {
@@ -362,8 +363,7 @@ void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE
         // The decoder takes the latest picture: repeats are told from their bytes, and the
         // rest are seen as far as the decoder keeps up.
         AddNote(row, std::to_wstring(figures.nAnalysed + figures.nUndecodable) + L" of " +
-                         std::to_wstring(figures.arrivals.size() -
-                                         static_cast<size_t>(figures.nFrozen)) +
+                         std::to_wstring(row.nSamples - figures.nFrozen) +
                          L" new pictures decoded");
     }
     std::vector<Finding> findings = GetFindings(row);

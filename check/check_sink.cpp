@@ -109,12 +109,22 @@ HRESULT CCheckSink::OnConnect(const AM_MEDIA_TYPE& mt) noexcept {
     return S_OK;
 }
 
+void CCheckSink::SetWindowEnd(LONGLONG nEnd) {
+    CSingleLock lock(m_lock);
+    m_nWindowEnd = nEnd;
+}
+
 HRESULT CCheckSink::OnSample(const CSampleView& sample) noexcept {
     size_t nSize = sample.nLength;
     bool bUncompressed = m_layout.pixels != GridPixels::Unsupported;
     bool bRead = false;
     bool bRepeated = false;
-    if (m_bAnalyse && nSize != 0) {
+    bool bInWindow = false;
+    {
+        CSingleLock lock(m_lock);
+        bInWindow = sample.nArrival <= m_nWindowEnd;
+    }
+    if (m_bAnalyse && nSize != 0 && bInWindow) {
         if (bUncompressed) {
             try {
                 bRead = ReadGrid(m_layout, sample.pData, nSize, m_grid, &m_colour.bgr);
@@ -143,6 +153,12 @@ HRESULT CCheckSink::OnSample(const CSampleView& sample) noexcept {
     } catch (...) {
         return E_OUTOFMEMORY; // the camera is told; nothing unwinds into its thread
     }
+    if (bFirst) {
+        ::SetEvent(m_hFirstSample);
+    }
+    if (!bInWindow) {
+        return S_OK; // after the window: only its time
+    }
     if (nSize == 0) {
         ++m_figures.nEmpty;
     } else if (bUncompressed && nSize < m_nExpectedSize) {
@@ -160,9 +176,6 @@ HRESULT CCheckSink::OnSample(const CSampleView& sample) noexcept {
         m_colour.nColumns = nColumns;
         m_colour.nRows = nRows;
         CountGrid(m_grid, m_colour, true);
-    }
-    if (bFirst) {
-        ::SetEvent(m_hFirstSample);
     }
     return S_OK;
 }

@@ -10,6 +10,7 @@
 #include "media/sample_worker.h"
 #include "media/sink_filter.h"
 
+#include <climits>
 #include <vector>
 
 // What the sink saw, copied out under its lock.
@@ -39,6 +40,9 @@ public:
     // The last picture of that kind as a small picture, else the last good one; once per
     // format, at its end.
     void GetThumbnail(CThumbnail::Kind kind, CThumbnail& thumbnail);
+    // Samples arriving after this QueryPerformanceCounter time are only timed, not counted or
+    // analysed: the figures are the window's.
+    void SetWindowEnd(LONGLONG nEnd);
     // The number of samples so far and the last one's arrival (0 for none).
     void GetLastArrival(size_t& nCount, LONGLONG& nLast);
     // MJPG pictures are decoded on a thread of the sink's, not the camera's, the latest one
@@ -89,6 +93,7 @@ private:
     CColourGrid m_good;
     CColourGrid m_black;
     CColourGrid m_frozen;
+    LONGLONG m_nWindowEnd = LLONG_MAX;
 
     // The decoder thread's own.
     CJpegDecoder m_jpeg;

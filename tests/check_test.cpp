@@ -85,8 +85,8 @@ TEST(CheckReport, IntervalStatisticsCountGapsAgainstTheCamerasOwnCadence) {
         long nMissing;
     } cases[] = {
         {"no interval", {}, 0, 0, 0, 0},
-        {"even count: the middle two averaged", {10, 20, 30, 40}, 25, 40, 40, 0},
-        {"odd count", {10, 10, 30}, 10, 30, 30, 0},
+        {"even count: the middle two averaged", {10, 20, 30, 40}, 25, 40, 40, 1},
+        {"odd count; a gap of three intervals", {10, 10, 30}, 10, 30, 30, 2},
         // 20 intervals of 33 ms and one of 100: the 95th percentile by nearest rank is the
         // 20th of 21 sorted, still 33; the gap is three intervals, two frames missing.
         {"one gap of three intervals", {}, 33, 33, 100, 2},
@@ -994,18 +994,18 @@ TEST(ReportInBrowser, ShowsEveryPictureAndEveryPlotWithItsNominalLineAndTheStop)
     for (UINT y = 0; y < nHeight; ++y) {
         UINT nCount = 0;
         for (UINT x = 0; x < nWidth; ++x) {
-            nCount += NearColour(at(x, y), 0x00, 0x66, 0xcc, 6) ? 1 : 0;
+            nCount += NearColour(at(x, y), 0x00, 0x66, 0xcc, 6) ? 1u : 0u;
         }
-        nNominal += nCount >= 300 ? 1 : 0;
+        nNominal += nCount >= 300 ? 1u : 0u;
     }
     EXPECT_EQ(4u * 3, nNominal) << "a nominal line in every plot";
     size_t nStop = 0;
     for (UINT x = 0; x < nWidth; ++x) {
         UINT nCount = 0;
         for (UINT y = 0; y < nHeight; ++y) {
-            nCount += NearColour(at(x, y), 0xe0, 0x70, 0x00, 6) ? 1 : 0;
+            nCount += NearColour(at(x, y), 0xe0, 0x70, 0x00, 6) ? 1u : 0u;
         }
-        nStop += nCount >= 100 ? 1 : 0;
+        nStop += nCount >= 100 ? 1u : 0u;
     }
     EXPECT_EQ(3u, nStop) << "the stop of the stalled format";
 }
