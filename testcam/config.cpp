@@ -321,6 +321,8 @@ bool ParseOptions(const std::wstring& text, Config& config) {
             ok = ParseCount(value, kMany, result.stopAfter);
         } else if (Valued(option, L"stallafter", value)) {
             ok = ParseCount(value, kMany, result.stallAfter);
+        } else if (Valued(option, L"unplugafter", value)) {
+            ok = ParseCount(value, kMany, result.unplugAfter);
         } else {
             ok = false;
         }

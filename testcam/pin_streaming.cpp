@@ -290,6 +290,15 @@ void Pin::Stream() {
         if (config.stallAfter > 0 && sent >= config.stallAfter) {
             dead = true;
         }
+        // The unplugafter option: the device goes after so many frames, and its driver tells
+        // the graph as it tells an unplug.
+        if (config.unplugAfter > 0 && sent >= config.unplugAfter) {
+            dead = true;
+            filter_->NotifyGraph(lastRun, EC_DEVICE_LOST,
+                                 reinterpret_cast<LONG_PTR>(
+                                     static_cast<IUnknown*>(static_cast<IBaseFilter*>(filter_))),
+                                 0);
+        }
     }
 }
 

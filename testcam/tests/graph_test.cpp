@@ -683,7 +683,17 @@ namespace {
 
 // A fault of real cameras, and `n`: the real rate, every how many frames, or after how many.
 // The camera offers YUY2 320 x 240 and 160 x 120 at 30 frames a second.
-enum class Fault { SlowSensor, Black, Frozen, Short, Refused, StopsAfter, StallsAfter, Removed };
+enum class Fault {
+    SlowSensor,
+    Black,
+    Frozen,
+    Short,
+    Refused,
+    StopsAfter,
+    StallsAfter,
+    UnpluggedAfter,
+    Removed
+};
 struct FaultCase : NamedCase<FaultCase> {
     const wchar_t* options;
     Fault fault;
@@ -751,6 +761,12 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
         if (c.fault == Fault::StopsAfter) {
             EXPECT_TRUE(WaitForEvent(events, EC_ERRORABORT, p1, p2));
             EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), static_cast<HRESULT>(p1));
+        } else if (c.fault == Fault::UnpluggedAfter) {
+            // Told as an unplug, with the filter as the device that went.
+            EXPECT_TRUE(WaitForEvent(events, EC_DEVICE_LOST, p1, p2));
+            IUnknown* unknown = Query<IUnknown>(g.camera, IID_IUnknown);
+            EXPECT_EQ(reinterpret_cast<LONG_PTR>(unknown), p1);
+            unknown->Release();
         } else if (c.fault == Fault::Removed) {
             ASSERT_TRUE(recorder.Holds(8)); // streaming before it goes
             ULONGLONG removed = GetTickCount64();
@@ -829,7 +845,8 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
     const double counted =
         static_cast<double>(frames.size() - 1 + static_cast<size_t>(dropped)) * 1e7 / span;
     const double sensor = c.fault == Fault::SlowSensor ? static_cast<double>(c.n) : 30.0;
-    if (c.fault == Fault::StopsAfter || c.fault == Fault::StallsAfter) {
+    if (c.fault == Fault::StopsAfter || c.fault == Fault::StallsAfter ||
+        c.fault == Fault::UnpluggedAfter) {
         EXPECT_EQ(c.n, frames.size());
     } else if (c.fault != Fault::Removed) {
         EXPECT_LE(rate, sensor * 1.1);
@@ -849,5 +866,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{{"RefusedFormat"}, L"refuse=1", Fault::Refused, 1},
                       FaultCase{{"StopsAfterTen"}, L"stopafter=10", Fault::StopsAfter, 10},
                       FaultCase{{"StallsAfterTwelve"}, L"stallafter=12", Fault::StallsAfter, 12},
+                      FaultCase{{"UnpluggedAfterNine"}, L"unplugafter=9", Fault::UnpluggedAfter, 9},
                       FaultCase{{"RemovedWhileStreaming"}, L"", Fault::Removed, 1}),
     CaseName());
