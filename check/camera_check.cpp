@@ -236,8 +236,8 @@ void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE
         row.stopCause = stopCause();
     }
     // A camera that says nothing (Wine's filter after a failed read) is known by its silence:
-    // after the window, the next picture is awaited for ten of its intervals (1 to 3 s) from
-    // the last one.
+    // one longer than its gaps at the window's end is waited out to ten of its intervals (1 to
+    // 3 s) from the last picture.
     if (row.stopCause == StopCause::None && !row.bCancelled) {
         CSinkFigures sofar;
         check.GetFigures(sofar);
@@ -252,9 +252,13 @@ void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE
         }
         double dSilenceMs =
             std::clamp(10 * dCadenceMs, double(kMinSilenceMs), double(kMaxSilenceMs));
-        size_t nAtEnd = sofar.arrivals.size();
-        for (;;) {
-            LONGLONG nLast = 0;
+        // A silence at the window's end no longer than the camera's own gaps is no sign of a
+        // stop: a camera delivering as it did ends its format at once, not at its next picture.
+        LONGLONG nLast = 0;
+        check.GetLastArrival(nCount, nLast);
+        const size_t nAtEnd = nCount;
+        bool bSuspect = msSince(nLast) > kGapMedians * dCadenceMs;
+        while (bSuspect) {
             check.GetLastArrival(nCount, nLast);
             if (nCount > nAtEnd) {
                 break; // it still delivers
@@ -267,8 +271,9 @@ void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE
                 row.stopCause = StopCause::Silent;
                 break;
             }
+            // Looked at often: a camera that still delivers ends its format at its next picture.
             bool bUnused = false;
-            auto nWait = static_cast<DWORD>(std::min(100.0, dSilenceMs - dSilent + 1));
+            auto nWait = static_cast<DWORD>(std::min(5.0, dSilenceMs - dSilent + 1));
             if ((row.bCancelled = WaitOrCancel(nullptr, hCancel, nWait, bUnused))) {
                 break;
             }
