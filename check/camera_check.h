@@ -44,7 +44,8 @@ HRESULT CreateRendererPin(IBaseFilter** ppRenderer, IPin** ppPin);
 CFormatMeasurement CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
                                DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin);
 
-// What the runner reports, on its own thread.
+// What the runner reports, on its own thread. Each call is made under a lock that the runner's
+// destructor takes: a listener posts to its window rather than waiting for the runner's thread.
 class ICheckListener {
 public:
     // Format nIndex (of nCount) begins; about nMsLeft remain for the whole check.
