@@ -507,8 +507,14 @@ TEST_F(E2eCommandLine, CheckFindsWhatEachMisbehavingCameraDoes) {
             bool bStarved = Starved(rows[i]);
             if (i == c.nFormat) {
                 // A starved camera's own drops may add its rate and its drops to the finding,
-                // wherever they rank, and take their share off its counts.
-                std::vector<std::string> expected = Findings(c.pszVerdict);
+                // wherever they rank, and take their share off its counts. Starved far enough,
+                // a fault counted in pictures delivered comes after the window.
+                const wchar_t* pszAfter = std::wcsstr(c.pszOptions, L"after=");
+                bool bFaultAfterWindow =
+                    pszAfter != nullptr && dDropped > 0 &&
+                    Figure(rows[i], "samples") < std::wcstod(pszAfter + 6, nullptr);
+                std::vector<std::string> expected =
+                    Findings(bFaultAfterWindow ? "OK" : c.pszVerdict);
                 std::vector<std::string> seen = Findings(verdict);
                 bool bOnlyStarved =
                     dDropped > 0 &&
@@ -529,7 +535,13 @@ TEST_F(E2eCommandLine, CheckFindsWhatEachMisbehavingCameraDoes) {
                 double dFigure = Figure(rows[i], c.pszColumn);
                 EXPECT_GE(dFigure, dLow) << c.pszColumn << "\n" << run.out;
                 EXPECT_LE(dFigure, c.dValue + c.dTolerance) << c.pszColumn << "\n" << run.out;
-                EXPECT_NE(std::string::npos, rows[i]["note"].find(c.pszNote)) << rows[i]["note"];
+                if (bFaultAfterWindow) {
+                    std::printf("[ starved  ] %s: the fault came after the window\n",
+                                Narrow(c.pszOptions).c_str());
+                } else {
+                    EXPECT_NE(std::string::npos, rows[i]["note"].find(c.pszNote))
+                        << rows[i]["note"];
+                }
             } else if (!bStarved) {
                 EXPECT_EQ("OK", verdict) << run.out;
             }
