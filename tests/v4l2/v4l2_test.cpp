@@ -334,8 +334,10 @@ TEST_F(E2eV4l2, CheckFindsACameraThatFailsLateInTheWindowAndEndsWithinItsBound) 
         std::map<std::string, std::string>& row = rows[0];
         EXPECT_EQ(0u, row["verdict"].find("stopped")) << result.out;
         EXPECT_NE(std::string::npos, row["note"].find("no picture after")) << result.out;
-        // Over the time it delivered: its own 30 a second, not a slow camera's rate.
-        EXPECT_NEAR(30.0, Figure(row, "fps"), 3.0) << result.out;
+        // Over the time it delivered, not the whole window (a slow camera's rate): its own 30 a
+        // second, or what a busy machine let Wine's stream thread take of them.
+        EXPECT_LE(Figure(row, "fps"), 33.0) << result.out;
+        EXPECT_GT(Figure(row, "fps"), 1.5 * (Figure(row, "samples") - 1) / 3) << result.out;
         // The silence after the last picture is the longest gap.
         EXPECT_GT(Figure(row, "longest ms"), 1000) << result.out;
         EXPECT_NE(std::string::npos, result.err.find("1 format: 0 OK, 1 failed.")) << result.err;
