@@ -1,6 +1,6 @@
 #include "about/about_dlg.h"
 
-#include "about/version_info.h"
+#include "framework/version_info.h"
 #include "framework/module.h"
 #include "ui/lookwell_dlg.h"
 

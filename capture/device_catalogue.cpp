@@ -56,7 +56,8 @@ void ReadDevice(IMoniker* pMoniker, ICaptureGraphBuilder2* pBuilder, int nPositi
     devices.push_back(std::move(entry));
 }
 
-// Runs of spaces as one, a leading run dropped: entries never start with a space.
+// Runs of spaces as one, a leading run dropped: entries never start with a space. A trailing
+// run of spaces and line ends goes too: a line cut from /list's CR LF output still matches.
 std::wstring Squeezed(const std::wstring& text) {
     std::wstring result;
     for (wchar_t ch : text) {
@@ -65,11 +66,25 @@ std::wstring Squeezed(const std::wstring& text) {
         }
         result += ch;
     }
+    size_t nEnd = result.find_last_not_of(L" \r\n");
+    result.erase(nEnd == std::wstring::npos ? 0 : nEnd + 1);
     return result;
 }
 
+// Upper case for all of Unicode: letters outside the basic plane, and the final sigma, which
+// only the linguistic casing makes a capital sigma. CompareStringOrdinal folds neither.
+std::wstring Upper(const wchar_t* psz, int nLength) {
+    std::wstring upper(static_cast<size_t>(nLength), L'\0');
+    if (nLength > 0 &&
+        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE | LCMAP_LINGUISTIC_CASING, psz,
+                        nLength, upper.data(), nLength, nullptr, nullptr, 0) != nLength) {
+        upper.assign(psz, static_cast<size_t>(nLength)); // cannot happen: the case maps 1:1
+    }
+    return upper;
+}
+
 bool EqualNoCase(const wchar_t* a, int nLengthA, const wchar_t* b, int nLengthB) {
-    return ::CompareStringOrdinal(a, nLengthA, b, nLengthB, TRUE) == CSTR_EQUAL;
+    return nLengthA == nLengthB && Upper(a, nLengthA) == Upper(b, nLengthB);
 }
 
 } // namespace

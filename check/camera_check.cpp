@@ -47,151 +47,359 @@ bool WaitOrCancel(HANDLE hEvent, HANDLE hCancel, DWORD nMs, bool& bSignalled) {
     return false;
 }
 
-// The streaming part: the graph built, run, measured and taken down; the camera stays with
-// the caller.
-void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE& mt,
-                    DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin, CFormatMeasurement& row) {
+double Seconds(double dMs) {
+    return dMs / 1000.0;
+}
+
+std::wstring Fixed(double dValue, int nDecimals) {
+    wchar_t sz[64];
+    ::swprintf(sz, 64, L"%.*f", nDecimals, dValue);
+    return sz;
+}
+
+void AddNote(CFormatMeasurement& row, const std::wstring& note) {
+    row.strNote += (row.strNote.empty() ? L"" : L"; ") + note;
+}
+
+template <class T> void Hold(CComRef<T>& ref, T* p) {
+    p->AddRef();
+    *&ref = p;
+}
+
+// A graph and what is in it, shared by the check and the thread that takes it apart: the last
+// of the two to let go releases the camera.
+struct CGraphParts {
+    LONG nRefs = 1;
     CComRef<IGraphBuilder> pGraph;
+    CComRef<IMediaControl> pControl;
+    CComRef<IMediaEvent> pEvents;
+    CComRef<IBaseFilter> pCamera;
+    CComRef<IPin> pCapturePin;
+    CSinkRef<CCheckSink> sink;
+    HANDLE hDone = nullptr; // set once taken apart
+
+    CGraphParts() = default;
+    CGraphParts(const CGraphParts&) = delete;
+    CGraphParts& operator=(const CGraphParts&) = delete;
+    ~CGraphParts() {
+        if (hDone != nullptr) {
+            ::CloseHandle(hDone);
+        }
+    }
+    void AddRef() { ::InterlockedIncrement(&nRefs); }
+    void Release() {
+        if (::InterlockedDecrement(&nRefs) == 0) {
+            delete this;
+        }
+    }
+    // Taken apart explicitly: the pins hold each other until disconnected.
+    void TakeApart() {
+        if (pControl != nullptr) {
+            pControl->Stop();
+        }
+        if (pGraph != nullptr) {
+            pGraph->Disconnect(pCapturePin);
+            if (sink) {
+                pGraph->Disconnect(sink.Pin());
+                pGraph->RemoveFilter(sink.Filter());
+            }
+            pGraph->RemoveFilter(pCamera);
+        }
+    }
+};
+
+DWORD WINAPI TakeApartProc(void* pParam) {
+    auto* pParts = static_cast<CGraphParts*>(pParam);
+    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    pParts->TakeApart();
+    ::SetEvent(pParts->hDone);
+    pParts->Release();
+    if (SUCCEEDED(hr)) {
+        ::CoUninitialize();
+    }
+    return 0;
+}
+
+// Stops and takes the graph apart on a thread of its own; true when done within nMs, else the
+// thread keeps the graph and releases it when the camera lets its Stop return.
+bool TakeApartWithin(CGraphParts& parts, DWORD nMs) {
+    parts.hDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hThread = nullptr;
+    if (parts.hDone != nullptr) {
+        parts.AddRef();
+        hThread = ::CreateThread(nullptr, 0, TakeApartProc, &parts, 0, nullptr);
+        if (hThread == nullptr) {
+            parts.Release();
+        }
+    }
+    if (hThread == nullptr) {
+        parts.TakeApart(); // no thread to spare: here, without a bound
+        return true;
+    }
+    ::CloseHandle(hThread);
+    return ::WaitForSingleObject(parts.hDone, nMs) == WAIT_OBJECT_0;
+}
+
+// Builds the graph, runs it and measures it; the teardown is the caller's.
+void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE hCancel,
+             IPin* pRendererPin, CFormatMeasurement& row) {
     if (::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder,
-                           pGraph.Out()) != S_OK) {
+                           parts.pGraph.Out()) != S_OK) {
         row.strFailure = L"no filter graph";
         return;
     }
-    CSinkRef<CCheckSink> sink;
-    if (CCheckSink::Create(true, sink) != S_OK) {
+    if (CCheckSink::Create(true, parts.sink) != S_OK) {
         row.strFailure = L"out of memory";
         return;
     }
-    CCheckSink& check = sink.Consumer();
-    CComRef<IMediaControl> pControl;
-    CComRef<IMediaEvent> pEvents;
-    if (pGraph->AddFilter(pCamera, L"Video Capture") != S_OK ||
-        pGraph->AddFilter(sink.Filter(), L"Check Sink") != S_OK) {
+    CCheckSink& check = parts.sink.Consumer();
+    if (parts.pGraph->AddFilter(parts.pCamera, L"Video Capture") != S_OK ||
+        parts.pGraph->AddFilter(parts.sink.Filter(), L"Check Sink") != S_OK) {
         row.strFailure = L"the graph did not take the camera";
-    } else if (FAILED(pGraph->ConnectDirect(pCapturePin, sink.Pin(), &mt))) {
-        row.strFailure = L"the capture pin did not connect";
-    } else if (pGraph->QueryInterface(IID_IMediaControl, pControl.Out()) != S_OK) {
-        row.strFailure = L"no media control";
+        return;
     }
-    if (row.strFailure.empty()) {
-        pGraph->QueryInterface(IID_IMediaEvent, pEvents.Out());
-        AM_MEDIA_TYPE connected;
-        // The renderer's input pin asked outside any graph: its QueryAccept.
-        if (pRendererPin != nullptr && sink.Filter()->GetMediaType(connected)) {
-            row.renderer = pRendererPin->QueryAccept(&connected) == S_OK ? RendererAnswer::Yes
-                                                                         : RendererAnswer::No;
-            FreeMediaType(connected);
+    if (FAILED(parts.pGraph->ConnectDirect(parts.pCapturePin, parts.sink.Pin(), &mt))) {
+        row.strFailure = L"the capture pin did not connect";
+        return;
+    }
+    if (parts.pGraph->QueryInterface(IID_IMediaControl, parts.pControl.Out()) != S_OK) {
+        row.strFailure = L"no media control";
+        return;
+    }
+    parts.pGraph->QueryInterface(IID_IMediaEvent, parts.pEvents.Out());
+    AM_MEDIA_TYPE connected;
+    // The renderer's input pin asked outside any graph: its QueryAccept.
+    if (pRendererPin != nullptr && parts.sink.Filter()->GetMediaType(connected)) {
+        row.renderer = pRendererPin->QueryAccept(&connected) == S_OK ? RendererAnswer::Yes
+                                                                     : RendererAnswer::No;
+        FreeMediaType(connected);
+    }
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER runAt;
+    ::QueryPerformanceFrequency(&frequency);
+    const LONGLONG nFrequency = frequency.QuadPart;
+    auto now = [] {
+        LARGE_INTEGER at;
+        ::QueryPerformanceCounter(&at);
+        return at.QuadPart;
+    };
+    auto msSince = [&](LONGLONG nFrom) { return TicksToMs(now() - nFrom, nFrequency); };
+    ::QueryPerformanceCounter(&runAt);
+    if (FAILED(parts.pControl->Run())) {
+        row.strFailure = L"the graph did not run";
+        return;
+    }
+    // Up to 5 s for the first sample.
+    bool bFirst = false;
+    while (!bFirst && !row.bCancelled) {
+        double dElapsed = msSince(runAt.QuadPart);
+        if (dElapsed >= kFirstSampleTimeoutMs) {
+            break;
         }
-        LARGE_INTEGER frequency;
-        LARGE_INTEGER runAt;
-        ::QueryPerformanceFrequency(&frequency);
-        ::QueryPerformanceCounter(&runAt);
-        if (FAILED(pControl->Run())) {
-            row.strFailure = L"the graph did not run";
-        } else {
-            // Up to 5 s for the first sample.
-            bool bFirst = false;
-            ULONGLONG nStart = ::GetTickCount64();
-            while (!bFirst && !row.bCancelled) {
-                ULONGLONG nElapsed = ::GetTickCount64() - nStart;
-                if (nElapsed >= kFirstSampleTimeoutMs) {
-                    break;
-                }
-                DWORD nWait =
-                    static_cast<DWORD>(std::min<ULONGLONG>(100, kFirstSampleTimeoutMs - nElapsed));
-                row.bCancelled = WaitOrCancel(check.FirstSampleEvent(), hCancel, nWait, bFirst);
-            }
-            bool bAborted = false;
-            LONGLONG nWindowTicks = frequency.QuadPart * static_cast<LONGLONG>(nSeconds);
-            LONGLONG nFirstAt = 0;
-            if (bFirst) {
-                CSinkFigures early;
-                check.GetFigures(early);
-                nFirstAt = early.arrivals.empty() ? runAt.QuadPart : early.arrivals.front();
-                for (;;) {
-                    LARGE_INTEGER now;
-                    ::QueryPerformanceCounter(&now);
-                    LONGLONG nLeft = nFirstAt + nWindowTicks - now.QuadPart;
-                    if (nLeft <= 0 || row.bCancelled) {
-                        break;
-                    }
-                    if (DrainStreamEvents(pEvents).Stopped()) {
-                        bAborted = true;
-                        break;
-                    }
-                    bool bUnused = false;
-                    auto nWait = static_cast<DWORD>(
-                        std::min<double>(100.0, TicksToMs(nLeft, frequency.QuadPart) + 1));
-                    row.bCancelled = WaitOrCancel(nullptr, hCancel, nWait, bUnused);
-                }
-                bAborted = bAborted || DrainStreamEvents(pEvents).Stopped();
-            }
-            // The camera's own count, where it keeps one, before the stop ends the run.
-            CComRef<IAMDroppedFrames> pDropped;
-            long nDropped = 0;
-            bool bCameraCounts =
-                pCamera->QueryInterface(IID_IAMDroppedFrames, pDropped.Out()) == S_OK &&
-                pDropped->GetNumDropped(&nDropped) == S_OK;
-            pControl->Stop();
-            // The pictures still being decoded, unless cancelled.
-            check.FinishDecoding(row.bCancelled ? 0 : kFirstSampleTimeoutMs);
+        auto nWait = static_cast<DWORD>(std::min(100.0, kFirstSampleTimeoutMs - dElapsed + 1));
+        row.bCancelled = WaitOrCancel(check.FirstSampleEvent(), hCancel, nWait, bFirst);
+    }
+    if (!bFirst) {
+        if (!row.bCancelled) {
+            row.strFailure = L"no frame within 5 s";
+        }
+        return;
+    }
+    size_t nCount = 0;
+    CSinkFigures early;
+    check.GetFigures(early);
+    const LONGLONG nFirstAt = early.arrivals.empty() ? runAt.QuadPart : early.arrivals.front();
+    const LONGLONG nWindowTicks = nFrequency * static_cast<LONGLONG>(nSeconds);
+    const LONGLONG nWindowEnd = nFirstAt + nWindowTicks;
+    check.SetWindowEnd(nWindowEnd);
 
-            if (!bFirst) {
-                if (!row.bCancelled) {
-                    row.strFailure = L"no frame within 5 s";
-                }
-            } else {
-                row.bStarted = true;
-                CSinkFigures figures;
-                check.GetFigures(figures);
-                std::vector<double> arrivalsMs;
-                for (LONGLONG nAt : figures.arrivals) {
-                    if (nAt - nFirstAt <= nWindowTicks) {
-                        arrivalsMs.push_back(TicksToMs(nAt - nFirstAt, frequency.QuadPart));
-                    }
-                }
-                row.dFirstSampleMs = TicksToMs(nFirstAt - runAt.QuadPart, frequency.QuadPart);
-                row.nSamples = static_cast<long>(arrivalsMs.size());
-                // Samples at both ends of the window: n of them span n - 1 intervals.
-                row.dMeasuredFps = static_cast<double>(std::max<long>(row.nSamples - 1, 0)) /
-                                   static_cast<double>(nSeconds);
-                CIntervalStats stats = ComputeIntervals(arrivalsMs, row.dNominalFps);
-                row.dMedianMs = stats.dMedianMs;
-                row.dP95Ms = stats.dP95Ms;
-                row.dLongestMs = stats.dLongestMs;
-                if (bCameraCounts) {
-                    row.nDropped = nDropped;
-                    row.dropSource = DropSource::Camera;
-                } else if (row.dNominalFps > 0) {
-                    row.nDropped = stats.nLong;
-                    row.dropSource = DropSource::Intervals;
-                }
-                row.nShort = figures.nShort;
-                row.nEmpty = figures.nEmpty;
-                row.nOversized = figures.nOversized;
-                row.nBlack = figures.nBlack;
-                row.nFrozen = figures.nFrozen;
-                if (figures.nUndecoded > 0) {
-                    row.strNote = std::to_wstring(figures.nUndecoded) + L" pictures not decoded";
-                }
-                if (bAborted) {
-                    row.strNote += std::wstring(row.strNote.empty() ? L"" : L"; ") +
-                                   L"the camera stopped with an error";
-                }
+    // The window, ended early by the camera's own word that it stopped, or by a cancel.
+    auto stopCause = [&] {
+        CStreamEvents events = DrainStreamEvents(parts.pEvents);
+        return events.bRemoved  ? StopCause::Removed
+               : events.bFailed ? StopCause::Error
+                                : StopCause::None;
+    };
+    for (;;) {
+        LONGLONG nLeft = nWindowEnd - now();
+        if (nLeft <= 0 || row.bCancelled) {
+            break;
+        }
+        if ((row.stopCause = stopCause()) != StopCause::None) {
+            break;
+        }
+        bool bUnused = false;
+        auto nWait = static_cast<DWORD>(std::min(100.0, TicksToMs(nLeft, nFrequency) + 1));
+        row.bCancelled = WaitOrCancel(nullptr, hCancel, nWait, bUnused);
+    }
+    if (row.stopCause == StopCause::None && !row.bCancelled) {
+        row.stopCause = stopCause();
+    }
+    // A camera that says nothing (Wine's filter after a failed read) is known by its silence:
+    // one longer than its gaps at the window's end is waited out to ten of its intervals (1 to
+    // 3 s) from the last picture.
+    if (row.stopCause == StopCause::None && !row.bCancelled) {
+        CSinkFigures sofar;
+        check.GetFigures(sofar);
+        std::vector<float> intervals;
+        for (size_t i = 1; i < sofar.arrivals.size(); ++i) {
+            intervals.push_back(static_cast<float>(
+                TicksToMs(sofar.arrivals[i] - sofar.arrivals[i - 1], nFrequency)));
+        }
+        double dCadenceMs = ComputeIntervals(intervals).dMedianMs;
+        if (dCadenceMs <= 0) {
+            dCadenceMs = row.dNominalFps > 0 ? 1000.0 / row.dNominalFps : 100.0;
+        }
+        double dSilenceMs =
+            std::clamp(10 * dCadenceMs, double(kMinSilenceMs), double(kMaxSilenceMs));
+        // A silence at the window's end no longer than the camera's own gaps is no sign of a
+        // stop: a camera delivering as it did ends its format at once, not at its next picture.
+        LONGLONG nLast = 0;
+        check.GetLastArrival(nCount, nLast);
+        const size_t nAtEnd = nCount;
+        bool bSuspect = msSince(nLast) > kGapMedians * dCadenceMs;
+        while (bSuspect) {
+            check.GetLastArrival(nCount, nLast);
+            if (nCount > nAtEnd) {
+                break; // it still delivers
+            }
+            if ((row.stopCause = stopCause()) != StopCause::None) {
+                break;
+            }
+            double dSilent = msSince(nLast);
+            if (dSilent >= dSilenceMs) {
+                row.stopCause = StopCause::Silent;
+                break;
+            }
+            // Looked at often: a camera that still delivers ends its format at its next picture.
+            bool bUnused = false;
+            auto nWait = static_cast<DWORD>(std::min(5.0, dSilenceMs - dSilent + 1));
+            if ((row.bCancelled = WaitOrCancel(nullptr, hCancel, nWait, bUnused))) {
+                break;
+            }
+        }
+    }
+    // The camera's own count, where it keeps one, before the stop ends the run.
+    CComRef<IAMDroppedFrames> pDropped;
+    long nDropped = 0;
+    bool bCameraCounts =
+        parts.pCamera->QueryInterface(IID_IAMDroppedFrames, pDropped.Out()) == S_OK &&
+        pDropped->GetNumDropped(&nDropped) == S_OK;
+    // The picture being decoded may finish; nothing else is left with the latest kept.
+    if (!row.bCancelled) {
+        for (ULONGLONG nStart = ::GetTickCount64();
+             !check.WaitForDecoding(100) && ::GetTickCount64() - nStart < kDecodeTailMs;) {
+            bool bUnused = false;
+            if ((row.bCancelled = WaitOrCancel(nullptr, hCancel, 0, bUnused))) {
+                break;
             }
         }
     }
     if (row.bCancelled) {
+        check.AbandonDecoding();
+        return;
+    }
+    check.FinishDecoding();
+
+    row.bStarted = true;
+    CSinkFigures figures;
+    check.GetFigures(figures);
+    std::vector<float>& intervals = row.intervalsMs;
+    LONGLONG nLastAt = nFirstAt;
+    for (size_t i = 1; i < figures.arrivals.size() && figures.arrivals[i] <= nWindowEnd; ++i) {
+        intervals.push_back(static_cast<float>(
+            TicksToMs(figures.arrivals[i] - figures.arrivals[i - 1], nFrequency)));
+        nLastAt = figures.arrivals[i];
+    }
+    row.nSamples = static_cast<long>(intervals.size() + 1);
+    row.dFirstSampleMs = TicksToMs(nFirstAt - runAt.QuadPart, nFrequency);
+    row.dWindowMs = 1000.0 * nSeconds;
+    if (row.stopCause != StopCause::None) {
+        // The silence for the rest of the window is a gap too; the rate is over the time the
+        // camera delivered.
+        row.dStoppedAtMs = TicksToMs(nLastAt - nFirstAt, nFrequency);
+        intervals.push_back(static_cast<float>(TicksToMs(nWindowEnd - nLastAt, nFrequency)));
+        row.dMeasuredFps =
+            row.dStoppedAtMs > 0 ? (row.nSamples - 1) / Seconds(row.dStoppedAtMs) : 0;
+    } else {
+        // Samples at both ends of the window: n of them span n - 1 intervals.
+        row.dMeasuredFps = static_cast<double>(row.nSamples - 1) / static_cast<double>(nSeconds);
+    }
+    CIntervalStats stats = ComputeIntervals(intervals);
+    row.dMedianMs = stats.dMedianMs;
+    row.dP95Ms = stats.dP95Ms;
+    row.dLongestMs = stats.dLongestMs;
+    if (bCameraCounts) {
+        row.nDropped = nDropped;
+        row.dropSource = DropSource::Camera;
+    } else {
+        row.nDropped = stats.nMissing;
+        row.dropSource = DropSource::Intervals;
+    }
+    row.nShort = figures.nShort;
+    row.nEmpty = figures.nEmpty;
+    row.nOversized = figures.nOversized;
+    row.nBlack = figures.nBlack;
+    row.nFrozen = figures.nFrozen;
+    row.nUndecodable = figures.nUndecodable;
+    row.nAnalysed = figures.nAnalysed;
+
+    std::wstring delivered = Fixed(Seconds(row.dStoppedAtMs), 2) + L" s";
+    switch (row.stopCause) {
+    case StopCause::Error:
+        AddNote(row, L"the camera stopped with an error after " + delivered);
+        break;
+    case StopCause::Removed:
+        AddNote(row, L"the camera was removed after " + delivered);
+        break;
+    case StopCause::Silent:
+        AddNote(row, L"no picture after " + delivered);
+        break;
+    case StopCause::None:
+        break;
+    }
+    if (row.stopCause != StopCause::None) {
+        AddNote(row, L"fps over those " + delivered);
+    }
+    if (row.nUndecodable > 0) {
+        AddNote(row, std::to_wstring(row.nUndecodable) + L" pictures not decodable");
+    }
+    if (mt.subtype == MEDIASUBTYPE_MJPG) {
+        // The decoder takes the latest picture: repeats are told from their bytes, and the
+        // rest are seen as far as the decoder keeps up.
+        AddNote(row, std::to_wstring(figures.nAnalysed + figures.nUndecodable) + L" of " +
+                         std::to_wstring(row.nSamples - figures.nFrozen) +
+                         L" new pictures decoded");
+    }
+    std::vector<Finding> findings = GetFindings(row);
+    auto has = [&](Finding f) {
+        return std::find(findings.begin(), findings.end(), f) != findings.end();
+    };
+    check.GetThumbnail(has(Finding::Black)    ? CThumbnail::Kind::Black
+                       : has(Finding::Frozen) ? CThumbnail::Kind::Frozen
+                                              : CThumbnail::Kind::LastGood,
+                       row.thumbnail);
+}
+
+// The streaming part: the graph built, run, measured and taken down; the camera is the
+// caller's and the graph's, released by whichever lets go last.
+void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE& mt,
+                    DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin, CFormatMeasurement& row) {
+    auto* pParts = new (std::nothrow) CGraphParts;
+    if (pParts == nullptr) {
+        row.strFailure = L"out of memory";
+        return;
+    }
+    Hold(pParts->pCamera, pCamera);
+    Hold(pParts->pCapturePin, pCapturePin);
+    Measure(*pParts, mt, nSeconds, hCancel, pRendererPin, row);
+    if (row.bCancelled) {
         row.strNote = L"cancelled";
     }
-    // Taken apart explicitly: the pins hold each other until disconnected.
-    if (pControl != nullptr) {
-        pControl->Stop();
+    if (!TakeApartWithin(*pParts, row.bCancelled ? kCancelStopWaitMs : kStopWaitMs)) {
+        AddNote(row, L"the camera did not stop: it is released when it returns");
     }
-    pGraph->Disconnect(pCapturePin);
-    pGraph->Disconnect(sink.Pin());
-    pGraph->RemoveFilter(sink.Filter());
-    pGraph->RemoveFilter(pCamera);
+    pParts->Release();
 }
 
 } // namespace
@@ -266,9 +474,58 @@ CFormatMeasurement CheckFormat(const std::wstring& deviceDisplayName, const Vide
     return row;
 }
 
+struct CCheckRunner::CShared {
+    LONG nRefs = 2; // the runner's and the thread's
+    std::wstring strDevice;
+    std::vector<VideoFormat> formats;
+    DWORD nSeconds = kDefaultCheckSeconds;
+    HANDLE hThread = nullptr;
+    HANDLE hCancel = nullptr;
+    // Every listener call is made under it, and only while the runner is there.
+    CCriticalSection lock;
+    ICheckListener* pListener = nullptr;
+
+    CShared() = default;
+    CShared(const CShared&) = delete;
+    CShared& operator=(const CShared&) = delete;
+    ~CShared() {
+        for (HANDLE h : {hThread, hCancel}) {
+            if (h != nullptr) {
+                ::CloseHandle(h);
+            }
+        }
+    }
+    void Release() {
+        if (::InterlockedDecrement(&nRefs) == 0) {
+            delete this;
+        }
+    }
+    template <class Fn> void Tell(Fn fn) {
+        CSingleLock lockListener(lock);
+        if (pListener != nullptr) {
+            fn(*pListener);
+        }
+    }
+};
+
 CCheckRunner::~CCheckRunner() {
     Cancel();
-    Wait(INFINITE);
+    // A cancelled format ends within a second; a thread held longer by a camera is left to
+    // end on its own, and says nothing more.
+    Wait(1000);
+    Detach();
+}
+
+void CCheckRunner::Detach() {
+    if (m_pShared == nullptr) {
+        return;
+    }
+    {
+        CSingleLock lock(m_pShared->lock);
+        m_pShared->pListener = nullptr;
+    }
+    m_pShared->Release();
+    m_pShared = nullptr;
 }
 
 bool CCheckRunner::Start(const std::wstring& deviceDisplayName,
@@ -277,88 +534,86 @@ bool CCheckRunner::Start(const std::wstring& deviceDisplayName,
     if (IsRunning() || pListener == nullptr) {
         return false;
     }
-    Wait(INFINITE); // a finished thread's handle
-    try {
-        m_strDevice = deviceDisplayName;
-        m_formats = formats;
-    } catch (...) {
+    Detach(); // a finished thread's
+    auto* pShared = new (std::nothrow) CShared;
+    if (pShared == nullptr) {
         return false;
     }
-    m_nSeconds = nSeconds;
-    m_pListener = pListener;
-    if (m_hCancel == nullptr) {
-        m_hCancel = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        if (m_hCancel == nullptr) {
-            return false;
-        }
+    try {
+        pShared->strDevice = deviceDisplayName;
+        pShared->formats = formats;
+    } catch (...) {
+        delete pShared;
+        return false;
     }
-    ::ResetEvent(m_hCancel);
-    m_hThread = ::CreateThread(nullptr, 0, ThreadProc, this, 0, nullptr);
-    return m_hThread != nullptr;
+    pShared->nSeconds = nSeconds;
+    pShared->pListener = pListener;
+    pShared->hCancel = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (pShared->hCancel != nullptr) {
+        pShared->hThread = ::CreateThread(nullptr, 0, ThreadProc, pShared, 0, nullptr);
+    }
+    if (pShared->hThread == nullptr) {
+        delete pShared;
+        return false;
+    }
+    m_pShared = pShared;
+    return true;
 }
 
 void CCheckRunner::Cancel() {
-    if (m_hCancel != nullptr) {
-        ::SetEvent(m_hCancel);
+    if (m_pShared != nullptr) {
+        ::SetEvent(m_pShared->hCancel);
     }
 }
 
 bool CCheckRunner::Wait(DWORD nMilliseconds) {
-    if (m_hThread == nullptr) {
-        return true;
-    }
-    if (::WaitForSingleObject(m_hThread, nMilliseconds) != WAIT_OBJECT_0) {
-        return false;
-    }
-    ::CloseHandle(m_hThread);
-    m_hThread = nullptr;
-    if (m_hCancel != nullptr) {
-        ::CloseHandle(m_hCancel);
-        m_hCancel = nullptr;
-    }
-    return true;
+    return m_pShared == nullptr ||
+           ::WaitForSingleObject(m_pShared->hThread, nMilliseconds) == WAIT_OBJECT_0;
 }
 
 bool CCheckRunner::IsRunning() const {
-    return m_hThread != nullptr && ::WaitForSingleObject(m_hThread, 0) == WAIT_TIMEOUT;
+    return m_pShared != nullptr && ::WaitForSingleObject(m_pShared->hThread, 0) == WAIT_TIMEOUT;
 }
 
 DWORD WINAPI CCheckRunner::ThreadProc(void* pParam) {
-    auto* pRunner = static_cast<CCheckRunner*>(pParam);
+    auto* pShared = static_cast<CShared*>(pParam);
     HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     try {
-        pRunner->RunChecks();
+        RunChecks(*pShared);
     } catch (...) {
         // Out of memory mid-check: the check ends as cancelled; nothing leaves the thread.
-        pRunner->m_pListener->OnCheckFinished(true);
+        pShared->Tell([](ICheckListener& listener) { listener.OnCheckFinished(true); });
     }
     if (SUCCEEDED(hr)) {
         ::CoUninitialize();
     }
+    pShared->Release();
     return 0;
 }
 
-void CCheckRunner::RunChecks() {
+void CCheckRunner::RunChecks(CShared& shared) {
     bool bCancelled = false;
-    size_t nCount = m_formats.size();
+    size_t nCount = shared.formats.size();
     CComRef<IBaseFilter> pRenderer;
     CComRef<IPin> pRendererPin;
     CreateRendererPin(&pRenderer, &pRendererPin); // without one, the column says "-"
 
     for (size_t i = 0; i < nCount && !bCancelled; ++i) {
-        if (::WaitForSingleObject(m_hCancel, 0) == WAIT_OBJECT_0) {
+        if (::WaitForSingleObject(shared.hCancel, 0) == WAIT_OBJECT_0) {
             bCancelled = true;
             break;
         }
         CString strEntry;
-        GetFormatEntryText(m_formats[i], strEntry);
+        GetFormatEntryText(shared.formats[i], strEntry);
+        std::wstring entry = static_cast<const wchar_t*>(strEntry);
         // A format takes about a quarter second beyond its window: bind, first sample, teardown.
-        auto nMsLeft = static_cast<DWORD>((nCount - i) * (m_nSeconds * 1000 + kOverheadMs));
-        m_pListener->OnFormatStarted(i, nCount, static_cast<const wchar_t*>(strEntry), nMsLeft);
-        CFormatMeasurement row =
-            CheckFormat(m_strDevice, m_formats[i], m_nSeconds, m_hCancel, pRendererPin);
+        auto nMsLeft = static_cast<DWORD>((nCount - i) * (shared.nSeconds * 1000 + kOverheadMs));
+        shared.Tell(
+            [&](ICheckListener& listener) { listener.OnFormatStarted(i, nCount, entry, nMsLeft); });
+        CFormatMeasurement row = CheckFormat(shared.strDevice, shared.formats[i], shared.nSeconds,
+                                             shared.hCancel, pRendererPin);
         bCancelled = row.bCancelled;
-        m_pListener->OnRowDone(i, row);
+        shared.Tell([&](ICheckListener& listener) { listener.OnRowDone(i, row); });
     }
-    m_pListener->OnCheckFinished(bCancelled);
+    shared.Tell([&](ICheckListener& listener) { listener.OnCheckFinished(bCancelled); });
 }

@@ -18,6 +18,21 @@ constexpr DWORD kFirstSampleTimeoutMs = 5000;
 constexpr DWORD kDefaultCheckSeconds = 3;
 // What a format takes beyond its measuring window, for the time left.
 constexpr DWORD kOverheadMs = 250;
+// A stream silent this long after its last picture has stopped: ten of its intervals, within
+// these bounds. A silence still shorter at the window's end is waited out that far.
+constexpr DWORD kMinSilenceMs = 1000;
+constexpr DWORD kMaxSilenceMs = 3000;
+// After the window, the picture being decoded may finish for this long.
+constexpr DWORD kDecodeTailMs = 1000;
+// How long the graph's Stop and teardown are waited for (a cancelled one: the rest of its
+// second) before the graph is left to a thread that releases it when the camera returns:
+// Wine's filter holds Stop while its camera delivers nothing.
+constexpr DWORD kStopWaitMs = 2000;
+constexpr DWORD kCancelStopWaitMs = 500;
+// The most one format can take beyond its window: the first picture, the silence waited out,
+// the decoding's tail and the stop, with room for the bind.
+constexpr DWORD kFormatBoundMs =
+    kFirstSampleTimeoutMs + kMaxSilenceMs + kDecodeTailMs + kStopWaitMs + 2000;
 
 // The platform's video renderer and its input pin, made once for a whole check: making one
 // costs milliseconds under Wine.
@@ -29,7 +44,8 @@ HRESULT CreateRendererPin(IBaseFilter** ppRenderer, IPin** ppPin);
 CFormatMeasurement CheckFormat(const std::wstring& deviceDisplayName, const VideoFormat& format,
                                DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin);
 
-// What the runner reports, on its own thread.
+// What the runner reports, on its own thread. Each call is made under a lock that the runner's
+// destructor takes: a listener posts to its window rather than waiting for the runner's thread.
 class ICheckListener {
 public:
     // Format nIndex (of nCount) begins; about nMsLeft remain for the whole check.
@@ -66,13 +82,12 @@ public:
     bool IsRunning() const;
 
 private:
+    // What the runner and its thread share; the last of them to let go deletes it, so a thread
+    // left in a camera never reaches a runner that is gone.
+    struct CShared;
     static DWORD WINAPI ThreadProc(void* pParam);
-    void RunChecks();
+    static void RunChecks(CShared& shared);
+    void Detach();
 
-    std::wstring m_strDevice;
-    std::vector<VideoFormat> m_formats;
-    DWORD m_nSeconds = kDefaultCheckSeconds;
-    ICheckListener* m_pListener = nullptr;
-    HANDLE m_hThread = nullptr;
-    HANDLE m_hCancel = nullptr;
+    CShared* m_pShared = nullptr;
 };

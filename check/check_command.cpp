@@ -3,6 +3,7 @@
 #include "capture/device_catalogue.h"
 #include "check/camera_check.h"
 #include "framework/console.h"
+#include "framework/files.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ void FindCheckTarget(const CCheckRequest& options, CCheckTarget& target) {
         }
         int nFound = FindEntry(names, options.strDevice, DeviceNameMatches);
         if (nFound < 0) {
-            target.strError = NoDeviceText(options.strDevice);
+            target.strError = NoDeviceText(EscapeControls(options.strDevice));
             return;
         }
         nDevice = static_cast<size_t>(nFound);
@@ -49,13 +50,16 @@ void FindCheckTarget(const CCheckRequest& options, CCheckTarget& target) {
                nFound >= 0 && static_cast<size_t>(nFound) < device.records.size()) {
         target.formats.push_back(device.records[static_cast<size_t>(nFound)]);
     } else {
-        target.strError = NoFormatText(options.strFormat, target.strName);
+        target.strError =
+            NoFormatText(EscapeControls(options.strFormat), EscapeControls(target.strName));
         return;
     }
+    // Names are written out as /list writes them: each error stays one line.
     if (target.formats.empty()) {
-        target.strError = L"No format for " + Quoted(target.strName) + L".";
+        target.strError = L"No format for " + Quoted(EscapeControls(target.strName)) + L".";
     } else if (target.strDisplayName.empty()) {
-        target.strError = L"The device " + Quoted(target.strName) + L" has no name.";
+        target.strError =
+            L"The device " + Quoted(EscapeControls(target.strName)) + L" has no name.";
     }
 }
 
@@ -99,6 +103,12 @@ int RunCheckSwitch(const CCheckRequest& options) {
                                           Quoted(options.strSeconds) + L".\n");
         return 2;
     }
+    // A report that cannot be written is said before the check, not after it.
+    if (options.bReport && (options.strReport.empty() || AfxIsDeviceName(options.strReport))) {
+        AfxWriteStd(STD_ERROR_HANDLE, L"/report: takes the name of a file to write, not " +
+                                          Quoted(EscapeControls(options.strReport)) + L".\n");
+        return 2;
+    }
     bool bCom = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
     CCheckTarget target;
     if (bCom) {
@@ -109,10 +119,21 @@ int RunCheckSwitch(const CCheckRequest& options) {
     int nExit = 2;
     if (target.strError.empty()) {
         CCommandLineListener listener;
+        SYSTEMTIME when{};
+        ::GetLocalTime(&when);
         {
             CCheckRunner runner;
+            // Every format ends within its bound; a runner held past all of them by a camera
+            // is left behind (its destructor waits a second) and the check reports what it has.
+            DWORD nBoundMs =
+                static_cast<DWORD>(target.formats.size()) * (nSeconds * 1000 + kFormatBoundMs);
             if (runner.Start(target.strDisplayName, target.formats, nSeconds, &listener)) {
-                runner.Wait(INFINITE);
+                if (!runner.Wait(nBoundMs)) {
+                    runner.Cancel();
+                    if (!runner.Wait(1000)) {
+                        target.strError = L"The check did not end: a camera does not return.";
+                    }
+                }
             } else {
                 target.strError = L"The check could not start.";
             }
@@ -138,6 +159,20 @@ int RunCheckSwitch(const CCheckRequest& options) {
             nExit = bAllOk ? 0 : 1;
             if (!bAllOk) {
                 AfxWriteStd(STD_ERROR_HANDLE, FormatCheckSummary(rows) + L".\n");
+            }
+            if (options.bReport) {
+                CCheckReportInfo info;
+                info.strDevice = target.strName;
+                info.strVersion = LookwellVersion();
+                info.when = when;
+                std::wstring error;
+                if (!WriteCheckReport(options.strReport, info, rows, error)) {
+                    // The table went out; the report the user asked for did not.
+                    AfxWriteStd(STD_ERROR_HANDLE, L"The report was not written to " +
+                                                      Quoted(EscapeControls(options.strReport)) +
+                                                      L": " + error + L".\n");
+                    nExit = 2;
+                }
             }
         }
     }

@@ -98,50 +98,63 @@ std::wstring TabField(const std::wstring& field) {
 
 } // namespace
 
-CIntervalStats ComputeIntervals(const std::vector<double>& arrivalsMs, double dNominalFps) {
+CIntervalStats ComputeIntervals(const std::vector<float>& intervalsMs) {
     CIntervalStats stats;
-    if (arrivalsMs.size() < 2) {
+    if (intervalsMs.empty()) {
         return stats;
     }
-    std::vector<double> intervals;
-    intervals.reserve(arrivalsMs.size() - 1);
-    for (size_t i = 1; i < arrivalsMs.size(); ++i) {
-        intervals.push_back(arrivalsMs[i] - arrivalsMs[i - 1]);
-    }
-    double dLongLimit = dNominalFps > 0 ? 1.5 * 1000.0 / dNominalFps : 0;
-    for (double dInterval : intervals) {
-        if (dLongLimit > 0 && dInterval > dLongLimit) {
-            ++stats.nLong;
-        }
-    }
-    std::sort(intervals.begin(), intervals.end());
-    size_t n = intervals.size();
-    stats.dMedianMs = n % 2 != 0 ? intervals[n / 2] : (intervals[n / 2 - 1] + intervals[n / 2]) / 2;
+    std::vector<float> sorted = intervalsMs;
+    std::sort(sorted.begin(), sorted.end());
+    size_t n = sorted.size();
+    stats.dMedianMs =
+        n % 2 != 0 ? sorted[n / 2] : (static_cast<double>(sorted[n / 2 - 1]) + sorted[n / 2]) / 2;
     // Nearest rank: the smallest interval with at least 95 % of them at or below it.
     auto nRank = static_cast<size_t>(std::ceil(0.95 * static_cast<double>(n)));
-    stats.dP95Ms = intervals[std::max<size_t>(nRank, 1) - 1];
-    stats.dLongestMs = intervals.back();
+    stats.dP95Ms = sorted[std::max<size_t>(nRank, 1) - 1];
+    stats.dLongestMs = sorted.back();
+    // Against the camera's own cadence, not the nominal one: a steady slower camera has no
+    // gaps (its rate says it), and a gap of three intervals is two frames missing.
+    if (stats.dMedianMs > 0) {
+        for (float fInterval : intervalsMs) {
+            if (fInterval > kGapMedians * stats.dMedianMs) {
+                stats.nMissing += std::lround(fInterval / stats.dMedianMs) - 1;
+            }
+        }
+    }
     return stats;
 }
 
 std::vector<Finding> GetFindings(const CFormatMeasurement& row) {
-    // Placeholder until the findings of their own land: today's rules, the first that fails.
     std::vector<Finding> findings;
     if (row.bCancelled) {
         return findings;
     }
-    double dSamples = static_cast<double>(row.nSamples);
     if (!row.bStarted) {
         findings.push_back(Finding::DidNotStart);
-    } else if (row.dNominalFps > 0 && row.dMeasuredFps < kMinRateShare * row.dNominalFps) {
+        return findings;
+    }
+    double dSamples = static_cast<double>(row.nSamples);
+    double dAnalysed = row.nAnalysed > 0 ? static_cast<double>(row.nAnalysed) : dSamples;
+    if (row.stopCause != StopCause::None) {
+        findings.push_back(Finding::Stopped);
+    }
+    if (row.dNominalFps > 0 && row.dMeasuredFps < kMinRateShare * row.dNominalFps) {
         findings.push_back(Finding::RateBelow);
-    } else if (row.nDropped > kMaxDropShare * (dSamples + static_cast<double>(row.nDropped))) {
+    }
+    if (row.dNominalFps > 0 && row.dMeasuredFps > kMaxRateShare * row.dNominalFps) {
+        findings.push_back(Finding::RateAbove);
+    }
+    if (static_cast<double>(row.nDropped) >
+        kMaxDropShare * (dSamples + static_cast<double>(row.nDropped))) {
         findings.push_back(Finding::Drops);
-    } else if (row.nShort + row.nEmpty + row.nOversized > 0) {
+    }
+    if (row.nShort + row.nEmpty + row.nOversized + row.nUndecodable > 0) {
         findings.push_back(Finding::BadSamples);
-    } else if (static_cast<double>(row.nBlack) > kMaxBlackShare * dSamples) {
+    }
+    if (static_cast<double>(row.nBlack) > kMaxBlackShare * dAnalysed) {
         findings.push_back(Finding::Black);
-    } else if (static_cast<double>(row.nFrozen) > kMaxFrozenShare * dSamples) {
+    }
+    if (static_cast<double>(row.nFrozen) > kMaxFrozenShare * dSamples) {
         findings.push_back(Finding::Frozen);
     }
     return findings;
@@ -211,14 +224,4 @@ std::wstring FormatCheckCsv(const std::vector<CFormatMeasurement>& rows) {
 
 std::wstring FormatCheckTabbed(const std::vector<CFormatMeasurement>& rows) {
     return Joined(rows, L'\t', TabField);
-}
-
-std::string FormatCheckReportHtml(const CCheckReportInfo&, const std::vector<CFormatMeasurement>&) {
-    return std::string(); // placeholder: the report lands with the check's verdicts
-}
-
-bool WriteCheckReport(const std::wstring&, const CCheckReportInfo&,
-                      const std::vector<CFormatMeasurement>&, std::wstring& error) {
-    error = L"reports are not written yet";
-    return false;
 }

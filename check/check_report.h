@@ -26,6 +26,10 @@ struct CThumbnail {
     LONG nWidth = 0;
     LONG nHeight = 0;
     std::vector<BYTE> pixels;
+    // The frame's own size: the grid's points are spread over it, and a picture of them is
+    // shown in its shape.
+    LONG nFrameWidth = 0;
+    LONG nFrameHeight = 0;
 };
 
 struct CFormatMeasurement {
@@ -51,6 +55,9 @@ struct CFormatMeasurement {
     RendererAnswer renderer = RendererAnswer::Unknown;
     std::wstring strNote;  // what else happened: the camera's error event, a cancel
     long nUndecodable = 0; // pictures that could not be decoded: bad samples too
+    // Pictures whose grid was read (decoded first for MJPG): the black share is of these. 0 in
+    // a row made by hand: the samples then.
+    long nAnalysed = 0;
 
     // How the stream ended before the window did, and when: milliseconds from the first
     // picture to the last one it delivered. The rate is then over that time.
@@ -63,18 +70,22 @@ struct CFormatMeasurement {
     CThumbnail thumbnail;
 };
 
-// The intervals between arrivals (milliseconds, in order): median, 95th percentile (nearest
-// rank), longest, and how many exceed 1.5 nominal intervals (none counted without a nominal).
+// The intervals of a stream (milliseconds, in order, a trailing silence included): median,
+// 95th percentile (nearest rank), longest, and the frames missing against the camera's own
+// cadence: an interval longer than 1.5 medians counts round(interval / median) - 1.
 struct CIntervalStats {
     double dMedianMs = 0;
     double dP95Ms = 0;
     double dLongestMs = 0;
-    long nLong = 0;
+    long nMissing = 0;
 };
-CIntervalStats ComputeIntervals(const std::vector<double>& arrivalsMs, double dNominalFps);
+CIntervalStats ComputeIntervals(const std::vector<float>& intervalsMs);
+// Intervals longer than this many medians are gaps.
+constexpr double kGapMedians = 1.5;
 
 // The verdict's limits, as shares of the samples received.
-constexpr double kMinRateShare = 0.90;  // measured against nominal
+constexpr double kMinRateShare = 0.90; // measured against nominal
+constexpr double kMaxRateShare = 1.10;
 constexpr double kMaxDropShare = 0.05;  // dropped against samples + dropped
 constexpr double kMaxBlackShare = 0.10; // black pictures
 constexpr double kMaxFrozenShare = 0.10;
@@ -99,6 +110,9 @@ std::wstring FormatCheckCsv(const std::vector<CFormatMeasurement>& rows);
 std::wstring FormatCheckTabbed(const std::vector<CFormatMeasurement>& rows);
 // "15 formats: 13 OK, 2 failed"
 std::wstring FormatCheckSummary(const std::vector<CFormatMeasurement>& rows);
+
+// Lookwell's version from the running executable's version resource; empty without one.
+std::wstring LookwellVersion();
 
 // What a report says besides the rows.
 struct CCheckReportInfo {

@@ -29,7 +29,11 @@ constexpr LONG kGridRows = 72;
 // Luma at or below this level everywhere in the grid is a black picture (studio black is 16).
 constexpr BYTE kBlackLevel = 32;
 
+// The grid's columns and rows for a layout: the picture's own size up to 128 x 72.
+void GridSize(const CGridLayout& layout, LONG& nColumns, LONG& nRows);
 // Reads the grid of one picture, top row first. False (grid untouched) when the data is too
-// short for the layout.
-bool ReadGrid(const CGridLayout& layout, const BYTE* pData, size_t nSize, std::vector<BYTE>& grid);
+// short for the layout. With pColour, the same points' colours too, 24-bit blue-green-red: a
+// small picture of the frame for the price of a few more reads.
+bool ReadGrid(const CGridLayout& layout, const BYTE* pData, size_t nSize, std::vector<BYTE>& grid,
+              std::vector<BYTE>* pColour = nullptr);
 bool IsBlackGrid(const std::vector<BYTE>& grid);

@@ -29,10 +29,19 @@ bool CSampleWorker::Start(IHandler* pHandler) {
 
 bool CSampleWorker::Post(const BYTE* pData, size_t nSize) noexcept {
     CSingleLock lock(m_lock);
-    if (m_bStop || m_queue.size() >= m_nMaxQueued) {
+    if (m_bStop || m_nMaxQueued == 0 || (m_queue.size() >= m_nMaxQueued && !m_bKeepLatest)) {
         return false;
     }
     try {
+        if (m_queue.size() >= m_nMaxQueued) {
+            // The oldest one's buffer takes the new bytes: no allocation once it runs.
+            std::vector<BYTE> recycled;
+            recycled.swap(m_queue.front());
+            m_queue.pop_front();
+            recycled.assign(pData, pData + nSize);
+            m_queue.push_back(std::move(recycled));
+            return true;
+        }
         m_queue.emplace_back(pData, pData + nSize);
     } catch (...) {
         return false;
@@ -50,6 +59,10 @@ size_t CSampleWorker::Drop() {
         ::SetEvent(m_hIdle);
     }
     return nDropped;
+}
+
+bool CSampleWorker::WaitIdle(DWORD nMs) {
+    return m_hThread == nullptr || ::WaitForSingleObject(m_hIdle, nMs) == WAIT_OBJECT_0;
 }
 
 size_t CSampleWorker::Finish(DWORD nMs) {

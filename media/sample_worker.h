@@ -21,7 +21,10 @@ public:
         ~IHandler() = default;
     };
 
-    explicit CSampleWorker(size_t nMaxQueued) : m_nMaxQueued(nMaxQueued) {}
+    // bKeepLatest: a full queue gives its oldest sample up for a new one, so that the work
+    // keeps up with the stream by leaving samples out rather than falling behind it.
+    explicit CSampleWorker(size_t nMaxQueued, bool bKeepLatest = false)
+        : m_nMaxQueued(nMaxQueued), m_bKeepLatest(bKeepLatest) {}
     // Drops what waits and ends the thread.
     ~CSampleWorker();
     CSampleWorker(const CSampleWorker&) = delete;
@@ -31,9 +34,11 @@ public:
     // when it could not start or has already.
     bool Start(IHandler* pHandler);
     bool IsStarted() const { return m_hThread != nullptr; }
-    // Queues a copy of the bytes; false when they are lost: no thread, the queue full, or no
-    // memory. Never waits.
+    // Queues a copy of the bytes; false when they are lost: no thread, the queue full (unless it
+    // keeps the latest), or no memory. Never waits.
     bool Post(const BYTE* pData, size_t nSize) noexcept;
+    // Waits up to nMs for nothing to wait and nothing in hand; true when so.
+    bool WaitIdle(DWORD nMs);
     // Drops what waits at once (a sample being worked on finishes); how many were dropped.
     size_t Drop();
     // Waits up to nMs for the queue to be worked off, then drops the rest and ends the thread;
@@ -45,6 +50,7 @@ private:
     void WorkQueued();
 
     const size_t m_nMaxQueued;
+    const bool m_bKeepLatest;
     IHandler* m_pHandler = nullptr;
     HANDLE m_hThread = nullptr;
     HANDLE m_hWork = nullptr; // set when there is something to do (auto-reset)

@@ -319,6 +319,10 @@ bool ParseOptions(const std::wstring& text, Config& config) {
                  static_cast<size_t>(result.refusedFormat) < result.formats.size();
         } else if (Valued(option, L"stopafter", value)) {
             ok = ParseCount(value, kMany, result.stopAfter);
+        } else if (Valued(option, L"stallafter", value)) {
+            ok = ParseCount(value, kMany, result.stallAfter);
+        } else if (Valued(option, L"unplugafter", value)) {
+            ok = ParseCount(value, kMany, result.unplugAfter);
         } else {
             ok = false;
         }

@@ -52,6 +52,8 @@ struct Config {
     long shortEvery = 0;       // every N-th sample carries half a frame
     long refusedFormat = -1;   // SetFormat refuses this capability
     long stopAfter = 0;        // the device stops delivering after N frames of a run
+    long stallAfter = 0;       // the same without a word: no event, nothing more
+    long unplugAfter = 0;      // the same, told as an unplug: EC_DEVICE_LOST
 };
 
 Config DefaultConfig();
@@ -62,8 +64,8 @@ bool ParseFormats(const std::wstring& text, std::vector<Format>& out);
 std::wstring FormatsToString(const std::vector<Format>& formats);
 
 // "nostreamconfig,capssize=64,previewpin,stuckrun,realfps=12.5,black=N,frozen=N,short=N,
-// refuse=I,stopafter=N". False on an unknown or malformed option, or a refused index past the
-// formats `config` holds.
+// refuse=I,stopafter=N,stallafter=N,unplugafter=N". False on an unknown or malformed option, or a
+// refused index past the formats `config` holds.
 bool ParseOptions(const std::wstring& text, Config& config);
 
 // The text regsvr32 /i: hands over: either a bare friendly name or

@@ -285,6 +285,20 @@ void Pin::Stream() {
             dead = true;
             filter_->NotifyGraph(lastRun, EC_ERRORABORT, kDeviceFailed, 0);
         }
+        // The stallafter option: a device that goes silent after so many frames and says
+        // nothing, as a driver whose read never completes.
+        if (config.stallAfter > 0 && sent >= config.stallAfter) {
+            dead = true;
+        }
+        // The unplugafter option: the device goes after so many frames, and its driver tells
+        // the graph as it tells an unplug.
+        if (config.unplugAfter > 0 && sent >= config.unplugAfter) {
+            dead = true;
+            filter_->NotifyGraph(lastRun, EC_DEVICE_LOST,
+                                 reinterpret_cast<LONG_PTR>(
+                                     static_cast<IUnknown*>(static_cast<IBaseFilter*>(filter_))),
+                                 0);
+        }
     }
 }
 

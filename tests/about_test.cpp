@@ -1,5 +1,5 @@
 // The About box on the real templates, opened by real system commands, and its version reader.
-#include "about/version_info.h"
+#include "framework/version_info.h"
 #include "app/lookwell_app.h"
 #include "support/dialog_test.h"
 #include "support/main_window.h"

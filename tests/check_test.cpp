@@ -8,6 +8,7 @@
 #include "capture/capture_platform.h"
 
 #include <uuids.h>
+#include <wincodec.h>
 
 #include <gtest/gtest.h>
 
@@ -16,8 +17,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <memory>
 
 using testcam_test::CameraReleased;
 using testcam_test::PumpUntil;
@@ -52,9 +55,11 @@ std::vector<std::wstring> Lines(const std::wstring& text) {
     return lines;
 }
 
-// The verdicts of a camera that delivered fewer frames than it promised.
+// The verdicts of a camera that delivered fewer frames than it promised: its rate, its drops
+// or both.
 bool IsRateFinding(const std::wstring& verdict) {
-    return verdict == L"OK" || verdict == L"drops" || verdict == L"rate below 90 % of nominal";
+    return verdict == L"OK" || verdict == L"drops" || verdict == L"rate below 90 % of nominal" ||
+           verdict == L"rate below 90 % of nominal, drops";
 }
 
 CFormatMeasurement GoodRow() {
@@ -71,75 +76,101 @@ CFormatMeasurement GoodRow() {
 
 } // namespace
 
-TEST(CheckReport, IntervalStatisticsFromArrivalTimes) {
+TEST(CheckReport, IntervalStatisticsCountGapsAgainstTheCamerasOwnCadence) {
+    auto steady = [](float fMs, int n) { return std::vector<float>(static_cast<size_t>(n), fMs); };
     struct {
         const char* pszName;
-        std::vector<double> arrivals;
-        double dNominalFps;
+        std::vector<float> intervals;
         double dMedian, dP95, dLongest;
-        long nLong;
+        long nMissing;
     } cases[] = {
-        {"no interval", {}, 30, 0, 0, 0, 0},
-        {"one sample", {5}, 30, 0, 0, 0, 0},
-        {"even count: the middle two averaged", {0, 10, 30, 60, 100}, 0, 25, 40, 40, 0},
-        {"odd count", {0, 10, 20, 50}, 0, 10, 30, 30, 0},
+        {"no interval", {}, 0, 0, 0, 0},
+        {"even count: the middle two averaged", {10, 20, 30, 40}, 25, 40, 40, 1},
+        {"odd count; a gap of three intervals", {10, 10, 30}, 10, 30, 30, 2},
         // 20 intervals of 33 ms and one of 100: the 95th percentile by nearest rank is the
-        // 20th of 21 sorted, still 33; one interval beyond 1.5 x 33.3 ms.
-        {"one gap", {}, 30, 33, 33, 100, 1},
-        {"no nominal: nothing counts as long", {0, 100, 400}, 0, 200, 300, 300, 0},
-        {"exactly 1.5 intervals is not long", {0, 50, 100}, 30, 50, 50, 50, 0},
+        // 20th of 21 sorted, still 33; the gap is three intervals, two frames missing.
+        {"one gap of three intervals", {}, 33, 33, 100, 2},
+        {"exactly 1.5 medians is no gap", {50, 50, 75}, 50, 75, 75, 0},
+        {"just over 1.5 medians: one missing", {50, 50, 76}, 50, 76, 76, 1},
+        // A steady camera at 20 fps against a nominal 30: its own cadence has no gaps.
+        {"steady but slower than nominal", steady(50, 40), 50, 50, 50, 0},
+        // Stopped after a second of a three-second window: the silence is a gap too.
+        {"the trailing silence of a stopped camera", {}, 33.3, 33.3, 2000, 59},
     };
-    for (int i = 0; i <= 20; ++i) {
-        cases[4].arrivals.push_back(33.0 * i);
-    }
-    cases[4].arrivals.push_back(33.0 * 20 + 100);
+    cases[3].intervals = steady(33, 20);
+    cases[3].intervals.push_back(100);
+    cases[7].intervals = steady(33.3f, 30);
+    cases[7].intervals.push_back(2000);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
-        CIntervalStats stats = ComputeIntervals(c.arrivals, c.dNominalFps);
-        EXPECT_DOUBLE_EQ(c.dMedian, stats.dMedianMs);
-        EXPECT_DOUBLE_EQ(c.dP95, stats.dP95Ms);
-        EXPECT_DOUBLE_EQ(c.dLongest, stats.dLongestMs);
-        EXPECT_EQ(c.nLong, stats.nLong);
+        CIntervalStats stats = ComputeIntervals(c.intervals);
+        EXPECT_NEAR(c.dMedian, stats.dMedianMs, 1e-4);
+        EXPECT_NEAR(c.dP95, stats.dP95Ms, 1e-4);
+        EXPECT_NEAR(c.dLongest, stats.dLongestMs, 1e-4);
+        EXPECT_EQ(c.nMissing, stats.nMissing);
     }
 }
 
-TEST(CheckReport, VerdictIsTheFirstFindingThatFails) {
+TEST(CheckReport, EveryFindingHasItsOwnLimitAndAllAreListedWorstFirst) {
     struct {
         const char* pszName;
         void (*change)(CFormatMeasurement&);
         const wchar_t* pszVerdict;
     } cases[] = {
         {"good", [](CFormatMeasurement&) {}, L"OK"},
-        {"not started", [](CFormatMeasurement& r) { r.bStarted = false; }, L"did not start"},
-        {"cancelled wins", [](CFormatMeasurement& r) { r.bCancelled = true; }, L"cancelled"},
+        {"not started: nothing else counts",
+         [](CFormatMeasurement& r) { r.bStarted = false, r.nBlack = 91; }, L"did not start"},
+        {"cancelled wins", [](CFormatMeasurement& r) { r.bCancelled = true, r.nEmpty = 3; },
+         L"cancelled"},
         {"just at 90 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 27.0; }, L"OK"},
         {"below 90 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 26.9; },
          L"rate below 90 % of nominal"},
+        {"just at 110 %", [](CFormatMeasurement& r) { r.dMeasuredFps = 33.0; }, L"OK"},
+        {"three times nominal", [](CFormatMeasurement& r) { r.dMeasuredFps = 90; },
+         L"rate above 110 % of nominal"},
         {"no nominal: any rate",
          [](CFormatMeasurement& r) { r.dNominalFps = 0, r.dMeasuredFps = 1; }, L"OK"},
-        {"rate before drops", [](CFormatMeasurement& r) { r.dMeasuredFps = 10, r.nDropped = 50; },
-         L"rate below 90 % of nominal"},
+        // An error, a removal and a silence each stop the stream; its rate over the time it
+        // delivered can still be fine.
+        {"stopped with an error", [](CFormatMeasurement& r) { r.stopCause = StopCause::Error; },
+         L"stopped"},
+        {"removed", [](CFormatMeasurement& r) { r.stopCause = StopCause::Removed; }, L"stopped"},
+        {"silent", [](CFormatMeasurement& r) { r.stopCause = StopCause::Silent; }, L"stopped"},
         // 5 % of samples + dropped: 4 of 95 pass, 5 of 96 fail.
         {"4 dropped", [](CFormatMeasurement& r) { r.nDropped = 4; }, L"OK"},
-        {"6 dropped", [](CFormatMeasurement& r) { r.nDropped = 6; }, L"drops"},
+        {"5 dropped", [](CFormatMeasurement& r) { r.nDropped = 5; }, L"drops"},
         {"one short sample", [](CFormatMeasurement& r) { r.nShort = 1; }, L"bad samples"},
         {"one empty sample", [](CFormatMeasurement& r) { r.nEmpty = 1; }, L"bad samples"},
         {"one oversized", [](CFormatMeasurement& r) { r.nOversized = 1; }, L"bad samples"},
-        {"drops before bad", [](CFormatMeasurement& r) { r.nDropped = 20, r.nShort = 3; },
-         L"drops"},
+        {"one undecodable picture", [](CFormatMeasurement& r) { r.nUndecodable = 1; },
+         L"bad samples"},
         {"9 black of 91", [](CFormatMeasurement& r) { r.nBlack = 9; }, L"OK"},
         {"10 black of 91", [](CFormatMeasurement& r) { r.nBlack = 10; }, L"black"},
-        {"bad before black", [](CFormatMeasurement& r) { r.nEmpty = 1, r.nBlack = 50; },
-         L"bad samples"},
-        {"10 frozen of 91", [](CFormatMeasurement& r) { r.nFrozen = 10; }, L"frozen"},
-        {"black before frozen", [](CFormatMeasurement& r) { r.nFrozen = 30, r.nBlack = 30; },
+        // Of the pictures analysed, when a decoder saw only some of them.
+        {"5 black of 40 analysed", [](CFormatMeasurement& r) { r.nBlack = 5, r.nAnalysed = 40; },
          L"black"},
+        {"9 frozen of 91", [](CFormatMeasurement& r) { r.nFrozen = 9; }, L"OK"},
+        {"10 frozen of 91", [](CFormatMeasurement& r) { r.nFrozen = 10; }, L"frozen"},
+        // A slow camera with every fourth picture black: both, the rate first.
+        {"slow and black",
+         [](CFormatMeasurement& r) { r.dMeasuredFps = 12, r.nSamples = 37, r.nBlack = 9; },
+         L"rate below 90 % of nominal, black"},
+        {"everything at once, worst first",
+         [](CFormatMeasurement& r) {
+             r.stopCause = StopCause::Silent, r.dMeasuredFps = 10, r.nDropped = 50, r.nShort = 1;
+             r.nBlack = 30, r.nFrozen = 30;
+         },
+         L"stopped, rate below 90 % of nominal, drops, bad samples, black, frozen"},
+        {"undecodable stream above nominal",
+         [](CFormatMeasurement& r) { r.dMeasuredFps = 40, r.nUndecodable = 91; },
+         L"rate above 110 % of nominal, bad samples"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
         CFormatMeasurement row = GoodRow();
         c.change(row);
         EXPECT_EQ(Narrow(c.pszVerdict), Narrow(GetVerdict(row)));
+        EXPECT_EQ(GetVerdict(row) == L"OK", IsOk(row));
     }
 }
 
@@ -360,7 +391,21 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
                 << Narrow(FormatCheckCsv({row}));
             EXPECT_EQ(0, row.nBlack);
             EXPECT_EQ(0, row.nFrozen) << "the moving square is seen in every format";
-            EXPECT_TRUE(row.strNote.empty()) << Narrow(row.strNote);
+            EXPECT_EQ(StopCause::None, row.stopCause);
+            if (i == 3) {
+                EXPECT_NE(std::wstring::npos, row.strNote.find(L"new pictures decoded"))
+                    << Narrow(row.strNote);
+                EXPECT_GT(row.nAnalysed, 0);
+            } else {
+                EXPECT_TRUE(row.strNote.empty()) << Narrow(row.strNote);
+                EXPECT_EQ(row.nSamples, row.nAnalysed) << "every picture analysed";
+            }
+            // The figures the window and the report need, once per format.
+            EXPECT_EQ(static_cast<size_t>(row.nSamples - 1), row.intervalsMs.size());
+            EXPECT_EQ(CThumbnail::Kind::LastGood, row.thumbnail.kind);
+            EXPECT_EQ(320, row.thumbnail.nFrameWidth);
+            EXPECT_EQ(static_cast<size_t>(row.thumbnail.nWidth * row.thumbnail.nHeight * 3),
+                      row.thumbnail.pixels.size());
         }
         // Wine 8's renderer takes RGB only.
         EXPECT_EQ(RendererAnswer::Yes, collector.m_rows[0].renderer);
@@ -370,22 +415,34 @@ TEST(CameraCheck, RunnerMeasuresEachFormatCancelsWithinASecondAndReleasesTheCame
     }
     EXPECT_TRUE(CameraReleased()) << "the camera released after the check";
 
-    // A long window cancelled while it measures: the runner ends within a second.
-    {
-        CCollector collector;
-        CCheckRunner runner;
-        ASSERT_TRUE(runner.Start(displayName, formats, 30, &collector));
-        ASSERT_TRUE(testcam_test::FramesFlow(3)) << "measuring";
-        ULONGLONG nCancelAt = ::GetTickCount64();
-        runner.Cancel();
-        EXPECT_TRUE(runner.Wait(1000)) << "cancelled within a second";
-        EXPECT_LE(::GetTickCount64() - nCancelAt, 1000u);
-        EXPECT_TRUE(collector.m_bCancelled);
-        ASSERT_EQ(1u, collector.m_rows.size());
-        EXPECT_EQ("cancelled", Narrow(GetVerdict(collector.m_rows[0])));
-        EXPECT_EQ(0, Stats().threads) << "streaming ended";
+    // A long window cancelled while it measures: the runner ends within a second, also while a
+    // picture larger than the decoder keeps up with is being decoded and more wait.
+    ScopedCamera mjpgCamera(L"MJPG:1920x1080@30");
+    ASSERT_EQ(S_OK, mjpgCamera.result());
+    struct {
+        std::wstring strDisplayName;
+        std::vector<VideoFormat> formats;
+    } cancels[] = {
+        {displayName, formats},
+        {DisplayNameOf(mjpgCamera.name()), {Format(1920, 1080, 30, MEDIASUBTYPE_MJPG, 24)}}};
+    for (const auto& c : cancels) {
+        SCOPED_TRACE(Narrow(c.strDisplayName));
+        {
+            CCollector collector;
+            CCheckRunner runner;
+            ASSERT_TRUE(runner.Start(c.strDisplayName, c.formats, 30, &collector));
+            ASSERT_TRUE(testcam_test::FramesFlow(5)) << "measuring";
+            ULONGLONG nCancelAt = ::GetTickCount64();
+            runner.Cancel();
+            EXPECT_TRUE(runner.Wait(1000)) << "cancelled within a second";
+            EXPECT_LE(::GetTickCount64() - nCancelAt, 1000u);
+            EXPECT_TRUE(collector.m_bCancelled);
+            ASSERT_EQ(1u, collector.m_rows.size());
+            EXPECT_EQ("cancelled", Narrow(GetVerdict(collector.m_rows[0])));
+            EXPECT_EQ(0, Stats().threads) << "streaming ended";
+        }
+        EXPECT_TRUE(CameraReleased()) << "the camera released after a cancel";
     }
-    EXPECT_TRUE(CameraReleased()) << "the camera released after a cancel";
 
     // A device that is not there fails at the bind, in words.
     CFormatMeasurement missing = CheckFormat(L"@device:none", formats[0], 1, nullptr, nullptr);
@@ -508,4 +565,456 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
         ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
     }
     EXPECT_TRUE(CameraReleased());
+}
+
+namespace {
+
+// A colour of the thumbnail near the expected one: the YUV formats and JPEG round their
+// colours a little.
+bool NearColour(const BYTE* pBgr, BYTE r, BYTE g, BYTE b, int nTolerance) {
+    return std::abs(pBgr[2] - r) <= nTolerance && std::abs(pBgr[1] - g) <= nTolerance &&
+           std::abs(pBgr[0] - b) <= nTolerance;
+}
+
+// The test camera's bars, left to right: white, yellow, cyan, green, magenta, red, blue, black.
+const BYTE kBarColours[8][3] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                                {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {0, 0, 0}};
+
+// What of the bars along the thumbnail's top row is not where it belongs.
+std::string MisplacedBars(const CThumbnail& thumbnail, int nTolerance) {
+    std::string misplaced;
+    if (thumbnail.nWidth < 8 || thumbnail.pixels.empty()) {
+        return "no picture";
+    }
+    for (LONG i = 0; i < 8; ++i) {
+        LONG x = thumbnail.nWidth * (2 * i + 1) / 16;
+        const BYTE* p = &thumbnail.pixels[static_cast<size_t>(x) * 3];
+        if (!NearColour(p, kBarColours[i][0], kBarColours[i][1], kBarColours[i][2], nTolerance)) {
+            misplaced += "bar " + std::to_string(i) + " is " + std::to_string(p[2]) + "," +
+                         std::to_string(p[1]) + "," + std::to_string(p[0]) + "; ";
+        }
+    }
+    return misplaced;
+}
+
+} // namespace
+
+// How a stream ends, each way told apart: the camera's error, a removal, a silence with no word
+// (the stall of a driver whose read never completes); and the picture each format keeps, in
+// its own colours whatever the pixel format.
+TEST(CameraCheck, TellsEachWayAStreamEndsAndKeepsAPictureOfItsFinding) {
+    enum class Act { None, Remove };
+    struct {
+        const char* pszName;
+        const wchar_t* pszFormat;
+        GUID subtype;
+        WORD nBits;
+        const wchar_t* pszOptions;
+        Act act;
+        StopCause cause;
+        const wchar_t* pszNote; // a part of the note
+        CThumbnail::Kind kind;
+        int nColourTolerance; // for the bars; negative: the picture is black
+    } cases[] = {
+        {"an error event late in the window", L"RGB24:320x240@30", MEDIASUBTYPE_RGB24, 24,
+         L"stopafter=45", Act::None, StopCause::Error, L"the camera stopped with an error after",
+         CThumbnail::Kind::LastGood, 4},
+        {"a silence with no word", L"YUY2:320x240@30", MEDIASUBTYPE_YUY2, 16, L"stallafter=45",
+         Act::None, StopCause::Silent, L"no picture after", CThumbnail::Kind::LastGood, 12},
+        {"unplugged late in the window", L"NV12:320x240@30", MEDIASUBTYPE_NV12, 12, L"",
+         Act::Remove, StopCause::Removed, L"the camera was removed after",
+         CThumbnail::Kind::LastGood, 12},
+        {"a covered lens", L"RGB32:320x240@30", MEDIASUBTYPE_RGB32, 32, L"black=1", Act::None,
+         StopCause::None, L"", CThumbnail::Kind::Black, -1},
+        {"a JPEG camera", L"MJPG:320x240@30", MEDIASUBTYPE_MJPG, 24, L"", Act::None,
+         StopCause::None, L"new pictures decoded", CThumbnail::Kind::LastGood, 24},
+        {"a JPEG camera repeating its pictures", L"MJPG:320x240@30", MEDIASUBTYPE_MJPG, 24,
+         L"frozen=4", Act::None, StopCause::None, L"new pictures decoded",
+         CThumbnail::Kind::LastGood, 24},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pszName);
+        auto pCamera = std::make_unique<ScopedCamera>(c.pszFormat, c.pszOptions);
+        ASSERT_EQ(S_OK, pCamera->result());
+        std::wstring displayName = DisplayNameOf(pCamera->name());
+        CCollector collector;
+        {
+            CCheckRunner runner;
+            ULONGLONG nStart = ::GetTickCount64();
+            ASSERT_TRUE(runner.Start(displayName, {Format(320, 240, 30, c.subtype, c.nBits)}, 2,
+                                     &collector));
+            if (c.act == Act::Remove) {
+                // Well into the window, counted in the camera's own frames, with time left for
+                // its twice-a-second look at its entry under load.
+                ASSERT_TRUE(testcam_test::FramesFlow(36));
+                ASSERT_EQ(S_OK, testcam_test::CameraInstall(FALSE, pCamera->name()));
+            }
+            ASSERT_TRUE(runner.Wait(2000 + kFormatBoundMs)) << "the format ends within its bound";
+            EXPECT_LE(::GetTickCount64() - nStart, 2000 + kFormatBoundMs);
+        }
+        pCamera.reset();
+        EXPECT_TRUE(CameraReleased());
+        ASSERT_EQ(1u, collector.m_rows.size());
+        const CFormatMeasurement& row = collector.m_rows[0];
+        std::string csv = Narrow(FormatCheckCsv({row}));
+        EXPECT_EQ(c.cause, row.stopCause) << csv;
+        EXPECT_NE(std::wstring::npos, row.strNote.find(c.pszNote)) << csv;
+        std::vector<Finding> findings = GetFindings(row);
+        if (c.cause != StopCause::None) {
+            ASSERT_FALSE(findings.empty());
+            EXPECT_EQ(Finding::Stopped, findings[0]) << csv;
+            // The rate is over the time it delivered, not the whole window; the silence after
+            // the last picture is the record's last interval.
+            EXPECT_GT(row.dStoppedAtMs, 1000) << csv;
+            EXPECT_LT(row.dStoppedAtMs, 2000) << csv; // later on a machine that starves it
+            EXPECT_NEAR((row.nSamples - 1) * 1000.0 / row.dStoppedAtMs, row.dMeasuredFps, 0.01);
+            ASSERT_EQ(static_cast<size_t>(row.nSamples), row.intervalsMs.size());
+            EXPECT_NEAR(2000 - row.dStoppedAtMs, row.intervalsMs.back(), 1) << csv;
+            EXPECT_GE(row.dLongestMs, row.intervalsMs.back() - 0.01);
+        } else if (c.kind == CThumbnail::Kind::Black) {
+            EXPECT_NE(findings.end(), std::find(findings.begin(), findings.end(), Finding::Black));
+        }
+        if (c.subtype == MEDIASUBTYPE_MJPG) {
+            // Repeats told from their bytes; the decoder keeps up with 320 x 240 here.
+            EXPECT_GT(row.nAnalysed, 0) << csv;
+            EXPECT_EQ(0, row.nUndecodable) << csv;
+            bool bFrozenCamera = std::wcsstr(c.pszOptions, L"frozen") != nullptr;
+            if (bFrozenCamera) {
+                EXPECT_NEAR(row.nSamples * 3 / 4, row.nFrozen, 6) << csv;
+            } else {
+                EXPECT_EQ(0, row.nFrozen) << csv;
+            }
+        }
+        // One picture, once, in its frame's shape, of the kind the finding asks for.
+        EXPECT_EQ(c.kind, row.thumbnail.kind);
+        EXPECT_EQ(320, row.thumbnail.nFrameWidth);
+        EXPECT_EQ(240, row.thumbnail.nFrameHeight);
+        ASSERT_EQ(static_cast<size_t>(row.thumbnail.nWidth * row.thumbnail.nHeight * 3),
+                  row.thumbnail.pixels.size());
+        if (c.nColourTolerance < 0) {
+            EXPECT_TRUE(std::all_of(row.thumbnail.pixels.begin(), row.thumbnail.pixels.end(),
+                                    [](BYTE n) { return n <= kBlackLevel; }));
+        } else {
+            EXPECT_EQ("", MisplacedBars(row.thumbnail, c.nColourTolerance));
+        }
+    }
+}
+
+namespace {
+
+// A thumbnail of the test camera's bars, as the sink keeps one.
+CThumbnail BarsThumbnail(LONG nWidth, LONG nHeight) {
+    CThumbnail thumbnail;
+    thumbnail.kind = CThumbnail::Kind::LastGood;
+    thumbnail.nWidth = nWidth;
+    thumbnail.nHeight = nHeight;
+    thumbnail.nFrameWidth = 640;
+    thumbnail.nFrameHeight = 480;
+    for (LONG y = 0; y < nHeight; ++y) {
+        for (LONG x = 0; x < nWidth; ++x) {
+            const BYTE* pRgb = kBarColours[x * 8 / nWidth];
+            thumbnail.pixels.insert(thumbnail.pixels.end(), {pRgb[2], pRgb[1], pRgb[0]});
+        }
+    }
+    return thumbnail;
+}
+
+size_t CountOf(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+std::vector<BYTE> FromBase64(const std::string& text) {
+    static const std::string kDigits =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::vector<BYTE> bytes;
+    unsigned nBits = 0;
+    int nHave = 0;
+    for (char ch : text) {
+        size_t n = kDigits.find(ch);
+        if (n == std::string::npos) {
+            break; // the padding
+        }
+        nBits = (nBits << 6) | static_cast<unsigned>(n);
+        if ((nHave += 6) >= 8) {
+            nHave -= 8;
+            bytes.push_back(static_cast<BYTE>(nBits >> nHave));
+        }
+    }
+    return bytes;
+}
+
+// A PNG decoded by the platform: its size and 24-bit rows, top first.
+bool DecodePng(const std::vector<BYTE>& png, UINT& nWidth, UINT& nHeight, std::vector<BYTE>& bgr) {
+    CComRef<IWICImagingFactory> pFactory;
+    CComRef<IWICStream> pStream;
+    CComRef<IWICBitmapDecoder> pDecoder;
+    CComRef<IWICBitmapFrameDecode> pFrame;
+    CComRef<IWICFormatConverter> pConverter;
+    if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IWICImagingFactory, pFactory.Out())) ||
+        FAILED(pFactory->CreateStream(&pStream)) ||
+        FAILED(pStream->InitializeFromMemory(const_cast<BYTE*>(png.data()),
+                                             static_cast<DWORD>(png.size()))) ||
+        FAILED(pFactory->CreateDecoder(GUID_ContainerFormatPng, nullptr, &pDecoder)) ||
+        FAILED(pDecoder->Initialize(pStream, WICDecodeMetadataCacheOnDemand)) ||
+        FAILED(pDecoder->GetFrame(0, &pFrame)) ||
+        FAILED(pFactory->CreateFormatConverter(&pConverter)) ||
+        FAILED(pConverter->Initialize(pFrame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone,
+                                      nullptr, 0, WICBitmapPaletteTypeCustom)) ||
+        FAILED(pConverter->GetSize(&nWidth, &nHeight))) {
+        return false;
+    }
+    bgr.resize(static_cast<size_t>(nWidth) * nHeight * 3);
+    return SUCCEEDED(
+        pConverter->CopyPixels(nullptr, nWidth * 3, static_cast<UINT>(bgr.size()), bgr.data()));
+}
+
+// Rows for a report: a good format, one that stopped, one that never started.
+std::vector<CFormatMeasurement> ReportRows() {
+    CFormatMeasurement good = GoodRow();
+    good.dWindowMs = 3000;
+    good.intervalsMs.assign(89, 33.3f);
+    good.intervalsMs.insert(good.intervalsMs.begin() + 40, 100.0f); // a gap of two frames
+    good.dMedianMs = 33.3;
+    good.thumbnail = BarsThumbnail(128, 72);
+    CFormatMeasurement stopped = GoodRow();
+    stopped.strFormat = L"320x240  30.0 YUY2 36864000";
+    stopped.stopCause = StopCause::Removed;
+    stopped.dStoppedAtMs = 1000;
+    stopped.dWindowMs = 3000;
+    stopped.nSamples = 31;
+    stopped.intervalsMs.assign(30, 33.3f);
+    stopped.intervalsMs.push_back(2000);
+    stopped.dMedianMs = 33.3;
+    stopped.thumbnail = BarsThumbnail(128, 72);
+    stopped.strNote = L"the camera was removed after 1.00 s";
+    CFormatMeasurement refused;
+    refused.strFormat = L"1920x1080  30.0 RGB24 1492992000";
+    refused.strFailure = L"the camera refused the format";
+    return {good, stopped, refused};
+}
+
+CCheckReportInfo ReportInfo() {
+    CCheckReportInfo info;
+    info.strDevice = L"Cam <A> & \"B\" \x00E9t\x00E9";
+    info.strVersion = L"1.2.3";
+    info.when = SYSTEMTIME{2026, 12, 2, 8, 14, 30, 5, 0};
+    return info;
+}
+
+} // namespace
+
+// The report: one page with nothing beside it: no script, no file or address it loads, the
+// device's name as text, and per format a table row, and for each that started its picture (a
+// PNG that decodes to the thumbnail) and its interval plot with the nominal line, the gaps and
+// the stop.
+TEST(CheckReport, IsOneSelfContainedPageWithARowAPictureAndAPlotPerFormat) {
+    std::vector<CFormatMeasurement> rows = ReportRows();
+    std::string html = FormatCheckReportHtml(ReportInfo(), rows);
+    EXPECT_EQ(0u, html.find("<!DOCTYPE html>"));
+    EXPECT_NE(std::string::npos, html.find("<meta charset=\"utf-8\">"));
+    EXPECT_EQ(std::string::npos, html.find("<script"));
+    EXPECT_EQ(std::string::npos, html.find("href="));
+    EXPECT_EQ(CountOf(html, " src=\""), CountOf(html, " src=\"data:image/png;base64,"));
+    EXPECT_EQ(std::string::npos, html.find("<A>")) << "the name is text, not markup";
+    EXPECT_NE(std::string::npos, html.find("Cam &lt;A&gt; &amp; &quot;B&quot; \xC3\xA9t\xC3\xA9"));
+    EXPECT_NE(std::string::npos, html.find("2026-12-08 14:30"));
+    EXPECT_NE(std::string::npos, html.find("Lookwell 1.2.3"));
+    EXPECT_NE(std::string::npos, html.find("3 formats: 1 OK, 2 failed"));
+
+    // The table: a header and a row per format, every column, the verdicts marked.
+    EXPECT_EQ(rows.size() + 1, CountOf(html, "<tr>"));
+    EXPECT_EQ(20u, CountOf(html, "<th"));
+    EXPECT_EQ(20 * rows.size(), CountOf(html, "<td"));
+    EXPECT_EQ(1u, CountOf(html, "class=\"t pass\">OK<"));
+    EXPECT_EQ(1u, CountOf(html, "class=\"t fail\">stopped<"));
+    EXPECT_EQ(1u, CountOf(html, "class=\"t fail\">did not start<"));
+
+    // A picture and a plot for each format that started.
+    EXPECT_EQ(3u, CountOf(html, "<section class=\"format\""));
+    EXPECT_EQ(2u, CountOf(html, "<img class=\"picture\""));
+    EXPECT_EQ(2u, CountOf(html, "<svg class=\"plot\""));
+    EXPECT_EQ(2u, CountOf(html, "class=\"nominal\""));
+    EXPECT_EQ(1u, CountOf(html, "class=\"stopped\""));
+    EXPECT_NE(std::string::npos, html.find(">removed</text>"));
+    // The gap of the first format and the silence of the second.
+    EXPECT_EQ(2u, CountOf(html, "class=\"gap\""));
+    // In the frame's shape: 640 x 480 shown 192 x 144.
+    EXPECT_EQ(2u, CountOf(html, "width=\"192\" height=\"144\""));
+    for (size_t at = html.find("base64,"); at != std::string::npos;
+         at = html.find("base64,", at + 1)) {
+        size_t end = html.find('"', at);
+        UINT nWidth = 0;
+        UINT nHeight = 0;
+        std::vector<BYTE> bgr;
+        ASSERT_TRUE(DecodePng(FromBase64(html.substr(at + 7, end - at - 7)), nWidth, nHeight, bgr));
+        EXPECT_EQ(128u, nWidth);
+        EXPECT_EQ(72u, nHeight);
+        CThumbnail decoded = BarsThumbnail(128, 72);
+        decoded.pixels = bgr;
+        EXPECT_EQ("", MisplacedBars(decoded, 0));
+    }
+}
+
+TEST(CheckReport, IsWrittenAsideAndSwappedInAndNeverToADevice) {
+    std::vector<CFormatMeasurement> rows = ReportRows();
+    wchar_t szFolder[MAX_PATH];
+    ASSERT_NE(0u, ::GetTempPathW(MAX_PATH, szFolder));
+    std::wstring path = std::wstring(szFolder) + L"lookwell-report-" +
+                        std::to_wstring(::GetCurrentProcessId()) + L".html";
+    auto read = [&] {
+        std::string text;
+        HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr);
+        if (hFile != INVALID_HANDLE_VALUE) {
+            char buffer[65536];
+            DWORD nRead = 0;
+            while (::ReadFile(hFile, buffer, sizeof(buffer), &nRead, nullptr) && nRead > 0) {
+                text.append(buffer, nRead);
+            }
+            ::CloseHandle(hFile);
+        }
+        return text;
+    };
+    std::wstring error;
+    // An older file of that name is replaced whole.
+    ASSERT_TRUE(WriteCheckReport(path, ReportInfo(), {rows[2]}, error)) << Narrow(error);
+    ASSERT_TRUE(WriteCheckReport(path, ReportInfo(), rows, error)) << Narrow(error);
+    EXPECT_EQ(FormatCheckReportHtml(ReportInfo(), rows), read());
+    ::DeleteFileW(path.c_str());
+
+    for (const wchar_t* pszPath : {L"NUL.html", L"C:\\no such folder\\report.html"}) {
+        SCOPED_TRACE(Narrow(pszPath));
+        error.clear();
+        EXPECT_FALSE(WriteCheckReport(pszPath, ReportInfo(), rows, error));
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+// The report opened in a real browser, by tests/check_report_browser.sh (which skips without
+// Chromium): one case writes a report of real checks where the script says, Chromium
+// photographs it, the other reads the photograph back.
+namespace {
+
+std::wstring ReportFolder() {
+    wchar_t szFolder[MAX_PATH] = L"";
+    DWORD n = ::GetEnvironmentVariableW(L"LOOKWELL_REPORT_DIR", szFolder, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::wstring(szFolder) + L"\\" : std::wstring();
+}
+
+// Formats checked one after the other into one list of rows.
+void CheckInto(const std::wstring& formats, const std::wstring& options,
+               const std::vector<VideoFormat>& records, std::vector<CFormatMeasurement>& rows) {
+    ScopedCamera camera(formats, options);
+    ASSERT_EQ(S_OK, camera.result());
+    CCollector collector;
+    {
+        CCheckRunner runner;
+        ASSERT_TRUE(runner.Start(DisplayNameOf(camera.name()), records, 2, &collector));
+        ASSERT_TRUE(runner.Wait(static_cast<DWORD>(records.size()) * (2000 + kFormatBoundMs)));
+    }
+    rows.insert(rows.end(), collector.m_rows.begin(), collector.m_rows.end());
+}
+
+// A run of the bars left to right from (x, y), each bar at least nBar pixels wide.
+bool BarsStartAt(const std::vector<BYTE>& bgr, UINT nWidth, UINT x, UINT y, UINT nBar) {
+    for (UINT i = 0; i < 8; ++i) {
+        for (UINT dx = 2; dx + 2 < nBar; dx += 4) {
+            UINT px = x + i * nBar + dx;
+            if (px >= nWidth) {
+                return false;
+            }
+            const BYTE* p = &bgr[(static_cast<size_t>(y) * nWidth + px) * 3];
+            if (!NearColour(p, kBarColours[i][0], kBarColours[i][1], kBarColours[i][2], 40)) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(ReportInBrowser, WritesAReportOfRealChecks) {
+    std::wstring folder = ReportFolder();
+    if (folder.empty()) {
+        GTEST_SKIP() << "run by tests/check_report_browser.sh";
+    }
+    std::vector<CFormatMeasurement> rows;
+    CheckInto(L"RGB24:640x480@30,YUY2:320x240@30,MJPG:320x240@30", L"",
+              {Format(640, 480, 30, MEDIASUBTYPE_RGB24, 24),
+               Format(320, 240, 30, MEDIASUBTYPE_YUY2, 16),
+               Format(320, 240, 30, MEDIASUBTYPE_MJPG, 24)},
+              rows);
+    CheckInto(L"NV12:320x240@30", L"stallafter=35", {Format(320, 240, 30, MEDIASUBTYPE_NV12, 12)},
+              rows);
+    EXPECT_TRUE(CameraReleased());
+    ASSERT_EQ(4u, rows.size());
+    EXPECT_EQ(StopCause::Silent, rows[3].stopCause);
+    CCheckReportInfo info;
+    info.strDevice = L"Lookwell Test Camera";
+    info.strVersion = LookwellVersion();
+    ::GetLocalTime(&info.when);
+    std::wstring error;
+    ASSERT_TRUE(WriteCheckReport(folder + L"report.html", info, rows, error)) << Narrow(error);
+}
+
+TEST(ReportInBrowser, ShowsEveryPictureAndEveryPlotWithItsNominalLineAndTheStop) {
+    std::wstring folder = ReportFolder();
+    if (folder.empty()) {
+        GTEST_SKIP() << "run by tests/check_report_browser.sh";
+    }
+    std::vector<BYTE> png;
+    {
+        HANDLE hFile = ::CreateFileW((folder + L"page.png").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hFile) << "no screenshot";
+        png.resize(::GetFileSize(hFile, nullptr));
+        DWORD nRead = 0;
+        ::ReadFile(hFile, png.data(), static_cast<DWORD>(png.size()), &nRead, nullptr);
+        ::CloseHandle(hFile);
+    }
+    UINT nWidth = 0;
+    UINT nHeight = 0;
+    std::vector<BYTE> bgr;
+    ASSERT_TRUE(DecodePng(png, nWidth, nHeight, bgr));
+    auto at = [&](UINT x, UINT y) { return &bgr[(static_cast<size_t>(y) * nWidth + x) * 3]; };
+    // The pictures: 192 pixels wide, so bars of 24; each found once, at its top left.
+    std::vector<POINT> pictures;
+    for (UINT y = 0; y < nHeight; ++y) {
+        for (UINT x = 0; x + 192 <= nWidth; ++x) {
+            bool bKnown = std::any_of(pictures.begin(), pictures.end(), [&](const POINT& pt) {
+                return x + 200 > static_cast<UINT>(pt.x) && x < static_cast<UINT>(pt.x) + 200 &&
+                       y + 200 > static_cast<UINT>(pt.y) && y < static_cast<UINT>(pt.y) + 200;
+            });
+            if (!bKnown && BarsStartAt(bgr, nWidth, x, y, 24)) {
+                pictures.push_back(POINT{static_cast<LONG>(x), static_cast<LONG>(y)});
+            }
+        }
+    }
+    EXPECT_EQ(4u, pictures.size()) << "the bars of every format's picture";
+    // The plots' nominal lines: rows with much of their colour, three a plot (a stop's line may
+    // cross them); the stop's line standing across the stalled format's plot.
+    size_t nNominal = 0;
+    for (UINT y = 0; y < nHeight; ++y) {
+        UINT nCount = 0;
+        for (UINT x = 0; x < nWidth; ++x) {
+            nCount += NearColour(at(x, y), 0x00, 0x66, 0xcc, 6) ? 1u : 0u;
+        }
+        nNominal += nCount >= 300 ? 1u : 0u;
+    }
+    EXPECT_EQ(4u * 3, nNominal) << "a nominal line in every plot";
+    size_t nStop = 0;
+    for (UINT x = 0; x < nWidth; ++x) {
+        UINT nCount = 0;
+        for (UINT y = 0; y < nHeight; ++y) {
+            nCount += NearColour(at(x, y), 0xe0, 0x70, 0x00, 6) ? 1u : 0u;
+        }
+        nStop += nCount >= 100 ? 1u : 0u;
+    }
+    EXPECT_EQ(3u, nStop) << "the stop of the stalled format";
 }

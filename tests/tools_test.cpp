@@ -96,6 +96,12 @@ TEST(ToolsCommandLine, MatchesNamesAndEntriesInAnyCaseOfUnicode) {
         {L"Caméra Été", L"CAMÉRA ÉTÉ", true},
         {L"Камера", L"кАМЕРА", true},
         {L"Ωmega", L"ωMEGA", true},
+        // The final sigma is a capital sigma too; ordinal comparison folds it to nothing.
+        {L"ΟΔΥΣΣΕΥΣ", L"οδυσσευς", true},
+        {L"ΟΔΥΣΣΕΥΣ", L"οδυσσευσ", true},
+        // Deseret capital and small long I, outside the basic plane.
+        {L"\xD801\xDC00 Cam", L"\xD801\xDC28 cAM", true},
+        {L"\xD801\xDC00", L"\xD801\xDC01", false},
         {L"Cam", L"Cam ", false},
         {L"Cam A", L"Cam", false},
         {L"", L"", true},
@@ -116,6 +122,11 @@ TEST(ToolsCommandLine, MatchesNamesAndEntriesInAnyCaseOfUnicode) {
         {L"640x480 7.5 RGB24 2211840000", false},
         {L"", false},
         {L"   ", false},
+        // A line cut from /list's CR LF output, or typed with trailing spaces.
+        {L"640x480 7.5 RGB24 221184000\r", true},
+        {L"640x480 7.5  \r\n", true},
+        {L"640x480 7.5 RGB24 221184000   ", true},
+        {L"640x480 7.5 RGB24 221184000 1", false},
     };
     for (const auto& c : entries) {
         SCOPED_TRACE(Narrow(c.pszText));

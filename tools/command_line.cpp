@@ -45,6 +45,9 @@ void CCommandLine::Parse(const std::vector<std::wstring>& args) {
             bCheck = true;
         } else if (StartsWithSwitch(arg, L"/csv", nullptr)) {
             bCsv = true;
+        } else if (StartsWithSwitch(arg, L"/report:", &value)) {
+            bReport = true;
+            strReport = value;
         } else if (StartsWithSwitch(arg, L"/seconds:", &value)) {
             bSeconds = true;
             strSeconds = value;
@@ -95,7 +98,7 @@ int RunListSwitch() {
 int RunHelpSwitch() {
     return WriteOrSay(
         L"Lookwell [/list] [/device:NAME|N] [/format:TEXT|N] [/preview] [/fullscreen]\n"
-        L"         [/check [/csv] [/seconds:N]]\n"
+        L"         [/check [/csv] [/seconds:N] [/report:FILE.html]]\n"
         L"  /list           lists the capture devices and their formats, then exits\n"
         L"  /device:NAME    selects the first device of that name (any case)\n"
         L"  /device:N       selects the device at position N, counting from 0\n"
@@ -107,6 +110,7 @@ int RunHelpSwitch() {
         L"                  a table of what each delivers, without a window\n"
         L"  /csv            with /check: comma-separated values instead of the table\n"
         L"  /seconds:N      with /check: measures each format N seconds (1 to 60, 3)\n"
+        L"  /report:FILE    with /check: also writes the results as a report to send (HTML)\n"
         L"  /?              shows this text\n"
         L"Keys: F11 full screen (Esc leaves it), Ctrl+C copy the frame, Ctrl+S save it,\n"
         L"Alt+Enter camera settings, Ctrl+M mirror, Ctrl+I information window,\n"

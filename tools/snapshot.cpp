@@ -4,6 +4,7 @@
 
 #include "framework/console.h"
 #include "framework/files.h"
+#include "media/png_encoder.h"
 #include "tools/tool_host.h"
 #include "ui/lookwell_dlg.h"
 
@@ -70,75 +71,13 @@ HRESULT EncodePng(const std::vector<BYTE>& dib, std::vector<BYTE>& png) {
     }
     const UINT nWidth = static_cast<UINT>(pbih->biWidth);
     const UINT nHeight = static_cast<UINT>(pbih->biHeight < 0 ? -pbih->biHeight : pbih->biHeight);
-    const size_t nStride = Stride(*pbih);
-    const size_t nBytesPerPixel = pbih->biBitCount / 8u;
+    const auto nStride = static_cast<std::ptrdiff_t>(Stride(*pbih));
     const BYTE* pBits = dib.data() + pbih->biSize;
-
-    CComRef<IWICImagingFactory> pFactory;
-    CComRef<IStream> pStream;
-    CComRef<IWICBitmapEncoder> pEncoder;
-    CComRef<IWICBitmapFrameEncode> pFrame;
-    HRESULT hr = ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IWICImagingFactory, pFactory.Out());
-    if (SUCCEEDED(hr)) {
-        hr = ::CreateStreamOnHGlobal(nullptr, TRUE, &pStream);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pFactory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &pEncoder);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pEncoder->Initialize(pStream, WICBitmapEncoderNoCache);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pEncoder->CreateNewFrame(&pFrame, nullptr);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pFrame->Initialize(nullptr);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pFrame->SetSize(nWidth, nHeight);
-    }
-    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    if (SUCCEEDED(hr)) {
-        hr = pFrame->SetPixelFormat(&format);
-    }
-    if (SUCCEEDED(hr) && format != GUID_WICPixelFormat24bppBGR) {
-        hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
-    }
-    // Row by row, top first, as 24-bit pixels whatever the source's depth.
-    std::vector<BYTE> row(static_cast<size_t>(nWidth) * 3);
-    for (UINT y = 0; SUCCEEDED(hr) && y < nHeight; ++y) {
-        UINT nSourceRow = pbih->biHeight > 0 ? nHeight - 1 - y : y;
-        const BYTE* pSource = pBits + nStride * nSourceRow;
-        for (UINT x = 0; x < nWidth; ++x) {
-            std::memcpy(&row[x * 3u], pSource + x * nBytesPerPixel, 3);
-        }
-        hr = pFrame->WritePixels(1, static_cast<UINT>(row.size()), static_cast<UINT>(row.size()),
-                                 row.data());
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pFrame->Commit();
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pEncoder->Commit();
-    }
-    HGLOBAL hGlobal = nullptr;
-    if (SUCCEEDED(hr)) {
-        hr = ::GetHGlobalFromStream(pStream, &hGlobal);
-    }
-    STATSTG stat{};
-    if (SUCCEEDED(hr)) {
-        hr = pStream->Stat(&stat, STATFLAG_NONAME);
-    }
-    if (SUCCEEDED(hr)) {
-        const BYTE* pData = static_cast<const BYTE*>(::GlobalLock(hGlobal));
-        if (pData == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        png.assign(pData, pData + stat.cbSize.QuadPart);
-        ::GlobalUnlock(hGlobal);
-    }
-    return hr;
+    // A bottom-up DIB's top row is its last.
+    bool bBottomUp = pbih->biHeight > 0;
+    const BYTE* pTop = bBottomUp ? pBits + nStride * (nHeight - 1) : pBits;
+    return EncodePng24(nWidth, nHeight, pTop, bBottomUp ? -nStride : nStride, pbih->biBitCount / 8u,
+                       png);
 }
 
 HRESULT CToolHost::GrabFrame(std::vector<BYTE>& dib) {

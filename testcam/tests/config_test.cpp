@@ -136,18 +136,20 @@ TEST(ConfigOptions, EachQuirkIsNamed) {
     EXPECT_TRUE(config.stuckRun);
 
     // Each fault lands in its own field and no other: real interval, black, frozen, short,
-    // refused index, stop after.
-    using Faults = std::tuple<LONGLONG, long, long, long, long, long>;
+    // refused index, stop after, stall after, unplug after.
+    using Faults = std::tuple<LONGLONG, long, long, long, long, long, long, long>;
     const std::pair<const wchar_t*, Faults> rows[] = {
-        {L"RealFps=12.5", Faults{800000, 0, 0, 0, -1, 0}},
-        {L"black=1,frozen=2", Faults{0, 1, 2, 0, -1, 0}},
-        {L"short=7, refuse=14,stopafter=40", Faults{0, 0, 0, 7, 14, 40}},
-        {L"refuse=0", Faults{0, 0, 0, 0, 0, 0}}};
+        {L"RealFps=12.5", Faults{800000, 0, 0, 0, -1, 0, 0, 0}},
+        {L"black=1,frozen=2", Faults{0, 1, 2, 0, -1, 0, 0, 0}},
+        {L"short=7, refuse=14,stopafter=40", Faults{0, 0, 0, 7, 14, 40, 0, 0}},
+        {L"StallAfter=25", Faults{0, 0, 0, 0, -1, 0, 25, 0}},
+        {L"unplugafter=9", Faults{0, 0, 0, 0, -1, 0, 0, 9}},
+        {L"refuse=0", Faults{0, 0, 0, 0, 0, 0, 0, 0}}};
     for (const auto& row : rows) {
         Config c = DefaultConfig();
         ASSERT_TRUE(ParseOptions(row.first, c)) << row.first;
         EXPECT_EQ(row.second, Faults(c.realInterval, c.blackEvery, c.frozenRepeat, c.shortEvery,
-                                     c.refusedFormat, c.stopAfter))
+                                     c.refusedFormat, c.stopAfter, c.stallAfter, c.unplugAfter))
             << row.first;
     }
 }
@@ -157,7 +159,8 @@ TEST(ConfigOptions, RejectsUnknownOrMalformedAndKeepsConfig) {
     for (const wchar_t* text :
          {L"nostream", L"capssize=0", L"capssize=", L"capssize=12x", L"realfps=0", L"realfps=-5",
           L"black", L"black=0", L"black=1.5", L"frozen=1", L"short=x", L"refuse=15", L"refuse=-1",
-          L"stopafter=0", L"black=2,frozen=1"}) {
+          L"stopafter=0", L"stallafter=0", L"stallafter=x", L"unplugafter=0",
+          L"black=2,frozen=1"}) {
         Config config = DefaultConfig();
         EXPECT_FALSE(ParseOptions(text, config)) << text;
         EXPECT_EQ(128, config.capsSize) << text;

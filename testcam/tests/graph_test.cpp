@@ -693,7 +693,17 @@ namespace {
 
 // A fault of real cameras, and `n`: the real rate, every how many frames, or after how many.
 // The camera offers YUY2 320 x 240 and 160 x 120 at 30 frames a second.
-enum class Fault { SlowSensor, Black, Frozen, Short, Refused, StopsAfter, Removed };
+enum class Fault {
+    SlowSensor,
+    Black,
+    Frozen,
+    Short,
+    Refused,
+    StopsAfter,
+    StallsAfter,
+    UnpluggedAfter,
+    Removed
+};
 struct FaultCase : NamedCase<FaultCase> {
     const wchar_t* options;
     Fault fault;
@@ -761,6 +771,12 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
         if (c.fault == Fault::StopsAfter) {
             EXPECT_TRUE(WaitForEvent(events, EC_ERRORABORT, p1, p2));
             EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_GEN_FAILURE), static_cast<HRESULT>(p1));
+        } else if (c.fault == Fault::UnpluggedAfter) {
+            // Told as an unplug, with the filter as the device that went.
+            EXPECT_TRUE(WaitForEvent(events, EC_DEVICE_LOST, p1, p2));
+            IUnknown* unknown = Query<IUnknown>(g.camera, IID_IUnknown);
+            EXPECT_EQ(reinterpret_cast<LONG_PTR>(unknown), p1);
+            unknown->Release();
         } else if (c.fault == Fault::Removed) {
             ASSERT_TRUE(recorder.Holds(8)); // streaming before it goes
             ULONGLONG removed = GetTickCount64();
@@ -772,9 +788,26 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
             EXPECT_EQ(reinterpret_cast<LONG_PTR>(unknown), p1);
             unknown->Release();
         }
+        if (c.fault == Fault::StallsAfter) {
+            // Silent: n frames, then nothing more and no word of it.
+            ASSERT_TRUE(
+                PumpUntil("the frames before the stall", [&] { return recorder.Count() == c.n; }));
+            EXPECT_TRUE(HoldsFor(500, "nothing more and no event", [&] {
+                long got = 0;
+                bool bWord = false;
+                while (events->GetEvent(&got, &p1, &p2, 0) == S_OK) {
+                    events->FreeEventParams(got, p1, p2);
+                    bWord = bWord || got == EC_ERRORABORT || got == EC_DEVICE_LOST;
+                }
+                return recorder.Count() == c.n && !bWord;
+            }));
+            p1 = p2 = 0;
+        }
         EXPECT_EQ(0, p2);
         atEvent = recorder.Frames().size();
-        if (p1) {
+        if (c.fault == Fault::StallsAfter) {
+            EXPECT_EQ(c.n, atEvent);
+        } else if (p1) {
             EXPECT_TRUE(HoldsFor(300, "nothing more after the word",
                                  [&] { return recorder.Count() == atEvent; }));
         } else {
@@ -822,7 +855,8 @@ TEST_P(Misbehaving, DeliversTheFaultAndNothingElse) {
     const double counted =
         static_cast<double>(frames.size() - 1 + static_cast<size_t>(dropped)) * 1e7 / span;
     const double sensor = c.fault == Fault::SlowSensor ? static_cast<double>(c.n) : 30.0;
-    if (c.fault == Fault::StopsAfter) {
+    if (c.fault == Fault::StopsAfter || c.fault == Fault::StallsAfter ||
+        c.fault == Fault::UnpluggedAfter) {
         EXPECT_EQ(c.n, frames.size());
     } else if (c.fault != Fault::Removed) {
         EXPECT_LE(rate, sensor * 1.1);
@@ -842,5 +876,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FaultCase{{"ShortEveryFourth"}, L"short=4", Fault::Short, 4},
                       FaultCase{{"RefusedFormat"}, L"refuse=1", Fault::Refused, 1},
                       FaultCase{{"StopsAfterTen"}, L"stopafter=10", Fault::StopsAfter, 10},
+                      FaultCase{{"StallsAfterTwelve"}, L"stallafter=12", Fault::StallsAfter, 12},
+                      FaultCase{{"UnpluggedAfterNine"}, L"unplugafter=9", Fault::UnpluggedAfter, 9},
                       FaultCase{{"RemovedWhileStreaming"}, L"", Fault::Removed, 1}),
     CaseName());

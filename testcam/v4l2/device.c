@@ -287,6 +287,37 @@ static void StopStream(void) {
     }
 }
 
+/* A process that ends with the device open (a thread left waiting in it) lets go of it as the
+   kernel would: its descriptors closed, its mappings gone. A thread cut off while it held the
+   lock leaves it held, so the lock is only tried for a while. */
+__attribute__((destructor)) static void ReleaseAtExit(void) {
+    if (__atomic_load_n(&g.opened, __ATOMIC_ACQUIRE) == 0 && !Mapped()) {
+        return;
+    }
+    int locked = 0;
+    for (int i = 0; i < 100 && !locked; ++i) {
+        locked = pthread_mutex_trylock(&g.lock) == 0;
+        if (!locked) {
+            struct timespec pause = {0, 1000000};
+            nanosleep(&pause, NULL);
+        }
+    }
+    for (int i = 0; i < MAX_FDS; ++i) {
+        if (g.fds[i] != 0) {
+            g.fds[i] = 0;
+            Count(STATUS_CLOSES, 1);
+        }
+    }
+    __atomic_store_n(&g.opened, 0, __ATOMIC_RELEASE);
+    for (uint32_t i = 0; i < g.count; ++i) {
+        Count(STATUS_UNMAPS, (uint64_t)g.buffers[i].mappings);
+        g.buffers[i].mappings = 0;
+    }
+    if (locked) {
+        pthread_mutex_unlock(&g.lock);
+    }
+}
+
 static int CloseDevice(int fd) {
     pthread_mutex_lock(&g.lock);
     int slot = Slot(fd);

@@ -123,11 +123,27 @@ std::vector<std::map<std::string, std::string>> TableRows(const std::string& tex
     return rows;
 }
 
-// A format the busy machine may have starved: the camera's thread ran late, dropping frames as
-// a sensor does (and counting them) or delivering them late, and the check failed the format for
-// its rate or its drops.
+// The findings of a verdict, worst first; none for "OK".
+std::vector<std::string> Findings(const std::string& verdict) {
+    std::vector<std::string> findings;
+    if (verdict == "OK") {
+        return findings;
+    }
+    size_t at = 0;
+    for (size_t comma = verdict.find(", "); comma != std::string::npos;
+         at = comma + 2, comma = verdict.find(", ", at)) {
+        findings.push_back(verdict.substr(at, comma - at));
+    }
+    findings.push_back(verdict.substr(at));
+    return findings;
+}
+
+// A format the busy machine starved: the camera's thread ran late, the camera dropped frames as
+// a sensor does and counted them, and the check failed the format for its rate or its drops.
 bool Starved(std::map<std::string, std::string> row) {
-    return row["verdict"] == "drops" || row["verdict"] == "rate below 90 % of nominal";
+    return row["counted by"] == "camera" && Figure(row, "dropped") > 0 &&
+           (row["verdict"] == "drops" || row["verdict"] == "rate below 90 % of nominal" ||
+            row["verdict"] == "rate below 90 % of nominal, drops");
 }
 
 } // namespace
@@ -298,6 +314,18 @@ TEST_F(E2eCommandLine, CheckExitsWithItsCodeAndOneLineReasons) {
          "/seconds: takes a whole number from 1 to 60, not \"61\".\r\n", nullptr, ""},
         {L"/check /seconds:two", 2, "/seconds: takes a whole number from 1 to 60, not \"two\".\r\n",
          nullptr, ""},
+        // A name is written out as /list writes it: the reason stays one line.
+        {L"/check /device:\"Cam\x1B[31mX\"", 2, "No capture device named \"Cam\\x1B[31mX\".\r\n",
+         nullptr, ""},
+        // A report that could never be written is refused before the check.
+        {L"/check /report:NUL.html", 2,
+         "/report: takes the name of a file to write, not \"NUL.html\".\r\n", nullptr, ""},
+        {L"/check /report:", 2, "/report: takes the name of a file to write, not \"\".\r\n",
+         nullptr, ""},
+        // Trailing spaces, as in a line cut from /list's output, are no part of the format.
+        {L"/check /device:\"{A}\" /format:\"320x240 15   \" /seconds:1", 0,
+         "Checking 1/1: 320x240  15.0 RGB32 36864000 (about 2 s left)\r\n", nullptr,
+         "\r\n1 format: 1 OK, 0 failed\r\n"},
         {L"/check /device:\"{A}\" /format:\"320x240 15\" /seconds:2", 0,
          "Checking 1/1: 320x240  15.0 RGB32 36864000 (about 3 s left)\r\n", nullptr,
          "\r\n1 format: 1 OK, 0 failed\r\n"},
@@ -347,6 +375,62 @@ TEST_F(E2eCommandLine, CheckExitsWithItsCodeAndOneLineReasons) {
     EXPECT_EQ("no frame within 5 s", rows[0]["start"]);
 }
 
+// /report: one page beside nothing, written whole, and a path it cannot write to said on one
+// line with exit code 2 while the table still goes out.
+TEST_F(E2eCommandLine, CheckWritesAReportToSendAndSaysWhenItCannot) {
+    ScopedCamera camera(L"RGB24:320x240@30,MJPG:320x240@30");
+    const std::wstring written = ModuleFolder() + L"e2e-report.html";
+    const std::wstring unwritable = ModuleFolder() + L"no-such-folder\\report.html";
+    ::DeleteFileW(written.c_str());
+    for (const std::wstring& path : {written, unwritable}) {
+        SCOPED_TRACE(Narrow(path));
+        bool bWritable = path == written;
+        CRunResult run = RunRedirected(L"/check /csv /seconds:1 /device:\"" + camera.name() +
+                                           L"\" /report:\"" + path + L"\"",
+                                       60000);
+        std::vector<std::map<std::string, std::string>> rows = CsvRows(run.out);
+        ASSERT_EQ(2u, rows.size()) << run.out << run.err;
+        bool bStarved = std::any_of(rows.begin(), rows.end(), Starved);
+        std::string lastErrLine = run.err.substr(run.err.rfind("\r\n", run.err.size() - 3) + 2);
+        if (bWritable) {
+            EXPECT_EQ(bStarved ? 1u : 0u, run.nExit) << run.err;
+            HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, hFile) << "no report written";
+            std::string html;
+            char buffer[65536];
+            DWORD nRead = 0;
+            while (::ReadFile(hFile, buffer, sizeof(buffer), &nRead, nullptr) && nRead > 0) {
+                html.append(buffer, nRead);
+            }
+            ::CloseHandle(hFile);
+            ::DeleteFileW(path.c_str());
+            EXPECT_EQ(0u, html.find("<!DOCTYPE html>"));
+            EXPECT_NE(std::string::npos, html.find(Narrow(camera.name())));
+            auto count = [&](const std::string& what) {
+                size_t n = 0;
+                for (size_t at = html.find(what); at != std::string::npos;
+                     at = html.find(what, at + 1)) {
+                    ++n;
+                }
+                return n;
+            };
+            // A picture and a plot per format, nothing to fetch and nothing to run.
+            EXPECT_EQ(2u, count("<img "));
+            EXPECT_EQ(2u, count("src=\"data:image/png;base64,"));
+            EXPECT_EQ(2u, count("<svg "));
+            EXPECT_EQ(0u, count("<script"));
+            EXPECT_EQ(0u, count("src=\"http"));
+        } else {
+            EXPECT_EQ(2u, run.nExit);
+            EXPECT_EQ(0u,
+                      lastErrLine.find("The report was not written to \"" + Narrow(path) + "\": "))
+                << run.err;
+            EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str()));
+        }
+    }
+}
+
 TEST_F(E2eCommandLine, CheckWithoutAnyCameraSaysSo) {
     CRunResult run = RunRedirected(L"/check");
     EXPECT_EQ(2u, run.nExit);
@@ -355,7 +439,8 @@ TEST_F(E2eCommandLine, CheckWithoutAnyCameraSaysSo) {
 }
 
 // Test cameras that misbehave as real ones do, each checked from the command line: the finding
-// in the right format with its figures, OK everywhere else.
+// in the right format with its figures, OK everywhere else, exit code 1 for a failed format, and
+// the check over within its bound however the camera misbehaves.
 TEST_F(E2eCommandLine, CheckFindsWhatEachMisbehavingCameraDoes) {
     struct {
         const wchar_t* pszFormats;
@@ -366,29 +451,50 @@ TEST_F(E2eCommandLine, CheckFindsWhatEachMisbehavingCameraDoes) {
         const char* pszColumn; // a figure of that format, within the tolerance
         double dValue;
         double dTolerance;
+        const char* pszNote; // part of that format's note
     } cases[] = {
         {L"RGB24:320x240@30,YUY2:320x240@30,NV12:320x240@30,MJPG:320x240@30,RGB32:320x240@60", L"",
-         0, "OK", "yes", "fps", 30, 3},
+         0, "OK", "yes", "fps", 30, 3, ""},
         {L"YUY2:640x480@30", L"stuckrun", 0, "did not start", "no frame within 5 s", "nominal", 30,
-         0.01},
+         0.01, ""},
         {L"RGB24:320x240@30,YUY2:320x240@15", L"refuse=1", 1, "did not start",
-         "the camera refused the format", "nominal", 15, 0.01},
-        {L"RGB24:320x240@30", L"realfps=20", 0, "rate below 90 % of nominal", "yes", "fps", 20, 2},
-        {L"RGB24:320x240@30", L"black=4", 0, "black", "yes", "black", 15, 4},
-        {L"YUY2:320x240@30", L"frozen=3", 0, "frozen", "yes", "frozen", 40, 5},
-        {L"RGB32:320x240@30", L"short=5", 0, "bad samples", "yes", "short", 12, 3},
-        {L"RGB24:320x240@30", L"stopafter=20", 0, "rate below 90 % of nominal", "yes", "samples",
-         20, 2},
+         "the camera refused the format", "nominal", 15, 0.01, ""},
+        {L"RGB24:320x240@30", L"realfps=20", 0, "rate below 90 % of nominal", "yes", "fps", 20, 2,
+         ""},
+        // Three times the rate the user chose: timestamps or a mode not asked for.
+        {L"RGB24:320x240@30", L"realfps=90", 0, "rate above 110 % of nominal", "yes", "fps", 90, 12,
+         ""},
+        {L"RGB24:320x240@30", L"black=4", 0, "black", "yes", "black", 15, 4, ""},
+        {L"YUY2:320x240@30", L"frozen=3", 0, "frozen", "yes", "frozen", 40, 5, ""},
+        {L"RGB32:320x240@30", L"short=5", 0, "bad samples", "yes", "short", 12, 3, ""},
+        // Every picture cut in half: not one decodes, and none passes for a picture.
+        {L"MJPG:320x240@30", L"short=1", 0, "bad samples", "yes", "fps", 30, 3,
+         "pictures not decodable"},
+        // Failures late in the window: the camera's error, and a silence with no word at all;
+        // the rate is the one it delivered while it did.
+        {L"RGB24:320x240@30", L"stopafter=20", 0, "stopped", "yes", "samples", 20, 2,
+         "the camera stopped with an error after 0."},
+        {L"RGB24:320x240@30", L"stopafter=50", 0, "stopped", "yes", "fps", 30, 3,
+         "the camera stopped with an error after 1."},
+        {L"YUY2:320x240@30", L"stallafter=50", 0, "stopped", "yes", "fps", 30, 3,
+         "no picture after 1."},
+        // Unplugged, and said so as a removal, not as an error.
+        {L"RGB24:320x240@30", L"unplugafter=50", 0, "stopped", "yes", "fps", 30, 3,
+         "the camera was removed after 1."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(Narrow(std::wstring(c.pszFormats) + L" " + c.pszOptions));
         ScopedCamera camera(c.pszFormats, c.pszOptions);
         ASSERT_EQ(S_OK, camera.result());
-        CRunResult run =
-            RunRedirected(L"/check /csv /seconds:2 /device:\"" + camera.name() + L"\"", 120000);
-        std::vector<std::map<std::string, std::string>> rows = CsvRows(run.out);
         size_t nFormats = 1 + static_cast<size_t>(std::count(
                                   c.pszFormats, c.pszFormats + std::wcslen(c.pszFormats), L','));
+        // Each format within its window and a bound of 13 s (the first picture, the silence
+        // waited out, the decoding's tail, the stop), the program's start besides.
+        ULONGLONG nStart = ::GetTickCount64();
+        CRunResult run =
+            RunRedirected(L"/check /csv /seconds:2 /device:\"" + camera.name() + L"\"", 120000);
+        EXPECT_LE(::GetTickCount64() - nStart, nFormats * (2000 + 13000) + 10000);
+        std::vector<std::map<std::string, std::string>> rows = CsvRows(run.out);
         ASSERT_EQ(nFormats, rows.size()) << "exit " << run.nExit << "\n" << run.out << run.err;
         bool bAllOk = true;
         for (size_t i = 0; i < rows.size(); ++i) {
@@ -401,22 +507,41 @@ TEST_F(E2eCommandLine, CheckFindsWhatEachMisbehavingCameraDoes) {
             double dDropped = rows[i]["counted by"] == "camera" ? Figure(rows[i], "dropped") : 0;
             bool bStarved = Starved(rows[i]);
             if (i == c.nFormat) {
-                if (!bStarved) {
-                    EXPECT_EQ(c.pszVerdict, verdict);
+                // A starved camera's own drops may add its rate and its drops to the finding,
+                // wherever they rank, and take their share off its counts. Starved far enough,
+                // a fault counted in pictures delivered comes after the window.
+                const wchar_t* pszAfter = std::wcsstr(c.pszOptions, L"after=");
+                bool bFaultAfterWindow =
+                    pszAfter != nullptr && dDropped > 0 &&
+                    Figure(rows[i], "samples") < std::wcstod(pszAfter + 6, nullptr);
+                std::vector<std::string> expected =
+                    Findings(bFaultAfterWindow ? "OK" : c.pszVerdict);
+                std::vector<std::string> seen = Findings(verdict);
+                bool bOnlyStarved =
+                    dDropped > 0 &&
+                    std::all_of(expected.begin(), expected.end(),
+                                [&](const std::string& f) {
+                                    return std::find(seen.begin(), seen.end(), f) != seen.end();
+                                }) &&
+                    std::all_of(seen.begin(), seen.end(), [&](const std::string& f) {
+                        return std::find(expected.begin(), expected.end(), f) != expected.end() ||
+                               f == "rate below 90 % of nominal" || f == "drops";
+                    });
+                if (!bOnlyStarved) {
+                    EXPECT_EQ(c.pszVerdict, verdict) << run.out;
                 }
                 EXPECT_EQ(c.pszStart, rows[i]["start"]);
+                double dSamples = Figure(rows[i], "samples");
+                double dLow = c.dValue * dSamples / (dSamples + dDropped) - c.dTolerance;
                 double dFigure = Figure(rows[i], c.pszColumn);
-                if (std::string(c.pszColumn) == "fps") {
-                    EXPECT_LE(dFigure, c.dValue + c.dTolerance) << c.pszColumn;
-                    EXPECT_GE(dFigure + dDropped / 2, (c.dValue - c.dTolerance) * 0.8)
-                        << c.pszColumn;
-                } else if (std::string(c.pszColumn) == "nominal" ||
-                           std::string(c.pszColumn) == "samples") {
-                    EXPECT_NEAR(c.dValue, dFigure, c.dTolerance) << c.pszColumn;
+                EXPECT_GE(dFigure, dLow) << c.pszColumn << "\n" << run.out;
+                EXPECT_LE(dFigure, c.dValue + c.dTolerance) << c.pszColumn << "\n" << run.out;
+                if (bFaultAfterWindow) {
+                    std::printf("[ starved  ] %s: the fault came after the window\n",
+                                Narrow(c.pszOptions).c_str());
                 } else {
-                    // Counted pictures, expected of the 60 that two seconds hold.
-                    double dShare = Figure(rows[i], "samples") / 60;
-                    EXPECT_NEAR(c.dValue * dShare, dFigure, c.dTolerance * dShare) << c.pszColumn;
+                    EXPECT_NE(std::string::npos, rows[i]["note"].find(c.pszNote))
+                        << rows[i]["note"];
                 }
             } else if (!bStarved) {
                 EXPECT_EQ("OK", verdict) << run.out;

@@ -69,29 +69,66 @@ DWORD RunWithOutput(const std::wstring& args, HANDLE hOut, HANDLE hErr, DWORD nT
     return nExit;
 }
 
-CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs) {
+CBackgroundRun::CBackgroundRun(const std::wstring& args) {
     // Files of this run's own, made so: test programs in other prefixes run beside this one in
     // the same folder, and Wine's process ids repeat across prefixes.
     wchar_t szOut[MAX_PATH] = L"";
     wchar_t szErr[MAX_PATH] = L"";
     ::GetTempFileNameW(ModuleFolder().c_str(), L"out", 0, szOut);
     ::GetTempFileNameW(ModuleFolder().c_str(), L"err", 0, szErr);
-    std::wstring outPath = szOut;
-    std::wstring errPath = szErr;
+    m_outPath = szOut;
+    m_errPath = szErr;
     SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
-    HANDLE hOut = ::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                                0, nullptr);
-    HANDLE hErr = ::CreateFileW(errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS,
-                                0, nullptr);
-    CRunResult result;
-    result.nExit = RunWithOutput(args, hOut, hErr, nTimeoutMs);
+    HANDLE hOut = ::CreateFileW(m_outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa,
+                                CREATE_ALWAYS, 0, nullptr);
+    HANDLE hErr = ::CreateFileW(m_errPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa,
+                                CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = hOut;
+    si.hStdError = hErr;
+    DWORD dwError = 0;
+    if (!StartProcess(L"\"" + ModuleFolder() + L"Lookwell.exe\" " + args, 0, si, m_pi, dwError,
+                      TRUE)) {
+        m_pi = PROCESS_INFORMATION{};
+    }
     ::CloseHandle(hOut);
     ::CloseHandle(hErr);
-    result.out = ReadAll(outPath);
-    result.err = ReadAll(errPath);
-    ::DeleteFileW(outPath.c_str());
-    ::DeleteFileW(errPath.c_str());
-    return result;
+}
+
+CBackgroundRun::~CBackgroundRun() {
+    Finish(0);
+    ::DeleteFileW(m_outPath.c_str());
+    ::DeleteFileW(m_errPath.c_str());
+}
+
+CRunResult CBackgroundRun::Finish(DWORD nMs) {
+    if (m_bFinished) {
+        return m_result;
+    }
+    m_bFinished = true;
+    if (m_pi.hProcess != nullptr) {
+        // A run that does not end is ended, so that its files can be read and removed.
+        if (::WaitForSingleObject(m_pi.hProcess, nMs) == WAIT_TIMEOUT) {
+            ::TerminateProcess(m_pi.hProcess, 99);
+            ::WaitForSingleObject(m_pi.hProcess, 5000);
+        }
+        ::GetExitCodeProcess(m_pi.hProcess, &m_result.nExit);
+        ::CloseHandle(m_pi.hThread);
+        ::CloseHandle(m_pi.hProcess);
+    }
+    m_result.out = ReadAll(m_outPath);
+    m_result.err = ReadAll(m_errPath);
+    return m_result;
+}
+
+std::string CBackgroundRun::ErrorSoFar() const {
+    return ReadAll(m_errPath);
+}
+
+CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs) {
+    return CBackgroundRun(args).Finish(nTimeoutMs);
 }
 
 std::string Narrow(const std::wstring& text) {

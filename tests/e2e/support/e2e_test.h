@@ -32,6 +32,28 @@ struct CRunResult {
     std::string err;
 };
 CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs = 60000);
+// The same run in the background, for a test that acts on the camera meanwhile.
+class CBackgroundRun {
+public:
+    explicit CBackgroundRun(const std::wstring& args);
+    // A run still going is ended.
+    ~CBackgroundRun();
+    CBackgroundRun(const CBackgroundRun&) = delete;
+    CBackgroundRun& operator=(const CBackgroundRun&) = delete;
+
+    bool Started() const { return m_pi.hProcess != nullptr; }
+    // Waits up to nMs for the run to end (one that does not is ended) and reads its output.
+    CRunResult Finish(DWORD nMs);
+    // What it has written to standard error so far.
+    std::string ErrorSoFar() const;
+
+private:
+    std::wstring m_outPath;
+    std::wstring m_errPath;
+    PROCESS_INFORMATION m_pi{};
+    bool m_bFinished = false;
+    CRunResult m_result;
+};
 // A run with its standard output and error on those handles; its exit code, or STILL_ACTIVE
 // when it did not start.
 DWORD RunWithOutput(const std::wstring& args, HANDLE hOut, HANDLE hErr, DWORD nTimeoutMs = 60000);

@@ -1,4 +1,4 @@
-#include "about/version_info.h"
+#include "framework/version_info.h"
 
 #include <cwchar>
 
