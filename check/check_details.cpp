@@ -197,8 +197,21 @@ void DrawIntervalPlot(HDC hdc, const RECT& rc, const CFormatMeasurement& row) {
                static_cast<LONG>(std::lround(std::min(dMs, dTop) / dTop * nPlotHeight));
     };
 
-    DrawText(hdc, L"frame intervals over the window",
-             RECT{plot.left, rc.top + 3, plot.right, plot.top}, DT_LEFT, kLabelColour);
+    // The title gives way, shortened or left out, where it would run into the nominal's label.
+    std::wstring nominalLabel =
+        dNominal > 0 && dNominal <= dTop ? Number(L"nominal %.1f ms", dNominal) : L"";
+    SIZE nominalSize{};
+    ::GetTextExtentPoint32W(hdc, nominalLabel.c_str(), static_cast<int>(nominalLabel.size()),
+                            &nominalSize);
+    for (const wchar_t* pszTitle : {L"frame intervals over the window", L"frame intervals"}) {
+        SIZE titleSize{};
+        ::GetTextExtentPoint32W(hdc, pszTitle, static_cast<int>(std::wcslen(pszTitle)), &titleSize);
+        if (titleSize.cx + nominalSize.cx + 12 <= plot.right - plot.left) {
+            DrawText(hdc, pszTitle, RECT{plot.left, rc.top + 3, plot.right, plot.top}, DT_LEFT,
+                     kLabelColour);
+            break;
+        }
+    }
     if (bStopped) {
         double dStopAt = row.dStoppedAtMs > 0 ? row.dStoppedAtMs : dTotal - intervals.back();
         RECT rcSilence{x(dStopAt), plot.top, std::max(x(dTotal), x(dStopAt) + 2), plot.bottom};
@@ -243,12 +256,12 @@ void DrawIntervalPlot(HDC hdc, const RECT& rc, const CFormatMeasurement& row) {
             }
         }
     }
-    if (dNominal > 0 && dNominal <= dTop) {
+    if (!nominalLabel.empty()) {
         CPen pen(hdc, PS_DASH, 1, kPlotNominalColour);
         LONG nY = y(dNominal);
         Line(hdc, plot.left, nY, plot.right, nY);
-        DrawText(hdc, Number(L"nominal %.1f ms", dNominal),
-                 RECT{plot.left, rc.top + 3, plot.right, plot.top}, DT_RIGHT, kPlotNominalColour);
+        DrawText(hdc, nominalLabel, RECT{plot.left, rc.top + 3, plot.right, plot.top}, DT_RIGHT,
+                 kPlotNominalColour);
     }
 }
 

@@ -26,8 +26,9 @@ constexpr int kMargin = 6;
 constexpr int kLineHeight = 16;
 constexpr int kBarHeight = 14;
 constexpr int kMinColumn = 28;
+constexpr int kMinPlotWidth = 240;
 // Fits a 1280 x 1024 screen with room to spare; never more than the work area.
-constexpr int kWidth = 980;
+constexpr int kWidth = 1040;
 constexpr int kHeight = 660;
 
 constexpr wchar_t kHint[] =
@@ -571,8 +572,15 @@ void CCheckWindow::Layout() {
     // The details take about two fifths of what is left, within bounds; the list the rest.
     int nDetails = std::clamp((nMessageTop - kMargin - nTop) * 2 / 5, 120, 260);
     int nDetailsTop = std::max(nTop, nMessageTop - kMargin - nDetails);
-    int nFigures = std::clamp(nWidth * 36 / 100, 240, 380);
+    // The figures as wide as their texts (the format's entry is the widest), leaving the plot
+    // its least.
+    int nFiguresWanted = 2 * ::GetSystemMetrics(SM_CXEDGE) + 1;
+    for (int nColumn : FigureWidths()) {
+        nFiguresWanted += nColumn;
+    }
     int nPicture = std::min(nDetails * 4 / 3, nWidth * 28 / 100);
+    int nFigures = std::clamp(nFiguresWanted, 240,
+                              std::max(240, nWidth - nPicture - 2 * kMargin - kMinPlotWidth));
     int nPlot = std::max(0, nWidth - nFigures - nPicture - 2 * kMargin);
     ::MoveWindow(m_hProgress, kMargin, kMargin, nWidth, kLineHeight, TRUE);
     ::MoveWindow(m_hList, kMargin, nTop, nWidth, std::max(0, nDetailsTop - kMargin - nTop), TRUE);
@@ -599,15 +607,26 @@ void CCheckWindow::FitColumns() {
     FitWidths(widths, kVerdict, ColumnRoom(m_hList));
     SetWidths(m_hList, widths);
 
-    // The figures: two pairs of name and value side by side.
-    std::vector<int> names(2, 0);
-    size_t nLines = (m_figures.size() + 1) / 2;
+    // The figures: the first pair's value (the format's entry) takes what is over or short.
+    // Their few lines scroll only in a window made very low: the room is what the client has.
+    std::vector<int> figures = FigureWidths();
+    RECT rcFigures{};
+    ::GetClientRect(m_hFigures, &rcFigures);
+    FitWidths(figures, 1, std::max(0, static_cast<int>(rcFigures.right) - 1));
+    SetWidths(m_hFigures, figures);
+}
+
+std::vector<int> CCheckWindow::FigureWidths() const {
+    // Two pairs of name and value side by side, each column as wide as its widest text.
+    std::vector<int> widths(4, kMinColumn);
+    size_t nLines = std::max<size_t>((m_figures.size() + 1) / 2, 1);
     for (size_t i = 0; i < m_figures.size(); ++i) {
-        names[i / std::max<size_t>(nLines, 1)] = std::max(
-            names[i / std::max<size_t>(nLines, 1)], TextWidth(m_hFigures, m_figures[i].first));
+        size_t nName = 2 * std::min<size_t>(i / nLines, 1);
+        widths[nName] = std::max(widths[nName], TextWidth(m_hFigures, m_figures[i].first) + 14);
+        widths[nName + 1] =
+            std::max(widths[nName + 1], TextWidth(m_hFigures, m_figures[i].second) + 14);
     }
-    int nValue = std::max(kMinColumn, (ColumnRoom(m_hFigures) - names[0] - names[1] - 28) / 2);
-    SetWidths(m_hFigures, {names[0] + 14, nValue, names[1] + 14, nValue});
+    return widths;
 }
 
 void CCheckWindow::ShowDetails(size_t nRow) {
@@ -631,7 +650,7 @@ void CCheckWindow::ShowDetails(size_t nRow) {
         m_plot.Clear();
     }
     ::SendMessageW(m_hFigures, WM_SETREDRAW, TRUE, 0);
-    FitColumns();
+    Layout(); // the figures' width follows their texts
     ::InvalidateRect(m_hFigures, nullptr, TRUE);
 }
 

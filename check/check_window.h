@@ -117,6 +117,8 @@ private:
     void ShowMessage(const std::wstring& text, bool bFailure);
     void Layout();
     void FitColumns();
+    // The figures' four columns as their texts want them.
+    std::vector<int> FigureWidths() const;
     void ShowDetails(size_t nRow);
     void UpdateProgress();
     void DrawBar(HDC hdc);
