@@ -1,5 +1,8 @@
 #include "framework/files.h"
 
+#include <commdlg.h>
+#include <shlobj.h>
+
 #include <cwchar>
 #include <cwctype>
 
@@ -87,4 +90,41 @@ bool AfxSaveFileReplacing(const std::wstring& path, const std::vector<BYTE>& byt
         return false;
     }
     return true;
+}
+
+SaveAsAnswer AfxAskSaveAs(HWND hOwner, const GUID& folderId, const std::wstring& proposed,
+                          const wchar_t* pszFilter, const wchar_t* pszExtension,
+                          std::wstring& file) {
+    auto pfnKnownFolderPath = AfxSystemFunction<decltype(&::SHGetKnownFolderPath)>(
+        L"shell32.dll", "SHGetKnownFolderPath");
+    auto pfnGetSaveFileName =
+        AfxSystemFunction<decltype(&::GetSaveFileNameW)>(L"comdlg32.dll", "GetSaveFileNameW");
+    if (pfnGetSaveFileName == nullptr) {
+        return SaveAsAnswer::NoDialog;
+    }
+    std::wstring folder;
+    PWSTR pszFolder = nullptr;
+    if (pfnKnownFolderPath != nullptr &&
+        SUCCEEDED(pfnKnownFolderPath(folderId, 0, nullptr, &pszFolder))) {
+        folder = pszFolder;
+    }
+    ::CoTaskMemFree(pszFolder);
+    file = proposed;
+    file.resize(MAX_PATH * 4, L'\0');
+    OPENFILENAMEW ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = hOwner;
+    ofn.lpstrFilter = pszFilter;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    ofn.lpstrDefExt = pszExtension;
+    ofn.Flags =
+        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
+    if (!pfnGetSaveFileName(&ofn)) {
+        file.clear();
+        return SaveAsAnswer::Cancelled;
+    }
+    file.resize(std::wcslen(file.c_str()));
+    return SaveAsAnswer::Chosen;
 }

@@ -23,3 +23,13 @@ bool AfxIsDeviceName(const std::wstring& path);
 // failure the old file is as it was, nothing of ours is left and `error` says why.
 bool AfxSaveFileReplacing(const std::wstring& path, const std::vector<BYTE>& bytes,
                           std::wstring& error);
+
+// What the Save As dialog came back with.
+enum class SaveAsAnswer { Chosen, Cancelled, NoDialog };
+// The system's Save As dialog over hOwner, proposing that name in that known folder (the
+// dialog's own choice where the folder is not found); `file` is the path chosen. Its DLLs are
+// bound here, not imported: they would be loaded at every start, which under Wine costs
+// milliseconds, for a key most starts never see.
+SaveAsAnswer AfxAskSaveAs(HWND hOwner, const GUID& folderId, const std::wstring& proposed,
+                          const wchar_t* pszFilter, const wchar_t* pszExtension,
+                          std::wstring& file);

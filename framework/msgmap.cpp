@@ -14,13 +14,18 @@ const CMessageMapEntry* CCmdTarget::FindMessageEntry(UINT nMessage, WPARAM wPara
         nID = LOWORD(wParam);
         // Menus and accelerators (no control window) count as plain commands.
         nCode = lParam != 0 ? HIWORD(wParam) : 0;
+    } else if (nMessage == WM_NOTIFY && lParam != 0) {
+        const auto* pHeader = reinterpret_cast<const NMHDR*>(lParam);
+        nID = static_cast<UINT>(pHeader->idFrom);
+        nCode = pHeader->code;
     }
+    bool bRouted = nMessage == WM_COMMAND || nMessage == WM_NOTIFY;
     for (const CMessageMap* pMap = GetMessageMap(); pMap != nullptr;
          pMap = pMap->pfnGetBaseMap != nullptr ? pMap->pfnGetBaseMap() : nullptr) {
         for (const CMessageMapEntry* pEntry = pMap->lpEntries; pEntry->pfnHandler != nullptr;
              ++pEntry) {
             if (pEntry->nMessage == nMessage &&
-                (nMessage != WM_COMMAND || (pEntry->nID == nID && pEntry->nCode == nCode))) {
+                (!bRouted || (pEntry->nID == nID && pEntry->nCode == nCode))) {
                 return pEntry;
             }
         }

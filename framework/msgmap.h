@@ -10,8 +10,8 @@ class CCmdTarget;
 
 struct CMessageMapEntry {
     UINT nMessage;
-    UINT nCode; // WM_COMMAND only: notification code (0 for commands)
-    UINT nID;   // WM_COMMAND only: command or control id
+    UINT nCode; // WM_COMMAND and WM_NOTIFY only: notification code (0 for commands)
+    UINT nID;   // WM_COMMAND and WM_NOTIFY only: command or control id
     LRESULT (*pfnHandler)(CCmdTarget* pTarget, WPARAM wParam, LPARAM lParam);
 };
 
@@ -68,6 +68,17 @@ protected:                                                                      
 #define ON_CBN_SELCHANGE(id, memberFxn)                                                            \
     {WM_COMMAND, CBN_SELCHANGE, id, AFX_HANDLER((pThis->*(memberFxn))())},
 
+// A control's WM_NOTIFY of that code, from the control of that id; the handler may set the
+// message's result.
+#define ON_NOTIFY(code, id, memberFxn)                                                             \
+    {WM_NOTIFY, static_cast<UINT>(code), id,                                                       \
+     [](CCmdTarget* pTarget, WPARAM, LPARAM lParam) -> LRESULT {                                   \
+         LRESULT lResult = 0;                                                                      \
+         (static_cast<ThisClass*>(pTarget)->*(memberFxn))(reinterpret_cast<NMHDR*>(lParam),        \
+                                                          &lResult);                               \
+         return lResult;                                                                           \
+     }},
+
 // A message of the program's own, its parameters as they come.
 #define ON_MESSAGE(message, memberFxn)                                                             \
     {message, 0, 0, [](CCmdTarget* pTarget, WPARAM wParam, LPARAM lParam) -> LRESULT {             \
@@ -91,6 +102,9 @@ protected:                                                                      
      AFX_HANDLER(pThis->OnKeyDown(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam)))},
 #define ON_WM_PAINT() {WM_PAINT, 0, 0, AFX_HANDLER(pThis->OnPaint())},
 #define ON_WM_CLOSE() {WM_CLOSE, 0, 0, AFX_HANDLER(pThis->OnClose())},
+#define ON_WM_GETMINMAXINFO()                                                                      \
+    {WM_GETMINMAXINFO, 0, 0,                                                                       \
+     AFX_HANDLER(pThis->OnGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lParam)))},
 #define ON_WM_QUERYDRAGICON()                                                                      \
     {WM_QUERYDRAGICON, 0, 0, [](CCmdTarget* pTarget, WPARAM, LPARAM) -> LRESULT {                  \
          return reinterpret_cast<LRESULT>(static_cast<ThisClass*>(pTarget)->OnQueryDragIcon());    \

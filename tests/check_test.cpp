@@ -7,6 +7,7 @@
 
 #include "capture/capture_platform.h"
 
+#include <commctrl.h>
 #include <uuids.h>
 #include <wincodec.h>
 
@@ -44,6 +45,18 @@ std::vector<std::wstring> Fields(const std::wstring& line, wchar_t separator) {
         }
     }
     return fields;
+}
+
+// A list control's cell, in this process.
+std::wstring ListText(HWND hList, int nItem, int nColumn) {
+    wchar_t sz[512] = L"";
+    LVITEMW item{};
+    item.iSubItem = nColumn;
+    item.pszText = sz;
+    item.cchTextMax = 512;
+    ::SendMessageW(hList, LVM_GETITEMTEXTW, static_cast<WPARAM>(nItem),
+                   reinterpret_cast<LPARAM>(&item));
+    return sz;
 }
 
 std::vector<std::wstring> Lines(const std::wstring& text) {
@@ -458,14 +471,14 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
                                      Format(160, 120, 30, MEDIASUBTYPE_YUY2, 16)};
     {
         CCheckWindow window;
-        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 2));
-        EXPECT_FALSE(window.Open(nullptr, displayName, camera.name(), formats, 0, 2));
+        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 2));
+        EXPECT_FALSE(window.Open(nullptr, displayName, camera.name(), formats, 2));
         ASSERT_TRUE(window.IsOpen());
         // The progress names the format being measured and the time left.
         EXPECT_TRUE(PumpUntil("the first format measured", [&] {
             return window.ProgressText().find(L"Measuring 160x120  30.0 RGB24") == 0;
         })) << Narrow(window.ProgressText());
-        EXPECT_NE(std::wstring::npos, window.ProgressText().find(L"(format 0, 1 of 2), about "));
+        EXPECT_NE(std::wstring::npos, window.ProgressText().find(L"(format 1 of 2), about "));
         ASSERT_TRUE(
             PumpUntil("the first row", [&] { return Lines(window.TabbedText()).size() == 2; }));
         EXPECT_TRUE(window.IsChecking()) << "the second format is still to come";
@@ -488,6 +501,17 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
         EXPECT_EQ("Done: 2 formats: " + std::to_string(nOk) + " OK, " + std::to_string(2 - nOk) +
                       " failed",
                   Narrow(window.ProgressText()));
+        // The list shows the same rows, format and verdict first; the details the newest row.
+        HWND hList = ::GetDlgItem(window.Window(), kCheckListId);
+        ASSERT_EQ(2, ::SendMessageW(hList, LVM_GETITEMCOUNT, 0, 0));
+        for (int i = 0; i < 2; ++i) {
+            std::vector<std::wstring> fields = Fields(lines[static_cast<size_t>(i) + 1], L'\t');
+            EXPECT_EQ(Narrow(fields[0]), Narrow(ListText(hList, i, 0)));
+            EXPECT_EQ(Narrow(fields[1]), Narrow(ListText(hList, i, 1)));
+        }
+        HWND hFigures = ::GetDlgItem(window.Window(), kCheckFiguresId);
+        EXPECT_EQ("format", Narrow(ListText(hFigures, 0, 0)));
+        EXPECT_EQ("160x120  30.0 YUY2 9216000", Narrow(ListText(hFigures, 0, 1)));
 
         // Ctrl+C puts the tab-separated table on the clipboard.
         ::SetFocus(window.Window());
@@ -522,6 +546,8 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
             return crlf;
         }();
         EXPECT_EQ(Narrow(expected), Narrow(copied));
+        EXPECT_EQ("The table is on the clipboard: 2 formats, tab-separated, header first.",
+                  Narrow(window.MessageText()));
         ::SendMessageW(window.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
         EXPECT_TRUE(PumpUntil(
             "Esc closes it", [&] { return !window.IsOpen(); }, 1000));
@@ -531,14 +557,16 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
     // Esc in the middle of a long window: closed and the camera released within a second.
     {
         CCheckWindow window;
-        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
+        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 30));
         ASSERT_TRUE(
             PumpUntil("streaming", [&] { return Stats().threads > 0 && Stats().delivered > 0; }));
         ULONGLONG nEscAt = ::GetTickCount64();
         ::SendMessageW(window.Window(), WM_KEYDOWN, VK_ESCAPE, 0);
         EXPECT_TRUE(PumpUntil(
             "closed within a second", [&] { return !window.IsOpen(); }, 1000));
-        EXPECT_FALSE(window.IsChecking());
+        // The window waits for nothing; the check's thread lets the camera go on its own.
+        EXPECT_TRUE(PumpUntil(
+            "the check's thread ended", [&] { return !window.IsChecking(); }, 1000));
         EXPECT_LE(::GetTickCount64() - nEscAt, 1000u);
         EXPECT_EQ(0, Stats().threads) << "streaming ended";
     }
@@ -548,21 +576,31 @@ TEST(CheckWindow, FillsInRowByRowCopiesTheTableAndEscCancelsAndReleasesTheCamera
     // checking.
     {
         CCheckWindow window;
-        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
+        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 30));
+        ULONGLONG nCloseAt = ::GetTickCount64();
         ::SendMessageW(window.Window(), WM_CLOSE, 0, 0);
         EXPECT_FALSE(window.IsOpen());
+        EXPECT_LT(::GetTickCount64() - nCloseAt, 250u) << "closed without waiting";
+        // A new check waits until the last one has let the camera go.
+        if (window.IsChecking()) {
+            EXPECT_FALSE(window.Open(nullptr, displayName, camera.name(), formats, 30));
+        }
+        ASSERT_TRUE(PumpUntil(
+            "the check's thread ended", [&] { return !window.IsChecking(); }, 1000));
         HWND hOwner = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                         nullptr, nullptr);
-        ASSERT_TRUE(window.Open(hOwner, displayName, camera.name(), formats, 0, 30));
+        ASSERT_TRUE(window.Open(hOwner, displayName, camera.name(), formats, 30));
         ASSERT_TRUE(
             PumpUntil("streaming", [&] { return Stats().delivered > 0 && Stats().threads > 0; }));
         ::DestroyWindow(hOwner);
         EXPECT_FALSE(window.IsOpen());
-        EXPECT_FALSE(window.IsChecking()) << "the check ended with its window";
+        EXPECT_TRUE(PumpUntil(
+            "the check ended with its window", [&] { return !window.IsChecking(); }, 1000));
+        // Its cancelled row and its end came after the window: freed, not posted.
         MSG msg;
         EXPECT_FALSE(::PeekMessageW(&msg, nullptr, WM_APP, WM_APP + 0x100, PM_NOREMOVE))
             << "nothing posted after the window went";
-        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 0, 30));
+        ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 30));
     }
     EXPECT_TRUE(CameraReleased());
 }
@@ -1017,4 +1055,66 @@ TEST(ReportInBrowser, ShowsEveryPictureAndEveryPlotWithItsNominalLineAndTheStop)
         nStop += nCount >= 100 ? 1u : 0u;
     }
     EXPECT_EQ(3u, nStop) << "the stop of the stalled format";
+}
+
+TEST(CheckWindow, OpensWholeOnTheWorkAreaWithTheIconAndKeepsTheFormatColumnInView) {
+    ScopedCamera camera(L"RGB24:160x120@30");
+    ASSERT_EQ(S_OK, camera.result());
+    std::wstring displayName = DisplayNameOf(camera.name());
+    std::vector<VideoFormat> formats{Format(160, 120, 30, MEDIASUBTYPE_RGB24, 24)};
+    RECT rcWork{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
+    // Owners at the work area's corners and far beyond it: the window opens whole on it.
+    for (POINT at : {POINT{rcWork.left, rcWork.top}, POINT{rcWork.right - 40, rcWork.bottom - 40},
+                     POINT{rcWork.right + 500, rcWork.top - 300}}) {
+        HWND hOwner = ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, at.x, at.y, 320, 240, nullptr,
+                                        nullptr, nullptr, nullptr);
+        CCheckWindow window;
+        ASSERT_TRUE(window.Open(hOwner, displayName, camera.name(), formats, 1));
+        RECT rc{};
+        ::GetWindowRect(window.Window(), &rc);
+        RECT rcBoth{};
+        ::UnionRect(&rcBoth, &rc, &rcWork);
+        EXPECT_TRUE(::EqualRect(&rcBoth, &rcWork))
+            << "owner at " << at.x << "," << at.y << ": " << rc.left << "," << rc.top << " - "
+            << rc.right << "," << rc.bottom;
+        EXPECT_EQ(hOwner, ::GetWindow(window.Window(), GW_OWNER));
+        EXPECT_NE(0, ::SendMessageW(window.Window(), WM_GETICON, ICON_BIG, 0));
+        EXPECT_NE(0, ::SendMessageW(window.Window(), WM_GETICON, ICON_SMALL, 0));
+        EXPECT_NE(0, ::GetWindowLongW(window.Window(), GWL_STYLE) & WS_THICKFRAME) << "resizable";
+        window.Close();
+        ::DestroyWindow(hOwner);
+        ASSERT_TRUE(PumpUntil("the check's thread ended", [&] { return !window.IsChecking(); }));
+    }
+
+    // Narrowed to its least, the row's columns still fit the list: the format stays in view
+    // and keeps its width, the others give way.
+    CCheckWindow window;
+    ASSERT_TRUE(window.Open(nullptr, displayName, camera.name(), formats, 1));
+    HWND hList = ::GetDlgItem(window.Window(), kCheckListId);
+    ASSERT_TRUE(
+        PumpUntil("the row", [&] { return ::SendMessageW(hList, LVM_GETITEMCOUNT, 0, 0); }));
+    auto widths = [&] {
+        std::vector<int> all;
+        for (WPARAM i = 0; ::SendMessageW(hList, LVM_GETCOLUMNWIDTH, i, 0) > 0; ++i) {
+            all.push_back(static_cast<int>(::SendMessageW(hList, LVM_GETCOLUMNWIDTH, i, 0)));
+        }
+        return all;
+    };
+    int nFormatText = static_cast<int>(::SendMessageW(
+        hList, LVM_GETSTRINGWIDTHW, 0, reinterpret_cast<LPARAM>(L"160x120  30.0 RGB24 13824000")));
+    for (int nWidth : {2000, 900, 560}) {
+        ::SetWindowPos(window.Window(), nullptr, 0, 0, nWidth, 500, SWP_NOMOVE | SWP_NOZORDER);
+        RECT rcList{};
+        ::GetClientRect(hList, &rcList);
+        std::vector<int> columns = widths();
+        ASSERT_EQ(9u, columns.size());
+        int nSum = 0;
+        for (int nColumn : columns) {
+            nSum += nColumn;
+        }
+        EXPECT_LE(nSum, rcList.right) << "window " << nWidth << " wide";
+        EXPECT_GT(columns[0], nFormatText) << "window " << nWidth << " wide";
+        EXPECT_EQ(0, ::GetWindowLongW(hList, GWL_STYLE) & WS_HSCROLL) << "no scrolling sideways";
+    }
 }

@@ -5,6 +5,8 @@
 #include "res/resource.h"
 #include "support/dialog_test.h"
 
+#include <commctrl.h>
+
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -153,6 +155,10 @@ protected:
     }
     void OnSelchange() { m_calls.push_back(L"selchange"); }
     void OnCommand42() { m_calls.push_back(L"command 42"); }
+    void OnNameClick(NMHDR* pHeader, LRESULT* pResult) {
+        m_calls.push_back(L"click from " + std::to_wstring(pHeader->idFrom));
+        *pResult = 7;
+    }
     void OnPaint() {
         if (m_bThrow) {
             m_calls.push_back(L"paint throws");
@@ -168,6 +174,7 @@ ON_WM_CLOSE()
 ON_WM_PAINT()
 ON_CBN_SELCHANGE(IDC_ABOUT_NAME, &CDerivedMapDlg::OnSelchange)
 ON_COMMAND(42, &CDerivedMapDlg::OnCommand42)
+ON_NOTIFY(NM_CLICK, IDC_ABOUT_NAME, &CDerivedMapDlg::OnNameClick)
 END_MESSAGE_MAP()
 
 } // namespace
@@ -195,6 +202,22 @@ TEST(MessageMap, CommandsMatchIdAndNotificationCode) {
     command(42, 1, nullptr); // accelerator
     command(42, 1, hCtl);    // a control's notification 1 is no command
     EXPECT_EQ((std::vector<std::wstring>{L"selchange", L"command 42", L"command 42"}), dlg.m_calls);
+}
+
+TEST(MessageMap, NotificationsMatchControlIdAndCodeAndAnswerWithTheHandlersResult) {
+    CDerivedMapDlg dlg;
+    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX));
+    HWND hCtl = dlg.GetDlgItem(IDC_ABOUT_NAME);
+    auto notify = [&](UINT_PTR nFrom, UINT nCode) {
+        NMHDR header{hCtl, nFrom, nCode};
+        return dlg.SendMessage(WM_NOTIFY, nFrom, reinterpret_cast<LPARAM>(&header));
+    };
+    EXPECT_EQ(7, notify(IDC_ABOUT_NAME, NM_CLICK));
+    EXPECT_EQ(0, notify(IDC_ABOUT_NAME, NM_DBLCLK)) << "same control, other code";
+    EXPECT_EQ(0, notify(IDC_ABOUT_VERSION, NM_CLICK)) << "other control, same code";
+    EXPECT_EQ(0, dlg.SendMessage(WM_NOTIFY, IDC_ABOUT_NAME, 0)) << "no header at all";
+    EXPECT_EQ((std::vector<std::wstring>{L"click from " + std::to_wstring(IDC_ABOUT_NAME)}),
+              dlg.m_calls);
 }
 
 TEST(MessageMap, DefaultRunsTheSystemsProcessingAfterTheHandler) {

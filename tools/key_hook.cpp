@@ -340,8 +340,18 @@ void CToolHost::ApplyOptions() {
 }
 
 bool CToolHost::CheckCamera() {
+    if (m_check.IsOpen()) {
+        // Its results stay until it is closed: Ctrl+T brings them back to the front.
+        ::SetForegroundWindow(m_check.Window());
+        return false;
+    }
+    if (m_check.IsChecking()) {
+        ShowNotice(L"The camera check could not start: the last one is still letting the "
+                   L"camera go. Try again in a moment.");
+        return false;
+    }
     CLookwellDlg::CSelection selection;
-    if (m_check.IsOpen() || !m_dlg.GetSelection(selection) || selection.formats.empty()) {
+    if (!m_dlg.GetSelection(selection) || selection.formats.empty()) {
         ::MessageBeep(MB_OK);
         return false;
     }
@@ -351,8 +361,7 @@ bool CToolHost::CheckCamera() {
         m_dlg.PressPreviewButton();
     }
     if (!m_check.Open(m_dlg.m_hWnd, std::wstring(selection.strDisplayName),
-                      std::wstring(selection.strDevice), selection.formats, 0,
-                      kDefaultCheckSeconds)) {
+                      std::wstring(selection.strDevice), selection.formats, kDefaultCheckSeconds)) {
         ShowNotice(L"The camera check could not start: its window could not be made.");
         return false;
     }

@@ -8,7 +8,6 @@
 #include "tools/tool_host.h"
 #include "ui/lookwell_dlg.h"
 
-#include <commdlg.h>
 #include <shlobj.h>
 #include <wincodec.h>
 
@@ -213,39 +212,16 @@ bool CToolHost::SaveSnapshot() {
         ShowNotice(L"The picture was not saved: it could not be made into a PNG file.");
         return false;
     }
-    // Bound here, not imported: shell32 and comdlg32 would be loaded at every start, which
-    // under Wine costs milliseconds, for a key most starts never see.
-    auto pfnKnownFolderPath = AfxSystemFunction<decltype(&::SHGetKnownFolderPath)>(
-        L"shell32.dll", "SHGetKnownFolderPath");
-    auto pfnGetSaveFileName =
-        AfxSystemFunction<decltype(&::GetSaveFileNameW)>(L"comdlg32.dll", "GetSaveFileNameW");
-    if (pfnGetSaveFileName == nullptr) {
+    std::wstring file;
+    SaveAsAnswer answer = AfxAskSaveAs(m_dlg.m_hWnd, FOLDERID_Pictures, ProposedName(),
+                                       L"PNG image (*.png)\0*.png\0", L"png", file);
+    if (answer == SaveAsAnswer::NoDialog) {
         ShowNotice(L"The picture was not saved: the Save As dialog is missing.");
         return false;
     }
-    std::wstring folder;
-    PWSTR pszPictures = nullptr;
-    if (pfnKnownFolderPath != nullptr &&
-        SUCCEEDED(pfnKnownFolderPath(FOLDERID_Pictures, 0, nullptr, &pszPictures))) {
-        folder = pszPictures;
+    if (answer == SaveAsAnswer::Cancelled) {
+        return false; // nothing to say
     }
-    ::CoTaskMemFree(pszPictures);
-    std::wstring file = ProposedName();
-    file.resize(MAX_PATH * 4, L'\0');
-    OPENFILENAMEW ofn{};
-    ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = m_dlg.m_hWnd;
-    ofn.lpstrFilter = L"PNG image (*.png)\0*.png\0";
-    ofn.lpstrFile = file.data();
-    ofn.nMaxFile = static_cast<DWORD>(file.size());
-    ofn.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    ofn.lpstrDefExt = L"png";
-    ofn.Flags =
-        OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-    if (!pfnGetSaveFileName(&ofn)) {
-        return false; // cancelled: nothing to say
-    }
-    file.resize(std::wcslen(file.c_str()));
     std::wstring error;
     if (!AfxSaveFileReplacing(file, png, error)) {
         ShowNotice(L"The picture was not saved: " + error + L".");

@@ -72,7 +72,9 @@ public:
     void ToggleInfoWindow();
     HWND InfoWindow() const { return m_info.m_hWnd; }
     // Ctrl+T: the selected device's formats checked one by one in the results window; a running
-    // preview is stopped first, the Stop button's way.
+    // preview is stopped first, the Stop button's way. A results window still open comes to
+    // the front instead; while a closed one's check is still letting the camera go, a notice
+    // says so.
     bool CheckCamera();
     const CCheckWindow& CheckWindow() const { return m_check; }
     // The tools' own one-line notice, shown for a few seconds over the bottom of the picture.

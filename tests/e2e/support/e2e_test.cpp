@@ -217,6 +217,8 @@ void CEndToEndTest::TearDown() {
 
 ::testing::AssertionResult CEndToEndTest::Launch(const std::wstring& exeName,
                                                  const std::wstring& args) {
+    // The last run ends first: two at once would fight over the foreground and the keys.
+    m_pLookwell.reset();
     m_pLookwell = std::make_unique<CLookwellSession>(exeName, args);
     if (m_pLookwell->StartError() != 0) {
         return ::testing::AssertionFailure()

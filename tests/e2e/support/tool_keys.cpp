@@ -30,3 +30,25 @@ HWND WaitForProcessWindow(CLookwellSession& session, const wchar_t* pszClass,
     }));
     return hFound;
 }
+
+HWND WaitForFileNameBox(HWND hDialog) {
+    HWND hName = nullptr;
+    EXPECT_TRUE(PumpUntil("the file name box", [&] {
+        hName = nullptr;
+        ::EnumChildWindows(
+            hDialog,
+            [](HWND hWnd, LPARAM lParam) -> BOOL {
+                wchar_t szClass[16] = L"";
+                ::GetClassNameW(hWnd, szClass, 16);
+                if (_wcsicmp(szClass, L"Edit") == 0 && ::IsWindowVisible(hWnd) &&
+                    ::IsWindowEnabled(hWnd)) {
+                    *reinterpret_cast<HWND*>(lParam) = hWnd;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&hName));
+        return hName != nullptr;
+    }));
+    return hName;
+}
