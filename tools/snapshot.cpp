@@ -4,6 +4,7 @@
 
 #include "framework/console.h"
 #include "framework/files.h"
+#include "media/image_encoder.h"
 #include "tools/tool_host.h"
 #include "ui/lookwell_dlg.h"
 
@@ -73,70 +74,21 @@ HRESULT EncodePng(const std::vector<BYTE>& dib, std::vector<BYTE>& png) {
     const size_t nStride = Stride(*pbih);
     const size_t nBytesPerPixel = pbih->biBitCount / 8u;
     const BYTE* pBits = dib.data() + pbih->biSize;
-
-    CComRef<IWICImagingFactory> pFactory;
-    CComRef<IStream> pStream;
-    CComRef<IWICBitmapEncoder> pEncoder;
-    CComRef<IWICBitmapFrameEncode> pFrame;
-    HRESULT hr = ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IWICImagingFactory, pFactory.Out());
-    if (SUCCEEDED(hr)) {
-        hr = ::CreateStreamOnHGlobal(nullptr, TRUE, &pStream);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pFactory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &pEncoder);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pEncoder->Initialize(pStream, WICBitmapEncoderNoCache);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pEncoder->CreateNewFrame(&pFrame, nullptr);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pFrame->Initialize(nullptr);
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pFrame->SetSize(nWidth, nHeight);
-    }
-    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    if (SUCCEEDED(hr)) {
-        hr = pFrame->SetPixelFormat(&format);
-    }
-    if (SUCCEEDED(hr) && format != GUID_WICPixelFormat24bppBGR) {
-        hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT;
-    }
-    // Row by row, top first, as 24-bit pixels whatever the source's depth.
-    std::vector<BYTE> row(static_cast<size_t>(nWidth) * 3);
-    for (UINT y = 0; SUCCEEDED(hr) && y < nHeight; ++y) {
+    // Top row first, as 24-bit pixels whatever the source's depth.
+    const size_t nRow = static_cast<size_t>(nWidth) * 3;
+    std::vector<BYTE> pixels(nRow * nHeight);
+    for (UINT y = 0; y < nHeight; ++y) {
         UINT nSourceRow = pbih->biHeight > 0 ? nHeight - 1 - y : y;
         const BYTE* pSource = pBits + nStride * nSourceRow;
         for (UINT x = 0; x < nWidth; ++x) {
-            std::memcpy(&row[x * 3u], pSource + x * nBytesPerPixel, 3);
+            std::memcpy(&pixels[y * nRow + x * 3u], pSource + x * nBytesPerPixel, 3);
         }
-        hr = pFrame->WritePixels(1, static_cast<UINT>(row.size()), static_cast<UINT>(row.size()),
-                                 row.data());
     }
+    CImageEncoder encoder;
+    HRESULT hr = encoder.Open();
     if (SUCCEEDED(hr)) {
-        hr = pFrame->Commit();
-    }
-    if (SUCCEEDED(hr)) {
-        hr = pEncoder->Commit();
-    }
-    HGLOBAL hGlobal = nullptr;
-    if (SUCCEEDED(hr)) {
-        hr = ::GetHGlobalFromStream(pStream, &hGlobal);
-    }
-    STATSTG stat{};
-    if (SUCCEEDED(hr)) {
-        hr = pStream->Stat(&stat, STATFLAG_NONAME);
-    }
-    if (SUCCEEDED(hr)) {
-        const BYTE* pData = static_cast<const BYTE*>(::GlobalLock(hGlobal));
-        if (pData == nullptr) {
-            return E_OUTOFMEMORY;
-        }
-        png.assign(pData, pData + stat.cbSize.QuadPart);
-        ::GlobalUnlock(hGlobal);
+        hr = encoder.Encode(GUID_ContainerFormatPng, pixels.data(), nWidth, nHeight,
+                            static_cast<UINT>(nRow), 0, png);
     }
     return hr;
 }
