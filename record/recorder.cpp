@@ -105,6 +105,7 @@ bool CRecorder::Open(const std::wstring& path, const AM_MEDIA_TYPE& mt, LONGLONG
         m_nEncoderCpuUs = 0;
         m_nLastArrival = 0;
         m_bLimitReached = false;
+        m_nLongestSampleUs = 0;
         m_hEncoder = hEncoder;
         m_bOpen = true;
     }
@@ -131,6 +132,14 @@ LONGLONG CRecorder::SampleTime(const CSampleView& sample) {
 }
 
 void CRecorder::OnSample(const CSampleView& sample) noexcept {
+    const LONGLONG nStart = Now();
+    TakeSample(sample);
+    const LONGLONG nUs = (Now() - nStart) * 1000000 / m_nQpcFrequency;
+    CSingleLock lock(m_lock);
+    m_nLongestSampleUs = std::max(m_nLongestSampleUs, nUs);
+}
+
+void CRecorder::TakeSample(const CSampleView& sample) noexcept {
     {
         CSingleLock lock(m_lock);
         if (!m_bOpen) {
@@ -284,4 +293,5 @@ void CRecorder::GetStatus(CRecorderStatus& status) const {
     status.nEncoderCpuUs = m_nEncoderCpuUs;
     status.nLastSampleArrival = m_nLastArrival;
     status.bLimitReached = m_bLimitReached;
+    status.nLongestSampleUs = m_nLongestSampleUs;
 }

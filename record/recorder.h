@@ -34,6 +34,7 @@ struct CRecorderStatus : CAviWriterStatus {
     LONGLONG nEncoderCpuUs = 0;      // the encoder thread's processor time
     LONGLONG nLastSampleArrival = 0; // QueryPerformanceCounter of the last sample; 0 before one
     bool bLimitReached = false;      // a sample came at or past the time limit
+    LONGLONG nLongestSampleUs = 0;   // the longest the camera's thread spent in OnSample
 
     // Every frame lost on the way, whoever lost it.
     ULONGLONG Dropped() const {
@@ -76,6 +77,8 @@ private:
     void EncodeLoop();
     // One picture converted and encoded, then handed to the writer.
     void Encode(CImageEncoder& encoder, const CJob& job);
+    // OnSample's work, timed by it.
+    void TakeSample(const CSampleView& sample) noexcept;
     // The time of a sample since the recording's first one, in 100 ns.
     LONGLONG SampleTime(const CSampleView& sample);
 
@@ -110,4 +113,5 @@ private:
     LONGLONG m_nEncoderCpuUs = 0;
     LONGLONG m_nLastArrival = 0;
     bool m_bLimitReached = false;
+    LONGLONG m_nLongestSampleUs = 0;
 };
