@@ -165,29 +165,41 @@ void CRecorder::TakeSample(const CSampleView& sample) noexcept {
         m_writer.Push(sample.pData, sample.nLength, time);
         return;
     }
-    CSingleLock lock(m_lock);
-    if (sample.pData == nullptr || sample.nLength < m_layout.ImageBytes()) {
-        m_nEncodeFailed++; // a short picture: nothing to encode
-        return;
-    }
-    if (m_jobs.size() >= m_options.nEncodeQueue) {
-        m_nDroppedEncoder++;
-        return;
-    }
     std::unique_ptr<CJob> pJob;
-    try {
+    {
+        CSingleLock lock(m_lock);
+        if (sample.pData == nullptr || sample.nLength < m_layout.ImageBytes()) {
+            m_nEncodeFailed++; // a short picture: nothing to encode
+            return;
+        }
+        // Only this thread adds to the queue: it can only shrink before the picture joins it.
+        if (m_jobs.size() >= m_options.nEncodeQueue) {
+            m_nDroppedEncoder++;
+            return;
+        }
         if (!m_spare.empty()) {
             pJob = std::move(m_spare.back());
             m_spare.pop_back();
-        } else {
+        }
+    }
+    // The copy outside the lock, which the encoder's thread takes between pictures.
+    bool bQueued = false;
+    try {
+        if (pJob == nullptr) {
             pJob = std::make_unique<CJob>();
         }
         pJob->data.resize(m_layout.ImageBytes());
         std::memcpy(pJob->data.data(), sample.pData, pJob->data.size());
         pJob->time = time;
+        CSingleLock lock(m_lock);
         m_jobs.push_back(std::move(pJob));
+        bQueued = true;
     } catch (...) {
-        m_nDroppedEncoder++; // out of memory: this picture is lost, and counted
+        // out of memory: this picture is lost, and counted below
+    }
+    if (!bQueued) {
+        CSingleLock lock(m_lock);
+        m_nDroppedEncoder++;
         return;
     }
     ::SetEvent(m_hWork);
