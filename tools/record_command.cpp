@@ -5,6 +5,7 @@
 #include "media/capture_graph.h"
 #include "record/record_sink.h"
 
+#include <atomic>
 #include <cwchar>
 
 namespace {
@@ -16,11 +17,14 @@ constexpr DWORD kProgressMs = 250;
 constexpr DWORD kStopRecorderMs = 5000;
 constexpr DWORD kStopCameraMs = 3000;
 
-HANDLE g_hInterrupt = nullptr;
+// Set from the console's own thread, which the platform starts for a control event.
+std::atomic<HANDLE> g_hInterrupt{nullptr};
 
 BOOL WINAPI OnConsoleControl(DWORD nType) {
     if (nType == CTRL_C_EVENT || nType == CTRL_BREAK_EVENT || nType == CTRL_CLOSE_EVENT) {
-        ::SetEvent(g_hInterrupt);
+        if (HANDLE hInterrupt = g_hInterrupt.load()) {
+            ::SetEvent(hInterrupt);
+        }
         return TRUE;
     }
     return FALSE;
@@ -113,19 +117,21 @@ int Record(CCaptureGraph& graph, CRecordSink& sink, DWORD nSeconds, const std::w
     std::wstring early;
     bool bInterrupted = false;
     CRecorderStatus status;
-    HANDLE waits[] = {g_hInterrupt, recorder.EndedEvent()};
+    // Without an event for Ctrl+C (none could be made) only the recording's end is awaited.
+    HANDLE waits[] = {recorder.EndedEvent(), g_hInterrupt.load()};
+    const DWORD nWaits = waits[1] != nullptr ? 2 : 1;
     for (;;) {
-        DWORD nWait = ::WaitForMultipleObjects(2, waits, FALSE, 50);
+        DWORD nWait = ::WaitForMultipleObjects(nWaits, waits, FALSE, 50);
         const ULONGLONG nNow = ::GetTickCount64();
         recorder.GetStatus(status);
         if (nFirstAt == 0 && status.nSamples > 0) {
             nFirstAt = nNow;
         }
-        if (nWait == WAIT_OBJECT_0) {
+        if (nWait == WAIT_OBJECT_0 + 1) {
             bInterrupted = true;
             break;
         }
-        if (nWait == WAIT_OBJECT_0 + 1) {
+        if (nWait == WAIT_OBJECT_0) {
             early = WhyEarly(status);
             break;
         }
@@ -263,8 +269,7 @@ int RunRecordSwitch(const CCommandLine& options) {
                 }
                 bStuck = !graph.Stop(kStopCameraMs);
                 ::SetConsoleCtrlHandler(OnConsoleControl, FALSE);
-                ::CloseHandle(g_hInterrupt);
-                g_hInterrupt = nullptr;
+                ::CloseHandle(g_hInterrupt.exchange(nullptr));
             }
         }
         if (bStuck) {
