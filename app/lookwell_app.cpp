@@ -1,6 +1,7 @@
 #include "app/lookwell_app.h"
 
 #include "check/check_command.h"
+#include "tools/record_command.h"
 #include "tools/tool_host.h"
 #include "ui/lookwell_dlg.h"
 
@@ -20,6 +21,10 @@ BOOL CLookwellApp::InitInstance() {
     // Switches that answer without a window.
     CCommandLine options;
     options.ParseProcess();
+    if (options.bRecord && !options.bHelp) {
+        m_nExitCode = RunRecordSwitch(options);
+        return FALSE;
+    }
     if (options.bCheck && !options.bHelp) {
         m_nExitCode = RunCheckSwitch(options);
         return FALSE;

@@ -370,11 +370,13 @@ void BenchTools();
 void BenchCheck();
 // The AVI writer (record_bench.cpp).
 void BenchRecord();
+// The recorder: JPEG encoding and recording a camera (recorder_bench.cpp).
+void BenchRecorder();
 // A webcam through Wine's capture filter (v4l2_bench.cpp); only when named.
 void BenchV4l2();
 
 // With no argument every part runs but v4l2; otherwise only the parts named: list, preview,
-// start, tools, check, record, v4l2.
+// start, tools, check, record, recorder, v4l2.
 int wmain(int argc, wchar_t** argv) {
     theApp.SetCurrentHandles(::GetModuleHandleW(nullptr));
     if (!HoldMultithreadedApartment()) {
@@ -388,9 +390,9 @@ int wmain(int argc, wchar_t** argv) {
     const struct {
         const wchar_t* pszName;
         void (*pfnBench)();
-    } kParts[] = {{L"list", BenchEnumeration}, {L"preview", BenchPreview},
-                  {L"start", BenchStart},      {L"tools", BenchTools},
-                  {L"check", BenchCheck},      {L"record", BenchRecord}};
+    } kParts[] = {{L"list", BenchEnumeration}, {L"preview", BenchPreview}, {L"start", BenchStart},
+                  {L"tools", BenchTools},      {L"check", BenchCheck},     {L"record", BenchRecord},
+                  {L"recorder", BenchRecorder}};
     for (const auto& part : kParts) {
         if (wanted(part.pszName)) {
             part.pfnBench();

@@ -24,19 +24,6 @@ std::wstring BenchPath(const wchar_t* pszName) {
     return path;
 }
 
-LONGLONG ThreadCpuUs() {
-    FILETIME created;
-    FILETIME exited;
-    FILETIME kernel;
-    FILETIME user;
-    ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
-    auto ticks = [](const FILETIME& ft) {
-        return static_cast<LONGLONG>(static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 |
-                                     ft.dwLowDateTime);
-    };
-    return (ticks(kernel) + ticks(user)) / 10;
-}
-
 // The floor: the frames' bytes in one sequential stream, flushed once at the end; its thread's
 // processor time in *pnCpuUs. The frames come from as many buffers in turn as the writer's queue
 // holds, so that both read their bytes from memory alike, not from a cache.

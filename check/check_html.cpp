@@ -4,7 +4,7 @@
 
 #include "framework/files.h"
 #include "framework/version_info.h"
-#include "media/png_encoder.h"
+#include "media/image_encoder.h"
 
 #include <algorithm>
 #include <cmath>

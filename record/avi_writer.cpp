@@ -17,6 +17,8 @@ LONGLONG Now() {
     return now.QuadPart;
 }
 
+} // namespace
+
 LONGLONG ThreadCpuUs() {
     FILETIME created;
     FILETIME exited;
@@ -31,8 +33,6 @@ LONGLONG ThreadCpuUs() {
     };
     return (ticks(kernel) + ticks(user)) / 10;
 }
-
-} // namespace
 
 CAviWriter::CAviWriter() {
     LARGE_INTEGER frequency;

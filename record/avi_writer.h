@@ -59,6 +59,9 @@ struct CAviWriterStatus {
     std::wstring strEnd; // why it ended, for a notice: "There is not enough space on the disk"
 };
 
+// The calling thread's processor time so far, in microseconds.
+LONGLONG ThreadCpuUs();
+
 class CAviWriter {
 public:
     CAviWriter();

@@ -43,6 +43,11 @@ void CCommandLine::Parse(const std::vector<std::wstring>& args) {
             bFullScreen = true;
         } else if (StartsWithSwitch(arg, L"/check", nullptr)) {
             bCheck = true;
+        } else if (StartsWithSwitch(arg, L"/record:", &value)) {
+            bRecord = true;
+            strRecord = value;
+        } else if (StartsWithSwitch(arg, L"/uncompressed", nullptr)) {
+            bUncompressed = true;
         } else if (StartsWithSwitch(arg, L"/csv", nullptr)) {
             bCsv = true;
         } else if (StartsWithSwitch(arg, L"/report:", &value)) {
@@ -99,6 +104,7 @@ int RunHelpSwitch() {
     return WriteOrSay(
         L"Lookwell [/list] [/device:NAME|N] [/format:TEXT|N] [/preview] [/fullscreen]\n"
         L"         [/check [/csv] [/seconds:N] [/report:FILE.html]]\n"
+        L"         [/record:FILE [/seconds:N] [/uncompressed]]\n"
         L"  /list           lists the capture devices and their formats, then exits\n"
         L"  /device:NAME    selects the first device of that name (any case)\n"
         L"  /device:N       selects the device at position N, counting from 0\n"
@@ -111,6 +117,10 @@ int RunHelpSwitch() {
         L"  /csv            with /check: comma-separated values instead of the table\n"
         L"  /seconds:N      with /check: measures each format N seconds (1 to 60, 3)\n"
         L"  /report:FILE    with /check: also writes the results as a report to send (HTML)\n"
+        L"  /record:FILE    records the device's format (or the chosen one) to a new AVI\n"
+        L"                  file without a window, until Ctrl+C or for /seconds:N\n"
+        L"                  (1 to 86400); uncompressed formats are stored as MJPG\n"
+        L"  /uncompressed   with /record: stores RGB, YUY2 and NV12 as they come\n"
         L"  /?              shows this text\n"
         L"Keys: F11 full screen (Esc leaves it), Ctrl+C copy the frame, Ctrl+S save it,\n"
         L"Alt+Enter camera settings, Ctrl+M mirror, Ctrl+I information window,\n"

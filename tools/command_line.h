@@ -18,6 +18,9 @@ struct CCommandLine : CCheckRequest {
     bool bPreview = false;
     bool bFullScreen = false;
     bool bCheck = false;
+    bool bRecord = false;       // /record:FILE
+    bool bUncompressed = false; // with /record: RGB, YUY2 and NV12 stored as they come
+    std::wstring strRecord;
 
     // The arguments after the program's name.
     void Parse(const std::vector<std::wstring>& args);

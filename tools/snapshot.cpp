@@ -4,7 +4,7 @@
 
 #include "framework/console.h"
 #include "framework/files.h"
-#include "media/png_encoder.h"
+#include "media/image_encoder.h"
 #include "tools/tool_host.h"
 #include "ui/lookwell_dlg.h"
 

@@ -82,6 +82,12 @@ public:
         return code;
     }
 
+    // Ends the process at once, as a crash does; true once it has ended.
+    bool Kill() const {
+        return ::TerminateProcess(m_pi.hProcess, 99) &&
+               ::WaitForSingleObject(m_pi.hProcess, 10000) == WAIT_OBJECT_0;
+    }
+
 private:
     PROCESS_INFORMATION m_pi{};
     bool m_bStarted = false;

@@ -1,0 +1,173 @@
+#include "media/capture_graph.h"
+
+#include "capture/device_catalogue.h"
+
+#include <vector>
+
+bool FindCaptureTarget(bool bDevice, const std::wstring& strDevice, bool bFormat,
+                       const std::wstring& strFormat, CCaptureTarget& target, std::wstring& error) {
+    std::vector<CDeviceListing> devices;
+    if (!CollectDeviceListing(devices)) {
+        error = L"No capture device found.";
+        return false;
+    }
+    size_t nDevice = 0;
+    if (bDevice) {
+        std::vector<std::wstring> names;
+        for (const CDeviceListing& device : devices) {
+            names.push_back(device.strName);
+        }
+        int nFound = FindEntry(names, strDevice, DeviceNameMatches);
+        if (nFound < 0) {
+            error = NoDeviceText(strDevice);
+            return false;
+        }
+        nDevice = static_cast<size_t>(nFound);
+    }
+    const CDeviceListing& device = devices[nDevice];
+    target.strName = device.strName;
+    target.strDisplayName = device.strDisplayName;
+    int nFormat = 0;
+    if (bFormat) {
+        nFormat = FindEntry(device.formats, strFormat, EntryStartsWith);
+        if (nFormat < 0 || static_cast<size_t>(nFormat) >= device.records.size()) {
+            error = NoFormatText(strFormat, device.strName);
+            return false;
+        }
+    } else if (device.records.empty() || device.formats.empty()) {
+        error = L"No format for \"" + device.strName + L"\".";
+        return false;
+    }
+    target.format = device.records[static_cast<size_t>(nFormat)];
+    target.strEntry = device.formats[static_cast<size_t>(nFormat)];
+    if (target.strDisplayName.empty()) {
+        error = L"The device \"" + device.strName + L"\" has no name.";
+        return false;
+    }
+    return true;
+}
+
+CCaptureGraph::~CCaptureGraph() {
+    TakeDown();
+}
+
+bool CCaptureGraph::Build(const CCaptureTarget& target, IBaseFilter* pSink, IPin* pSinkPin,
+                          std::wstring& failure) {
+    HRESULT hr = BindDeviceByName(target.strDisplayName.c_str(), &m_pCamera);
+    if (hr != S_OK) {
+        failure =
+            hr == VFW_E_NOT_FOUND ? L"the camera is not there" : L"the camera could not be opened";
+        return false;
+    }
+    if (FAILED(FindCapturePin(m_pCamera, &m_pCapturePin)) || m_pCapturePin == nullptr) {
+        failure = L"no capture pin";
+        return false;
+    }
+    CComRef<IAMStreamConfig> pConfig;
+    if (m_pCapturePin->QueryInterface(IID_IAMStreamConfig, pConfig.Out()) != S_OK) {
+        failure = L"the camera cannot be given a format";
+        return false;
+    }
+    VIDEO_STREAM_CONFIG_CAPS caps{};
+    m_pType = FindCapability(pConfig, target.format, caps);
+    if (m_pType == nullptr) {
+        failure = L"the camera no longer offers the format";
+        return false;
+    }
+    const VIDEOINFOHEADER* pvih = GetVideoInfo(*m_pType);
+    m_frameTime = pvih != nullptr && pvih->AvgTimePerFrame > 0 ? pvih->AvgTimePerFrame
+                                                               : caps.MinFrameInterval;
+    if (pConfig->SetFormat(m_pType.get()) != S_OK) {
+        failure = L"the camera refused the format";
+        return false;
+    }
+    if (::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder,
+                           m_pGraph.Out()) != S_OK) {
+        failure = L"no filter graph";
+        return false;
+    }
+    m_pSink = pSink;
+    m_pSinkPin = pSinkPin;
+    if (m_pGraph->AddFilter(m_pCamera, L"Video Capture") != S_OK ||
+        m_pGraph->AddFilter(pSink, L"Sink") != S_OK) {
+        failure = L"the graph did not take the camera";
+        return false;
+    }
+    if (FAILED(m_pGraph->ConnectDirect(m_pCapturePin, pSinkPin, m_pType.get()))) {
+        failure = L"the capture pin did not connect";
+        return false;
+    }
+    if (m_pGraph->QueryInterface(IID_IMediaControl, m_pControl.Out()) != S_OK) {
+        failure = L"no media control";
+        return false;
+    }
+    m_pGraph->QueryInterface(IID_IMediaEvent, m_pEvents.Out());
+    return true;
+}
+
+HRESULT CCaptureGraph::Run() {
+    return m_pControl != nullptr ? m_pControl->Run() : E_UNEXPECTED;
+}
+
+CStreamEvents CCaptureGraph::Events() {
+    return DrainStreamEvents(m_pEvents);
+}
+
+DWORD WINAPI CCaptureGraph::StopThreadProc(void* pParam) {
+    auto* pControl = static_cast<IMediaControl*>(pParam);
+    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    pControl->Stop();
+    pControl->Release();
+    if (SUCCEEDED(hr)) {
+        ::CoUninitialize();
+    }
+    return 0;
+}
+
+bool CCaptureGraph::Stop(DWORD nMs) {
+    if (m_pControl == nullptr || m_bStuck) {
+        return !m_bStuck;
+    }
+    // The thread holds its own reference: a stop that returns late finds the graph there.
+    IMediaControl* pControl = m_pControl;
+    pControl->AddRef();
+    HANDLE hThread = ::CreateThread(nullptr, 0, StopThreadProc, pControl, 0, nullptr);
+    if (hThread == nullptr) {
+        pControl->Release();
+        pControl = nullptr;
+        m_pControl->Stop();
+        return true;
+    }
+    m_bStuck = ::WaitForSingleObject(hThread, nMs) != WAIT_OBJECT_0;
+    ::CloseHandle(hThread);
+    return !m_bStuck;
+}
+
+void CCaptureGraph::TakeDown() {
+    if (m_bStuck) {
+        return; // the graph's lock is held by the stop that has not returned
+    }
+    if (m_pGraph != nullptr) {
+        if (m_pControl != nullptr) {
+            m_pControl->Stop();
+        }
+        // Taken apart explicitly: the pins hold each other until disconnected.
+        if (m_pCapturePin != nullptr) {
+            m_pGraph->Disconnect(m_pCapturePin);
+        }
+        if (m_pSinkPin != nullptr) {
+            m_pGraph->Disconnect(m_pSinkPin);
+            m_pGraph->RemoveFilter(m_pSink);
+        }
+        if (m_pCamera != nullptr) {
+            m_pGraph->RemoveFilter(m_pCamera);
+        }
+    }
+    m_pEvents.Release();
+    m_pControl.Release();
+    m_pGraph.Release();
+    m_pCapturePin.Release();
+    m_pCamera.Release();
+    m_pSink = nullptr;
+    m_pSinkPin = nullptr;
+}

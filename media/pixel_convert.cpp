@@ -1,0 +1,110 @@
+#include "media/pixel_convert.h"
+
+#include <dvdmedia.h>
+#include <uuids.h>
+
+#include <cstring>
+
+namespace {
+
+BYTE Clamp(int n) {
+    return static_cast<BYTE>(n < 0 ? 0 : n > 255 ? 255 : n);
+}
+
+// BT.601 studio range in 8.8 fixed point: 298 = 255/219, 409/208/100/516 the colour factors.
+void YuvToBgr(int y, int u, int v, BYTE* pOut) {
+    const int c = 298 * (y - 16) + 128;
+    const int d = u - 128;
+    const int e = v - 128;
+    pOut[0] = Clamp((c + 516 * d) >> 8);
+    pOut[1] = Clamp((c - 100 * d - 208 * e) >> 8);
+    pOut[2] = Clamp((c + 409 * e) >> 8);
+}
+
+} // namespace
+
+size_t CPixelLayout::ImageBytes() const {
+    const auto nRows = static_cast<size_t>(nHeight);
+    return pixels == SourcePixels::Nv12 ? nStride * nRows * 3 / 2 : nStride * nRows;
+}
+
+CPixelLayout PixelLayoutOf(const AM_MEDIA_TYPE& mt) {
+    const BITMAPINFOHEADER* pBmi = nullptr;
+    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) &&
+        mt.pbFormat != nullptr) {
+        pBmi = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+    } else if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
+               mt.pbFormat != nullptr) {
+        pBmi = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
+    }
+    CPixelLayout layout;
+    if (pBmi == nullptr) {
+        return layout;
+    }
+    const LONG nHeight = pBmi->biHeight < 0 ? -pBmi->biHeight : pBmi->biHeight;
+    if (pBmi->biWidth <= 0 || pBmi->biWidth > 16384 || nHeight == 0 || nHeight > 16384) {
+        return layout;
+    }
+    const auto nWidth = static_cast<size_t>(pBmi->biWidth);
+    if (mt.subtype == MEDIASUBTYPE_RGB24 || mt.subtype == MEDIASUBTYPE_RGB32) {
+        layout.pixels =
+            mt.subtype == MEDIASUBTYPE_RGB24 ? SourcePixels::Rgb24 : SourcePixels::Rgb32;
+        layout.nStride = (nWidth * (layout.pixels == SourcePixels::Rgb24 ? 24 : 32) + 31) / 32 * 4;
+        layout.bBottomUp = pBmi->biHeight > 0;
+    } else if (mt.subtype == MEDIASUBTYPE_YUY2 && nWidth % 2 == 0) {
+        layout.pixels = SourcePixels::Yuy2;
+        layout.nStride = nWidth * 2;
+    } else if (mt.subtype == MEDIASUBTYPE_NV12 && nWidth % 2 == 0 && nHeight % 2 == 0) {
+        layout.pixels = SourcePixels::Nv12;
+        layout.nStride = nWidth;
+    } else {
+        return layout;
+    }
+    layout.nWidth = pBmi->biWidth;
+    layout.nHeight = nHeight;
+    return layout;
+}
+
+bool ConvertToBgr24(const CPixelLayout& layout, const BYTE* pData, size_t nSize, BYTE* pOut,
+                    size_t nOutStride) {
+    const auto nWidth = static_cast<size_t>(layout.nWidth);
+    const auto nHeight = static_cast<size_t>(layout.nHeight);
+    if (layout.pixels == SourcePixels::Unsupported || pData == nullptr || pOut == nullptr ||
+        nSize < layout.ImageBytes() || nOutStride < nWidth * 3) {
+        return false;
+    }
+    for (size_t y = 0; y < nHeight; ++y) {
+        const size_t nSourceRow = layout.bBottomUp ? nHeight - 1 - y : y;
+        const BYTE* pRow = pData + nSourceRow * layout.nStride;
+        BYTE* pTo = pOut + y * nOutStride;
+        switch (layout.pixels) {
+        case SourcePixels::Rgb24:
+            std::memcpy(pTo, pRow, nWidth * 3);
+            break;
+        case SourcePixels::Rgb32:
+            for (size_t x = 0; x < nWidth; ++x) {
+                std::memcpy(pTo + x * 3, pRow + x * 4, 3);
+            }
+            break;
+        case SourcePixels::Yuy2:
+            for (size_t x = 0; x < nWidth; x += 2) {
+                const BYTE* p = pRow + x * 2;
+                YuvToBgr(p[0], p[1], p[3], pTo + x * 3);
+                YuvToBgr(p[2], p[1], p[3], pTo + x * 3 + 3);
+            }
+            break;
+        case SourcePixels::Nv12: {
+            // The chroma plane follows the luma, one U V pair for each 2 x 2 pixels.
+            const BYTE* pChroma = pData + layout.nStride * nHeight + (y / 2) * layout.nStride;
+            for (size_t x = 0; x < nWidth; ++x) {
+                const BYTE* pUv = pChroma + (x & ~static_cast<size_t>(1));
+                YuvToBgr(pRow[x], pUv[0], pUv[1], pTo + x * 3);
+            }
+            break;
+        }
+        case SourcePixels::Unsupported:
+            return false;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,318 @@
+// /record from outside: Lookwell.exe records a test camera's stream without a window, and the
+// file is read back through the platform's own AVI reader (support/avi_readers.h).
+#include "media/jpeg_decoder.h"
+#include "support/avi_readers.h"
+#include "support/camera.h"
+#include "support/e2e_test.h"
+#include "support/lookwell_process.h"
+
+#include <vfw.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+using testcam_test::PumpUntil;
+using testcam_test::ScopedCamera;
+
+namespace {
+
+class E2eRecord : public CEndToEndTest {};
+
+// A folder of the tests' own, emptied: whatever a run leaves there is the run's.
+std::wstring RecordFolder() {
+    std::wstring folder = ModuleFolder() + L"record-e2e\\";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = ::FindFirstFileW((folder + L"*").c_str(), &data);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                ::DeleteFileW((folder + data.cFileName).c_str());
+            }
+        } while (::FindNextFileW(hFind, &data));
+        ::FindClose(hFind);
+    }
+    return folder;
+}
+
+std::set<std::wstring> FilesIn(const std::wstring& folder) {
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW data;
+    HANDLE hFind = ::FindFirstFileW((folder + L"*").c_str(), &data);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                names.insert(data.cFileName);
+            }
+        } while (::FindNextFileW(hFind, &data));
+        ::FindClose(hFind);
+    }
+    return names;
+}
+
+ULONGLONG FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return 0;
+    }
+    return static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+}
+
+std::string ReadText(const std::wstring& path) {
+    std::string text;
+    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (hFile != INVALID_HANDLE_VALUE) {
+        char buffer[256];
+        DWORD nRead = 0;
+        while (::ReadFile(hFile, buffer, sizeof(buffer), &nRead, nullptr) && nRead > 0) {
+            text.append(buffer, nRead);
+        }
+        ::CloseHandle(hFile);
+    }
+    return text;
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The last line of standard error: the run's verdict, after the progress line.
+std::string LastLine(const std::string& err) {
+    std::string text = EndsWith(err, "\r\n") ? err.substr(0, err.size() - 2) : err;
+    size_t nAt = text.find_last_of('\n');
+    return nAt == std::string::npos ? text : text.substr(nAt + 1);
+}
+
+// What a recording holds, read through avifil32: its slots, its pictures, its rate.
+struct CPlayback {
+    CAviFileView file;
+    size_t nPictures = 0;  // slots with a picture
+    size_t nUndecoded = 0; // pictures that are not a whole frame of the format's size
+    double dSeconds = 0;   // slots at the stream's rate
+    double dRate = 0;      // the stream header's
+};
+
+// Every picture checked: MJPG decoded at the size, an uncompressed one as large as its format.
+CPlayback Play(const std::wstring& path, LONG nWidth, LONG nHeight, size_t nRawBytes) {
+    CPlayback play;
+    play.file = ReadWithAviFile(path);
+    if (play.file.hr != S_OK) {
+        return play;
+    }
+    const AVISTREAMINFOW& info = play.file.info;
+    play.dRate = info.dwScale != 0 ? static_cast<double>(info.dwRate) / info.dwScale : 0;
+    play.dSeconds = play.dRate > 0 ? play.file.nLength / play.dRate : 0;
+    const bool bMjpg = play.file.bih.biCompression == mmioFOURCC('M', 'J', 'P', 'G');
+    CJpegDecoder jpeg;
+    jpeg.Open();
+    CBgrPicture picture;
+    for (const std::vector<BYTE>& frame : play.file.frames) {
+        if (frame.empty()) {
+            continue;
+        }
+        ++play.nPictures;
+        const bool bWhole = bMjpg ? jpeg.Decode(frame.data(), frame.size(), picture) &&
+                                        picture.nWidth == static_cast<UINT>(nWidth) &&
+                                        picture.nHeight == static_cast<UINT>(nHeight)
+                                  : frame.size() == nRawBytes;
+        play.nUndecoded += bWhole ? 0 : 1;
+    }
+    return play;
+}
+
+std::wstring Quote(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+} // namespace
+
+TEST_F(E2eRecord, EachKindOfFormatRecordsItsTimeAndPlaysBackInThePlatformsReader) {
+    ScopedCamera camera(
+        L"RGB24:320x240@30,RGB32:320x240@30,YUY2:320x240@30,NV12:320x240@30,MJPG:320x240@30");
+    const std::wstring folder = RecordFolder();
+    struct {
+        const wchar_t* pszFormat; // position in the camera's list
+        bool bUncompressed;
+        DWORD biCompression; // what the file says it holds
+        size_t nRawBytes;    // an uncompressed picture's size; 0 for MJPG
+    } cases[] = {
+        {L"0", false, mmioFOURCC('M', 'J', 'P', 'G'), 0},
+        {L"1", false, mmioFOURCC('M', 'J', 'P', 'G'), 0},
+        {L"2", false, mmioFOURCC('M', 'J', 'P', 'G'), 0},
+        {L"3", false, mmioFOURCC('M', 'J', 'P', 'G'), 0},
+        {L"4", false, mmioFOURCC('M', 'J', 'P', 'G'), 0}, // as it comes
+        {L"0", true, BI_RGB, 320 * 240 * 3},
+    };
+    for (const auto& c : cases) {
+        const std::wstring path =
+            folder + L"format" + c.pszFormat + (c.bUncompressed ? L"u" : L"") + L".avi";
+        const std::wstring args = L"/record:" + Quote(path) + L" /seconds:2 /device:" +
+                                  Quote(camera.name()) + L" /format:" + c.pszFormat +
+                                  (c.bUncompressed ? L" /uncompressed" : L"");
+        SCOPED_TRACE(Narrow(args));
+        CRunResult run = RunRedirected(args, 60000);
+        EXPECT_EQ(0u, run.nExit) << run.err;
+        EXPECT_EQ(0u, LastLine(run.err).rfind("Recorded 0:02 to \"" + Narrow(path) + "\": ", 0))
+            << run.err;
+        EXPECT_EQ("", run.out);
+        CPlayback play = Play(path, 320, 240, c.nRawBytes);
+        ASSERT_EQ(S_OK, play.file.hr);
+        EXPECT_EQ(c.biCompression, play.file.bih.biCompression);
+        EXPECT_EQ(320, play.file.bih.biWidth);
+        EXPECT_EQ(240, play.file.bih.biHeight);
+        EXPECT_NEAR(30.0, play.dRate, 0.001);
+        // Two seconds by the camera's stamps: the slots up to then, the last ones perhaps
+        // without a picture on a loaded machine, never more.
+        EXPECT_LE(play.file.nLength, 60);
+        EXPECT_GE(play.file.nLength, 57);
+        // A loaded machine delays frames that the camera then drops; at least 80 % came.
+        EXPECT_GE(play.nPictures, 48u);
+        EXPECT_EQ(0u, play.nUndecoded);
+        ::DeleteFileW(path.c_str());
+    }
+}
+
+TEST_F(E2eRecord, ASlowCameraIsRecordedAtRealSpeed) {
+    // A camera that delivers 10 frames a second on a 30 fps format: the empty slots between its
+    // pictures keep the file's duration the camera's.
+    ScopedCamera camera(L"RGB24:320x240@30", L"realfps=10");
+    const std::wstring path = RecordFolder() + L"slow.avi";
+    CRunResult run = RunRedirected(
+        L"/record:" + Quote(path) + L" /seconds:3 /device:" + Quote(camera.name()), 60000);
+    EXPECT_EQ(0u, run.nExit) << run.err;
+    CPlayback play = Play(path, 320, 240, 0);
+    ASSERT_EQ(S_OK, play.file.hr);
+    EXPECT_NEAR(30.0, play.dRate, 0.001);
+    EXPECT_GE(play.dSeconds, 2.8);
+    EXPECT_LE(play.dSeconds, 3.0);
+    EXPECT_GE(play.nPictures, 24u);
+    EXPECT_LE(play.nPictures, 30u);
+    EXPECT_EQ(0u, play.nUndecoded);
+}
+
+TEST_F(E2eRecord, ACameraThatStopsEndsTheRecordingWithAFileThatPlaysToThere) {
+    ScopedCamera camera(L"RGB24:320x240@30", L"stopafter=45");
+    const std::wstring path = RecordFolder() + L"stops.avi";
+    CRunResult run = RunRedirected(
+        L"/record:" + Quote(path) + L" /seconds:30 /device:" + Quote(camera.name()), 60000);
+    EXPECT_EQ(1u, run.nExit) << run.err;
+    EXPECT_EQ(0u, LastLine(run.err).rfind("The recording stopped after 0:01: the camera stopped "
+                                          "with an error. \"" +
+                                              Narrow(path) + "\" holds ",
+                                          0))
+        << run.err;
+    CPlayback play = Play(path, 320, 240, 0);
+    ASSERT_EQ(S_OK, play.file.hr);
+    EXPECT_LE(play.nPictures, 45u);
+    EXPECT_GE(play.nPictures, 36u);
+    EXPECT_GE(play.dSeconds, 1.2);
+    EXPECT_LE(play.dSeconds, 1.6);
+    EXPECT_EQ(0u, play.nUndecoded);
+}
+
+TEST_F(E2eRecord, AKilledRecordingPlaysToItsLastSecond) {
+    // Uncompressed pictures of a known size: the file's size tells how far it had come.
+    ScopedCamera camera(L"RGB24:160x120@30");
+    const std::wstring path = RecordFolder() + L"killed.avi";
+    constexpr ULONGLONG kChunk = 8 + 160 * 120 * 3;
+    LookwellProcess lookwell(L"Lookwell.exe", L"/record:" + Quote(path) +
+                                                  L" /uncompressed /device:" +
+                                                  Quote(camera.name()));
+    ASSERT_TRUE(lookwell.Started());
+    ASSERT_TRUE(PumpUntil("three seconds of pictures in the file",
+                          [&] { return FileSize(path) > 90 * kChunk; }));
+    const ULONGLONG nSize = FileSize(path);
+    ASSERT_TRUE(lookwell.Kill());
+    CPlayback play = Play(path, 160, 120, 160 * 120 * 3);
+    ASSERT_EQ(S_OK, play.file.hr);
+    // The pictures on disk when it was killed, less the last second's at the most (and the
+    // header's room, some 10 KiB a second of slots).
+    EXPECT_GE(static_cast<ULONGLONG>(play.nPictures) + 30 + 2, nSize / kChunk - 1);
+    EXPECT_GE(play.nPictures, 50u);
+    EXPECT_EQ(0u, play.nUndecoded);
+}
+
+TEST_F(E2eRecord, RefusalsWriteNothingAndSayWhyInOneLine) {
+    ScopedCamera camera(L"RGB24:160x120@30");
+    const std::wstring folder = RecordFolder();
+    const std::wstring existing = folder + L"existing.avi";
+    HANDLE hFile =
+        ::CreateFileW(existing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    DWORD nWritten = 0;
+    ::WriteFile(hFile, "keep", 4, &nWritten, nullptr);
+    ::CloseHandle(hFile);
+    const std::wstring fresh = folder + L"fresh.avi";
+    const std::wstring device = L" /device:" + Quote(camera.name());
+    struct {
+        std::wstring args;
+        std::string err; // standard error, exactly; a line ending in "..." only its start
+    } cases[] = {
+        {L"/record:" + Quote(existing) + device,
+         "\"" + Narrow(existing) + "\" exists; a recording never replaces a file.\r\n"},
+        {L"/record:NUL.avi" + device, "\"NUL.avi\" names a device, not a file.\r\n"},
+        {L"/record:" + Quote(folder + L"COM1.avi") + device,
+         "\"" + Narrow(folder) + "COM1.avi\" names a device, not a file.\r\n"},
+        {L"/record:" + device, "/record: needs a file name.\r\n"},
+        {L"/record:" + Quote(fresh) + L" /seconds:0" + device,
+         "/seconds: takes a whole number from 1 to 86400, not \"0\".\r\n"},
+        {L"/record:" + Quote(fresh) + L" /seconds:86401" + device,
+         "/seconds: takes a whole number from 1 to 86400, not \"86401\".\r\n"},
+        {L"/record:" + Quote(fresh) + L" /seconds:two" + device,
+         "/seconds: takes a whole number from 1 to 86400, not \"two\".\r\n"},
+        {L"/record:" + Quote(fresh) + L" /check" + device,
+         "/record and /check cannot be used together.\r\n"},
+        {L"/record:" + Quote(fresh) + L" /device:\"Cam X\"",
+         "No capture device named \"Cam X\".\r\n"},
+        {L"/record:" + Quote(fresh) + device + L" /format:9",
+         "No format at position 9 for \"" + Narrow(camera.name()) + "\".\r\n"},
+        {L"/record:" + Quote(folder + L"missing\\fresh.avi") + device,
+         "The file \"" + Narrow(folder) + "missing\\fresh.avi\" could not be made: ..."},
+    };
+    const std::set<std::wstring> before = FilesIn(folder);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.args));
+        CRunResult run = RunRedirected(c.args, 60000);
+        EXPECT_EQ(2u, run.nExit);
+        if (EndsWith(c.err, "...")) {
+            EXPECT_EQ(0u, run.err.rfind(c.err.substr(0, c.err.size() - 3), 0)) << run.err;
+            EXPECT_TRUE(EndsWith(run.err, ".\r\n")) << run.err;
+            EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        } else {
+            EXPECT_EQ(c.err, run.err);
+        }
+        EXPECT_EQ("", run.out);
+        EXPECT_EQ(before, FilesIn(folder));
+        EXPECT_EQ("keep", ReadText(existing));
+    }
+    ::DeleteFileW(existing.c_str());
+}
+
+// On a file system a few MiB above the recorder's margin (check_record_disk.sh mounts it): the
+// recording stops early, says why, and the file plays to its last whole frame.
+TEST(E2eRecordSmallDisk, AFullDiskEndsTheRecordingWithAFileThatPlays) {
+    wchar_t szRoot[MAX_PATH];
+    if (::GetEnvironmentVariableW(L"LOOKWELL_SMALL_FS", szRoot, MAX_PATH) == 0) {
+        GTEST_SKIP() << "run by check_record_disk.sh";
+    }
+    ScopedCamera camera(L"RGB24:640x480@30");
+    const std::wstring path = std::wstring(szRoot) + L"\\full.avi";
+    ::DeleteFileW(path.c_str());
+    CRunResult run = RunRedirected(
+        L"/record:" + Quote(path) + L" /uncompressed /seconds:60 /device:" + Quote(camera.name()),
+        60000);
+    EXPECT_EQ(1u, run.nExit) << run.err;
+    const std::string line = LastLine(run.err);
+    EXPECT_EQ(0u, line.rfind("The recording stopped after ", 0)) << line;
+    // The disk filled between two checks of its free space, or a check found it low.
+    EXPECT_TRUE(line.find(": writing failed: ") != std::string::npos ||
+                line.find(": less than 64 MB is free on the disk. ") != std::string::npos)
+        << line;
+    CPlayback play = Play(path, 640, 480, 640 * 480 * 3);
+    ASSERT_EQ(S_OK, play.file.hr);
+    EXPECT_GE(play.nPictures, 1u);
+    EXPECT_EQ(0u, play.nUndecoded);
+    ::DeleteFileW(path.c_str());
+}
