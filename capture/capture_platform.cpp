@@ -1,5 +1,6 @@
 #include "capture/capture_platform.h"
 
+#include <dvdmedia.h>
 #include <uuids.h>
 
 #include <cstring>
@@ -50,6 +51,19 @@ const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt) {
         return nullptr;
     }
     return reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat);
+}
+
+const BITMAPINFOHEADER* GetBitmapHeader(const AM_MEDIA_TYPE& mt) {
+    if (mt.pbFormat == nullptr) {
+        return nullptr;
+    }
+    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER)) {
+        return &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
+    }
+    if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2)) {
+        return &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
+    }
+    return nullptr;
 }
 
 MediaTypeHolder FindCapability(IAMStreamConfig* pConfig, const VideoFormat& wanted,

@@ -75,6 +75,10 @@ double CapabilityFrameRate(IPin* pPin, const VideoFormat& format);
 // by a VIDEOINFOHEADER block that is all there.
 const VIDEOINFOHEADER* GetVideoInfo(const AM_MEDIA_TYPE& mt);
 
+// The bitmap header of a stream's media type, from either video information header; null when
+// neither is all there. The major type is not looked at: a connection's type may leave it out.
+const BITMAPINFOHEADER* GetBitmapHeader(const AM_MEDIA_TYPE& mt);
+
 // What a capture graph's queued events said of its stream.
 struct CStreamEvents {
     // The stream stopped with an error (EC_ERRORABORT, EC_STREAM_ERROR_STOPPED).

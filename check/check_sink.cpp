@@ -80,14 +80,7 @@ void CCheckSink::GetThumbnail(CThumbnail::Kind kind, CThumbnail& thumbnail) {
 
 HRESULT CCheckSink::OnConnect(const AM_MEDIA_TYPE& mt) noexcept {
     // The picture's layout and expected size, from either kind of video header.
-    const BITMAPINFOHEADER* pBmi = nullptr;
-    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) &&
-        mt.pbFormat != nullptr) {
-        pBmi = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-    } else if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
-               mt.pbFormat != nullptr) {
-        pBmi = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-    }
+    const BITMAPINFOHEADER* pBmi = GetBitmapHeader(mt);
     m_layout = CGridLayout();
     m_bMjpg = mt.subtype == MEDIASUBTYPE_MJPG;
     m_nExpectedSize = 0;

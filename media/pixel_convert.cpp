@@ -1,5 +1,7 @@
 #include "media/pixel_convert.h"
 
+#include "capture/capture_platform.h"
+
 #include <dvdmedia.h>
 #include <uuids.h>
 
@@ -29,14 +31,7 @@ size_t CPixelLayout::ImageBytes() const {
 }
 
 CPixelLayout PixelLayoutOf(const AM_MEDIA_TYPE& mt) {
-    const BITMAPINFOHEADER* pBmi = nullptr;
-    if (mt.formattype == FORMAT_VideoInfo && mt.cbFormat >= sizeof(VIDEOINFOHEADER) &&
-        mt.pbFormat != nullptr) {
-        pBmi = &reinterpret_cast<const VIDEOINFOHEADER*>(mt.pbFormat)->bmiHeader;
-    } else if (mt.formattype == FORMAT_VideoInfo2 && mt.cbFormat >= sizeof(VIDEOINFOHEADER2) &&
-               mt.pbFormat != nullptr) {
-        pBmi = &reinterpret_cast<const VIDEOINFOHEADER2*>(mt.pbFormat)->bmiHeader;
-    }
+    const BITMAPINFOHEADER* pBmi = GetBitmapHeader(mt);
     CPixelLayout layout;
     if (pBmi == nullptr) {
         return layout;
