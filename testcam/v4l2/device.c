@@ -60,8 +60,11 @@ enum Fault { FAULT_NONE, FAULT_ERROR, FAULT_UNPLUGGED, FAULT_REFUSE, FAULT_STALL
 
 static struct {
     pthread_mutex_t lock;
-    int fds[MAX_FDS]; /* descriptor + 1; 0 for a free slot */
-    int opened;       /* how many; read without the lock by every call on any descriptor */
+    /* Descriptor + 1; 0 for a free slot. Written under the lock, read without it: every read
+       and close in the process asks whether a descriptor is ours, and a thread cut off at the
+       process's end while it held the lock must not hold up the rest of the process's calls. */
+    int fds[MAX_FDS];
+    int opened; /* how many; read without the lock by every call on any descriptor */
     int nonblocking[MAX_FDS];
     uint32_t format, width, height, rate;
     uint32_t input;
@@ -213,7 +216,7 @@ static int IsDevicePath(const char* path) {
 /* The slot of a descriptor of ours; of a free slot for -1. */
 static int Slot(int fd) {
     for (int i = 0; i < MAX_FDS; ++i) {
-        if (g.fds[i] == fd + 1) {
+        if (__atomic_load_n(&g.fds[i], __ATOMIC_ACQUIRE) == fd + 1) {
             return i;
         }
     }
@@ -225,10 +228,7 @@ static int IsOurs(int fd) {
     if (fd < 0 || __atomic_load_n(&g.opened, __ATOMIC_ACQUIRE) == 0) {
         return 0;
     }
-    pthread_mutex_lock(&g.lock);
-    int ours = Slot(fd) >= 0;
-    pthread_mutex_unlock(&g.lock);
-    return ours;
+    return Slot(fd) >= 0;
 }
 
 static int Fail(int error) {
@@ -249,7 +249,7 @@ static int OpenDevice(int flags) {
     /* A descriptor of the system's own, so that its number is never handed out twice. */
     int fd = RealOpen("/dev/null", O_RDWR | (flags & (O_NONBLOCK | O_CLOEXEC)));
     if (fd >= 0) {
-        g.fds[slot] = fd + 1;
+        __atomic_store_n(&g.fds[slot], fd + 1, __ATOMIC_RELEASE);
         __atomic_add_fetch(&g.opened, 1, __ATOMIC_RELEASE);
         g.nonblocking[slot] = (flags & O_NONBLOCK) != 0;
         Count(STATUS_OPENS, 1);
@@ -258,12 +258,23 @@ static int OpenDevice(int flags) {
     return fd;
 }
 
+/* The count and the addresses are also read without the lock, by munmap. */
 static void FreeBuffers(void) {
-    for (uint32_t i = 0; i < g.count; ++i) {
+    uint32_t count = g.count;
+    __atomic_store_n(&g.count, 0, __ATOMIC_RELEASE);
+    for (uint32_t i = 0; i < count; ++i) {
         RealMunmap(g.buffers[i].memory, g.buffers[i].length);
     }
-    memset(g.buffers, 0, sizeof g.buffers);
-    g.count = 0;
+    for (uint32_t i = 0; i < MAX_BUFFERS; ++i) {
+        struct Buffer* b = &g.buffers[i];
+        __atomic_store_n(&b->memory, NULL, __ATOMIC_RELEASE);
+        b->length = 0;
+        b->bytesused = 0;
+        b->sequence = 0;
+        b->stamp = (struct timeval){0, 0};
+        b->mappings = 0;
+        b->queued = 0;
+    }
     g.queued = 0;
 }
 
@@ -303,8 +314,8 @@ __attribute__((destructor)) static void ReleaseAtExit(void) {
         }
     }
     for (int i = 0; i < MAX_FDS; ++i) {
-        if (g.fds[i] != 0) {
-            g.fds[i] = 0;
+        if (__atomic_load_n(&g.fds[i], __ATOMIC_ACQUIRE) != 0) {
+            __atomic_store_n(&g.fds[i], 0, __ATOMIC_RELEASE);
             Count(STATUS_CLOSES, 1);
         }
     }
@@ -322,7 +333,7 @@ static int CloseDevice(int fd) {
     pthread_mutex_lock(&g.lock);
     int slot = Slot(fd);
     if (slot >= 0) {
-        g.fds[slot] = 0;
+        __atomic_store_n(&g.fds[slot], 0, __ATOMIC_RELEASE);
         __atomic_sub_fetch(&g.opened, 1, __ATOMIC_RELEASE);
         Count(STATUS_CLOSES, 1);
     }
@@ -535,9 +546,9 @@ static int RequestBuffers(struct v4l2_requestbuffers* req) {
             FreeBuffers();
             return Fail(ENOMEM);
         }
-        g.buffers[i].memory = p;
+        __atomic_store_n(&g.buffers[i].memory, (uint8_t*)p, __ATOMIC_RELEASE);
         g.buffers[i].length = length;
-        g.count = i + 1;
+        __atomic_store_n(&g.count, i + 1, __ATOMIC_RELEASE);
     }
     req->count = count;
     req->capabilities = V4L2_BUF_CAP_SUPPORTS_MMAP;
@@ -806,7 +817,13 @@ static void* DeviceMmap(size_t length, off_t offset) {
 
 /* 1 when the address was one of the buffers' mappings. */
 static int DeviceMunmap(void* address) {
-    if (__atomic_load_n(&g.count, __ATOMIC_ACQUIRE) == 0) {
+    /* Every munmap in the process comes here: only a buffer's address waits for the lock. */
+    int mapped = 0;
+    uint32_t count = __atomic_load_n(&g.count, __ATOMIC_ACQUIRE);
+    for (uint32_t i = 0; i < count && i < MAX_BUFFERS; ++i) {
+        mapped = mapped || __atomic_load_n(&g.buffers[i].memory, __ATOMIC_ACQUIRE) == address;
+    }
+    if (!mapped) {
         return 0;
     }
     pthread_mutex_lock(&g.lock);
