@@ -81,11 +81,11 @@ void CCheckSink::GetThumbnail(CThumbnail::Kind kind, CThumbnail& thumbnail) {
 HRESULT CCheckSink::OnConnect(const AM_MEDIA_TYPE& mt) noexcept {
     // The picture's layout and expected size, from either kind of video header.
     const BITMAPINFOHEADER* pBmi = GetBitmapHeader(mt);
-    m_layout = CGridLayout();
+    m_layout = CPixelLayout();
     m_bMjpg = mt.subtype == MEDIASUBTYPE_MJPG;
     m_nExpectedSize = 0;
     if (pBmi != nullptr) {
-        m_layout = GridLayoutOf(mt.subtype, *pBmi);
+        m_layout = PixelLayoutOf(mt.subtype, *pBmi);
         m_nExpectedSize = m_layout.ImageBytes();
         if (m_nExpectedSize == 0) {
             m_nExpectedSize = pBmi->biSizeImage; // compressed: the largest a sample may be
@@ -109,7 +109,7 @@ void CCheckSink::SetWindowEnd(LONGLONG nEnd) {
 
 HRESULT CCheckSink::OnSample(const CSampleView& sample) noexcept {
     size_t nSize = sample.nLength;
-    bool bUncompressed = m_layout.pixels != GridPixels::Unsupported;
+    bool bUncompressed = m_layout.pixels != SourcePixels::Unsupported;
     bool bRead = false;
     bool bRepeated = false;
     bool bInWindow = false;
@@ -193,12 +193,12 @@ void CCheckSink::CountGrid(std::vector<BYTE>& grid, CColourGrid& colour, bool bC
 void CCheckSink::OnWork(const std::vector<BYTE>& jpeg) noexcept {
     bool bDecoded = m_jpeg.Decode(jpeg.data(), jpeg.size(), m_decoded);
     bool bRead = false;
-    CGridLayout layout;
+    CPixelLayout layout;
     if (bDecoded) {
-        layout.pixels = GridPixels::Bgr24Decoded;
+        layout.pixels = SourcePixels::Bgr24;
         layout.nWidth = static_cast<LONG>(m_decoded.nWidth);
         layout.nHeight = static_cast<LONG>(m_decoded.nHeight);
-        layout.nStride = static_cast<LONG>(m_decoded.nStride);
+        layout.nStride = m_decoded.nStride;
         try {
             bRead = ReadGrid(layout, m_decoded.pixels.data(), m_decoded.pixels.size(),
                              m_decodedGrid, &m_decodedColour.bgr);

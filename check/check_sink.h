@@ -74,7 +74,7 @@ private:
     HANDLE m_hFirstSample = nullptr;
     // The format's sizes, set at the connection: uncompressed pictures have one; compressed ones
     // at most biSizeImage.
-    CGridLayout m_layout;
+    CPixelLayout m_layout;
     LONG m_nFrameWidth = 0;
     LONG m_nFrameHeight = 0;
     bool m_bMjpg = false;

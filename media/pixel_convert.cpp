@@ -13,7 +13,9 @@ BYTE Clamp(int n) {
     return static_cast<BYTE>(n < 0 ? 0 : n > 255 ? 255 : n);
 }
 
-// BT.601 studio range in 8.8 fixed point: 298 = 255/219, 409/208/100/516 the colour factors.
+} // namespace
+
+// 8.8 fixed point: 298 = 255/219, 409/208/100/516 the colour factors.
 void YuvToBgr(int y, int u, int v, BYTE* pOut) {
     const int c = 298 * (y - 16) + 128;
     const int d = u - 128;
@@ -23,41 +25,43 @@ void YuvToBgr(int y, int u, int v, BYTE* pOut) {
     pOut[2] = Clamp((c + 409 * e) >> 8);
 }
 
-} // namespace
-
 size_t CPixelLayout::ImageBytes() const {
     const auto nRows = static_cast<size_t>(nHeight);
-    return pixels == SourcePixels::Nv12 ? nStride * nRows * 3 / 2 : nStride * nRows;
+    return pixels == SourcePixels::Unsupported ? 0
+           : pixels == SourcePixels::Nv12      ? nStride * nRows * 3 / 2
+                                               : nStride * nRows;
 }
 
-CPixelLayout PixelLayoutOf(const AM_MEDIA_TYPE& mt) {
-    const BITMAPINFOHEADER* pBmi = GetBitmapHeader(mt);
+CPixelLayout PixelLayoutOf(const GUID& subtype, const BITMAPINFOHEADER& bmi) {
     CPixelLayout layout;
-    if (pBmi == nullptr) {
+    // Compared before negating: LONG_MIN has no positive counterpart.
+    if (bmi.biWidth <= 0 || bmi.biWidth > 16384 || bmi.biHeight == 0 || bmi.biHeight > 16384 ||
+        bmi.biHeight < -16384) {
         return layout;
     }
-    const LONG nHeight = pBmi->biHeight < 0 ? -pBmi->biHeight : pBmi->biHeight;
-    if (pBmi->biWidth <= 0 || pBmi->biWidth > 16384 || nHeight == 0 || nHeight > 16384) {
-        return layout;
-    }
-    const auto nWidth = static_cast<size_t>(pBmi->biWidth);
-    if (mt.subtype == MEDIASUBTYPE_RGB24 || mt.subtype == MEDIASUBTYPE_RGB32) {
-        layout.pixels =
-            mt.subtype == MEDIASUBTYPE_RGB24 ? SourcePixels::Rgb24 : SourcePixels::Rgb32;
+    const LONG nHeight = bmi.biHeight < 0 ? -bmi.biHeight : bmi.biHeight;
+    const auto nWidth = static_cast<size_t>(bmi.biWidth);
+    if (subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32) {
+        layout.pixels = subtype == MEDIASUBTYPE_RGB24 ? SourcePixels::Rgb24 : SourcePixels::Rgb32;
         layout.nStride = (nWidth * (layout.pixels == SourcePixels::Rgb24 ? 24 : 32) + 31) / 32 * 4;
-        layout.bBottomUp = pBmi->biHeight > 0;
-    } else if (mt.subtype == MEDIASUBTYPE_YUY2 && nWidth % 2 == 0) {
+        layout.bBottomUp = bmi.biHeight > 0;
+    } else if (subtype == MEDIASUBTYPE_YUY2 && nWidth % 2 == 0) {
         layout.pixels = SourcePixels::Yuy2;
         layout.nStride = nWidth * 2;
-    } else if (mt.subtype == MEDIASUBTYPE_NV12 && nWidth % 2 == 0 && nHeight % 2 == 0) {
+    } else if (subtype == MEDIASUBTYPE_NV12 && nWidth % 2 == 0 && nHeight % 2 == 0) {
         layout.pixels = SourcePixels::Nv12;
         layout.nStride = nWidth;
     } else {
         return layout;
     }
-    layout.nWidth = pBmi->biWidth;
+    layout.nWidth = bmi.biWidth;
     layout.nHeight = nHeight;
     return layout;
+}
+
+CPixelLayout PixelLayoutOf(const AM_MEDIA_TYPE& mt) {
+    const BITMAPINFOHEADER* pBmi = GetBitmapHeader(mt);
+    return pBmi != nullptr ? PixelLayoutOf(mt.subtype, *pBmi) : CPixelLayout();
 }
 
 bool ConvertToBgr24(const CPixelLayout& layout, const BYTE* pData, size_t nSize, BYTE* pOut,
@@ -74,6 +78,7 @@ bool ConvertToBgr24(const CPixelLayout& layout, const BYTE* pData, size_t nSize,
         BYTE* pTo = pOut + y * nOutStride;
         switch (layout.pixels) {
         case SourcePixels::Rgb24:
+        case SourcePixels::Bgr24:
             std::memcpy(pTo, pRow, nWidth * 3);
             break;
         case SourcePixels::Rgb32:

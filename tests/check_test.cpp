@@ -270,7 +270,7 @@ TEST(FrameGrid, ReadsEveryLayoutTheRightWayUpAndTellsBlackAndRepeatedPictures) {
         bmi.biWidth = c.nWidth;
         bmi.biHeight = c.nHeight;
         bmi.biBitCount = c.nBits;
-        CGridLayout layout = GridLayoutOf(c.subtype, bmi);
+        CPixelLayout layout = PixelLayoutOf(c.subtype, bmi);
         ASSERT_EQ(c.nBytes, layout.ImageBytes());
         LONG nHeight = c.nHeight < 0 ? -c.nHeight : c.nHeight;
         bool bYuv = c.subtype == MEDIASUBTYPE_YUY2 || c.subtype == MEDIASUBTYPE_NV12;
@@ -326,7 +326,7 @@ TEST(FrameGrid, ReadsEveryLayoutTheRightWayUpAndTellsBlackAndRepeatedPictures) {
     BITMAPINFOHEADER mjpg{};
     mjpg.biWidth = 640;
     mjpg.biHeight = 480;
-    EXPECT_EQ(0u, GridLayoutOf(MEDIASUBTYPE_MJPG, mjpg).ImageBytes()) << "compressed: decoded";
+    EXPECT_EQ(0u, PixelLayoutOf(MEDIASUBTYPE_MJPG, mjpg).ImageBytes()) << "compressed: decoded";
     std::vector<BYTE> grid;
     EXPECT_FALSE(IsBlackGrid(grid)) << "no picture is no black picture";
 }
