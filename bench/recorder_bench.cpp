@@ -3,6 +3,7 @@
 // RGB24 encoded to MJPG) against the same camera and format streaming into a sink that only
 // counts, in the same run.
 #include "bench/bench_clock.h"
+#include "capture/device_catalogue.h"
 #include "check/check_sink.h"
 #include "media/capture_graph.h"
 #include "media/image_encoder.h"
@@ -99,7 +100,7 @@ struct CStreamRun {
 };
 
 // The camera's format streamed for nMs into a recorder (bRecord) or the counting-only sink.
-CStreamRun StreamRun(const CCaptureTarget& target, bool bRecord, DWORD nMs) {
+CStreamRun StreamRun(const CDeviceChoice& target, bool bRecord, DWORD nMs) {
     CStreamRun run;
     CSinkRef<CRecordSink> recordSink;
     CSinkRef<CCheckSink> countSink;
@@ -110,7 +111,7 @@ CStreamRun StreamRun(const CCaptureTarget& target, bool bRecord, DWORD nMs) {
     CSinkFilter* pSink = bRecord ? recordSink.Filter() : countSink.Filter();
     CCaptureGraph graph;
     std::wstring failure;
-    if (!graph.Build(target, pSink, pSink->Pin(), failure)) {
+    if (!graph.Build(target.strDisplayName, target.formats[0], pSink, pSink->Pin(), failure)) {
         std::printf("  the graph was not built: %ls\n", failure.c_str());
         return run;
     }
@@ -150,9 +151,9 @@ void BenchRecorderStreams() {
                                 L"RGB24:1920x1080@30"};
     for (const wchar_t* pszFormat : formats) {
         testcam_test::ScopedCamera camera(pszFormat);
-        CCaptureTarget target;
+        CDeviceChoice target;
         std::wstring error;
-        if (!FindCaptureTarget(true, camera.name(), false, L"", target, error)) {
+        if (!ChooseDevice(true, camera.name(), false, L"", target, error)) {
             std::printf("  %ls\n", error.c_str());
             continue;
         }

@@ -249,3 +249,48 @@ std::wstring NoFormatText(const std::wstring& text, const std::wstring& device) 
                ? L"No format at position " + PositionText(text) + L" for \"" + device + L"\"."
                : L"No format \"" + text + L"\" for \"" + device + L"\".";
 }
+
+bool ChooseDevice(bool bDevice, const std::wstring& strDevice, bool bFormat,
+                  const std::wstring& strFormat, CDeviceChoice& choice, std::wstring& error) {
+    std::vector<CDeviceListing> devices;
+    if (!CollectDeviceListing(devices)) {
+        error = L"No capture device found.";
+        return false;
+    }
+    size_t nDevice = 0;
+    if (bDevice) {
+        std::vector<std::wstring> names;
+        for (const CDeviceListing& device : devices) {
+            names.push_back(device.strName);
+        }
+        int nFound = FindEntry(names, strDevice, DeviceNameMatches);
+        if (nFound < 0) {
+            error = NoDeviceText(EscapeControls(strDevice));
+            return false;
+        }
+        nDevice = static_cast<size_t>(nFound);
+    }
+    const CDeviceListing& device = devices[nDevice];
+    choice.strName = device.strName;
+    choice.strDisplayName = device.strDisplayName;
+    choice.formats.clear();
+    const std::wstring strQuotedName = L"\"" + EscapeControls(device.strName) + L"\"";
+    if (!bFormat) {
+        choice.formats = device.records;
+    } else if (int nFound = FindEntry(device.formats, strFormat, EntryStartsWith);
+               nFound >= 0 && static_cast<size_t>(nFound) < device.records.size()) {
+        choice.formats.push_back(device.records[static_cast<size_t>(nFound)]);
+    } else {
+        error = NoFormatText(EscapeControls(strFormat), EscapeControls(device.strName));
+        return false;
+    }
+    if (choice.formats.empty()) {
+        error = L"No format for " + strQuotedName + L".";
+        return false;
+    }
+    if (choice.strDisplayName.empty()) {
+        error = L"The device " + strQuotedName + L" has no name.";
+        return false;
+    }
+    return true;
+}

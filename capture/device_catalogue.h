@@ -60,3 +60,16 @@ int FindEntry(const std::vector<std::wstring>& entries, const std::wstring& text
 // The line shown, or written, when a switch names no device, or no format of that device.
 std::wstring NoDeviceText(const std::wstring& text);
 std::wstring NoFormatText(const std::wstring& text, const std::wstring& device);
+
+// A device a command-line switch chose, with the formats another one chose.
+struct CDeviceChoice {
+    std::wstring strName;
+    std::wstring strDisplayName; // the device itself, whatever comes or goes after the choice
+    std::vector<VideoFormat> formats;
+};
+// The device /device: names (the first without it) and the format /format: names (every one of
+// the device's without it), searched as the window's switches search them. False with the one
+// line that says what is missing, names written out as /list writes them. The caller is in a
+// COM apartment.
+bool ChooseDevice(bool bDevice, const std::wstring& strDevice, bool bFormat,
+                  const std::wstring& strFormat, CDeviceChoice& choice, std::wstring& error);

@@ -7,60 +7,8 @@
 
 namespace {
 
-// What the switches chose: the device and its formats, or the reason there is nothing.
-struct CCheckTarget {
-    std::wstring strName;
-    std::wstring strDisplayName;
-    std::vector<VideoFormat> formats;
-    std::wstring strError;
-};
-
 std::wstring Quoted(const std::wstring& text) {
     return L"\"" + text + L"\"";
-}
-
-// The device and formats the switches name, from the lists as the window fills them, searched
-// as the window's switches search them.
-void FindCheckTarget(const CCheckRequest& options, CCheckTarget& target) {
-    std::vector<CDeviceListing> devices;
-    if (!CollectDeviceListing(devices)) {
-        target.strError = L"No capture device found.";
-        return;
-    }
-    size_t nDevice = 0;
-    if (options.bDevice) {
-        std::vector<std::wstring> names;
-        for (const CDeviceListing& device : devices) {
-            names.push_back(device.strName);
-        }
-        int nFound = FindEntry(names, options.strDevice, DeviceNameMatches);
-        if (nFound < 0) {
-            target.strError = NoDeviceText(EscapeControls(options.strDevice));
-            return;
-        }
-        nDevice = static_cast<size_t>(nFound);
-    }
-    const CDeviceListing& device = devices[nDevice];
-    target.strName = device.strName;
-    // The name the listing read: the device itself, whatever comes or goes before the check.
-    target.strDisplayName = device.strDisplayName;
-    if (!options.bFormat) {
-        target.formats = device.records;
-    } else if (int nFound = FindEntry(device.formats, options.strFormat, EntryStartsWith);
-               nFound >= 0 && static_cast<size_t>(nFound) < device.records.size()) {
-        target.formats.push_back(device.records[static_cast<size_t>(nFound)]);
-    } else {
-        target.strError =
-            NoFormatText(EscapeControls(options.strFormat), EscapeControls(target.strName));
-        return;
-    }
-    // Names are written out as /list writes them: each error stays one line.
-    if (target.formats.empty()) {
-        target.strError = L"No format for " + Quoted(EscapeControls(target.strName)) + L".";
-    } else if (target.strDisplayName.empty()) {
-        target.strError =
-            L"The device " + Quoted(EscapeControls(target.strName)) + L" has no name.";
-    }
 }
 
 // Progress on standard error, the rows kept for the table at the end.
@@ -110,14 +58,16 @@ int RunCheckSwitch(const CCheckRequest& options) {
         return 2;
     }
     bool bCom = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-    CCheckTarget target;
-    if (bCom) {
-        FindCheckTarget(options, target);
+    CDeviceChoice target;
+    std::wstring strError;
+    if (!bCom) {
+        strError = L"COM did not start.";
     } else {
-        target.strError = L"COM did not start.";
+        ChooseDevice(options.bDevice, options.strDevice, options.bFormat, options.strFormat, target,
+                     strError);
     }
     int nExit = 2;
-    if (target.strError.empty()) {
+    if (strError.empty()) {
         CCommandLineListener listener;
         SYSTEMTIME when{};
         ::GetLocalTime(&when);
@@ -131,17 +81,17 @@ int RunCheckSwitch(const CCheckRequest& options) {
                 if (!runner.Wait(nBoundMs)) {
                     runner.Cancel();
                     if (!runner.Wait(1000)) {
-                        target.strError = L"The check did not end: a camera does not return.";
+                        strError = L"The check did not end: a camera does not return.";
                     }
                 }
             } else {
-                target.strError = L"The check could not start.";
+                strError = L"The check could not start.";
             }
         }
-        if (target.strError.empty() && listener.m_bLost) {
-            target.strError = L"The check ran out of memory.";
+        if (strError.empty() && listener.m_bLost) {
+            strError = L"The check ran out of memory.";
         }
-        if (target.strError.empty()) {
+        if (strError.empty()) {
             const std::vector<CFormatMeasurement>& rows = listener.m_rows;
             if (!AfxWriteStd(STD_OUTPUT_HANDLE,
                              options.bCsv ? FormatCheckCsv(rows) : FormatCheckTable(rows))) {
@@ -176,8 +126,8 @@ int RunCheckSwitch(const CCheckRequest& options) {
             }
         }
     }
-    if (!target.strError.empty()) {
-        AfxWriteStd(STD_ERROR_HANDLE, target.strError + L"\n");
+    if (!strError.empty()) {
+        AfxWriteStd(STD_ERROR_HANDLE, strError + L"\n");
     }
     if (bCom) {
         ::CoUninitialize();

@@ -4,56 +4,13 @@
 
 #include <vector>
 
-bool FindCaptureTarget(bool bDevice, const std::wstring& strDevice, bool bFormat,
-                       const std::wstring& strFormat, CCaptureTarget& target, std::wstring& error) {
-    std::vector<CDeviceListing> devices;
-    if (!CollectDeviceListing(devices)) {
-        error = L"No capture device found.";
-        return false;
-    }
-    size_t nDevice = 0;
-    if (bDevice) {
-        std::vector<std::wstring> names;
-        for (const CDeviceListing& device : devices) {
-            names.push_back(device.strName);
-        }
-        int nFound = FindEntry(names, strDevice, DeviceNameMatches);
-        if (nFound < 0) {
-            error = NoDeviceText(strDevice);
-            return false;
-        }
-        nDevice = static_cast<size_t>(nFound);
-    }
-    const CDeviceListing& device = devices[nDevice];
-    target.strName = device.strName;
-    target.strDisplayName = device.strDisplayName;
-    int nFormat = 0;
-    if (bFormat) {
-        nFormat = FindEntry(device.formats, strFormat, EntryStartsWith);
-        if (nFormat < 0 || static_cast<size_t>(nFormat) >= device.records.size()) {
-            error = NoFormatText(strFormat, device.strName);
-            return false;
-        }
-    } else if (device.records.empty() || device.formats.empty()) {
-        error = L"No format for \"" + device.strName + L"\".";
-        return false;
-    }
-    target.format = device.records[static_cast<size_t>(nFormat)];
-    target.strEntry = device.formats[static_cast<size_t>(nFormat)];
-    if (target.strDisplayName.empty()) {
-        error = L"The device \"" + device.strName + L"\" has no name.";
-        return false;
-    }
-    return true;
-}
-
 CCaptureGraph::~CCaptureGraph() {
     TakeDown();
 }
 
-bool CCaptureGraph::Build(const CCaptureTarget& target, IBaseFilter* pSink, IPin* pSinkPin,
-                          std::wstring& failure) {
-    HRESULT hr = BindDeviceByName(target.strDisplayName.c_str(), &m_pCamera);
+bool CCaptureGraph::Build(const std::wstring& strDisplayName, const VideoFormat& format,
+                          IBaseFilter* pSink, IPin* pSinkPin, std::wstring& failure) {
+    HRESULT hr = BindDeviceByName(strDisplayName.c_str(), &m_pCamera);
     if (hr != S_OK) {
         failure =
             hr == VFW_E_NOT_FOUND ? L"the camera is not there" : L"the camera could not be opened";
@@ -69,7 +26,7 @@ bool CCaptureGraph::Build(const CCaptureTarget& target, IBaseFilter* pSink, IPin
         return false;
     }
     VIDEO_STREAM_CONFIG_CAPS caps{};
-    m_pType = FindCapability(pConfig, target.format, caps);
+    m_pType = FindCapability(pConfig, format, caps);
     if (m_pType == nullptr) {
         failure = L"the camera no longer offers the format";
         return false;

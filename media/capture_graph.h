@@ -1,7 +1,7 @@
 // A camera's capture pin connected straight to a sink filter of ours in a graph of its own, with
-// no renderer: the device and format the switches name found as the window's switches find them,
-// the camera bound by its moniker's display name, the format set through IAMStreamConfig before
-// the camera joins the graph, as the preview sets it. Every wait on the camera is bounded.
+// no renderer: the camera bound by its moniker's display name, the format set through
+// IAMStreamConfig before the camera joins the graph, as the preview sets it. Every wait on the
+// camera is bounded.
 #pragma once
 
 #include "capture/capture_platform.h"
@@ -10,20 +10,6 @@
 #include <dshow.h>
 
 #include <string>
-
-// A device and one of its formats.
-struct CCaptureTarget {
-    std::wstring strName;
-    std::wstring strDisplayName;
-    VideoFormat format{};
-    std::wstring strEntry; // the format list's entry
-};
-
-// The device /device: names (the first without it) and the format /format: names (the device's
-// first without it). False with the one line that says what is missing, in the switches' words.
-// The caller is in a COM apartment.
-bool FindCaptureTarget(bool bDevice, const std::wstring& strDevice, bool bFormat,
-                       const std::wstring& strFormat, CCaptureTarget& target, std::wstring& error);
 
 class CCaptureGraph {
 public:
@@ -35,8 +21,8 @@ public:
 
     // Binds the camera, gives it the format and connects its capture pin to the sink's pin.
     // False with the step that failed, in the camera check's words.
-    bool Build(const CCaptureTarget& target, IBaseFilter* pSink, IPin* pSinkPin,
-               std::wstring& failure);
+    bool Build(const std::wstring& strDisplayName, const VideoFormat& format, IBaseFilter* pSink,
+               IPin* pSinkPin, std::wstring& failure);
     // The connection's media type and frame interval: the media type's, else the capability's
     // shortest (a webcam through Wine's own driver states none in its media types).
     const AM_MEDIA_TYPE& MediaType() const { return *m_pType; }

@@ -1,5 +1,6 @@
 #include "tools/record_command.h"
 
+#include "capture/device_catalogue.h"
 #include "framework/console.h"
 #include "framework/files.h"
 #include "media/capture_graph.h"
@@ -236,16 +237,17 @@ int RunRecordSwitch(const CCommandLine& options) {
     std::wstring line;
     bool bStuck = false;
     {
-        CCaptureTarget target;
+        CDeviceChoice target;
         CSinkRef<CRecordSink> sink;
         CCaptureGraph graph;
         std::wstring failure;
-        if (!FindCaptureTarget(options.bDevice, options.strDevice, options.bFormat,
-                               options.strFormat, target, line)) {
+        if (!ChooseDevice(options.bDevice, options.strDevice, options.bFormat, options.strFormat,
+                          target, line)) {
             // line says what is missing
         } else if (CRecordSink::Create(sink) != S_OK) {
             line = L"Out of memory.";
-        } else if (!graph.Build(target, sink.Filter(), sink.Pin(), failure)) {
+        } else if (!graph.Build(target.strDisplayName, target.formats[0], sink.Filter(), sink.Pin(),
+                                failure)) {
             line = L"Nothing was recorded from " + Quoted(target.strName) + L": " + failure + L".";
         } else {
             CRecorderOptions recordOptions;
