@@ -120,7 +120,7 @@ CStreamRun StreamRun(const CDeviceChoice& target, bool bRecord, DWORD nMs) {
     const std::wstring path = std::wstring(szTemp) + L"lookwell-bench-recorder.avi";
     ::DeleteFileW(path.c_str());
     if (bRecord && !recordSink.Consumer().Recorder().Open(
-                       path, graph.MediaType(), graph.FrameTime(), CRecorderOptions(), failure)) {
+                       path, *graph.MediaType(), graph.FrameTime(), CRecorderOptions(), failure)) {
         std::printf("  the file was not made: %ls\n", failure.c_str());
         return run;
     }
@@ -137,7 +137,6 @@ CStreamRun StreamRun(const CDeviceChoice& target, bool bRecord, DWORD nMs) {
         recorder.GetStatus(run.status);
     }
     graph.Stop(5000);
-    graph.TakeDown();
     ::DeleteFileW(path.c_str());
     return run;
 }

@@ -3,6 +3,7 @@
 #include "capture/capture_platform.h"
 #include "capture/device_catalogue.h"
 #include "check/check_sink.h"
+#include "media/capture_graph.h"
 
 #include <uuids.h>
 
@@ -13,15 +14,6 @@ namespace {
 
 double TicksToMs(LONGLONG nTicks, LONGLONG nFrequency) {
     return static_cast<double>(nTicks) * 1000.0 / static_cast<double>(nFrequency);
-}
-
-// The capture filter whose moniker has that display name, bound afresh.
-const wchar_t* BindDevice(const std::wstring& displayName, IBaseFilter** ppFilter) {
-    HRESULT hr = BindDeviceByName(displayName.c_str(), ppFilter);
-    if (hr == VFW_E_NOT_FOUND) {
-        return L"the camera is not there";
-    }
-    return hr == S_OK ? nullptr : L"the camera could not be opened";
 }
 
 // Waits for hEvent (may be null: just the time) or the cancel; true when cancelled.
@@ -61,115 +53,14 @@ void AddNote(CFormatMeasurement& row, const std::wstring& note) {
     row.strNote += (row.strNote.empty() ? L"" : L"; ") + note;
 }
 
-template <class T> void Hold(CComRef<T>& ref, T* p) {
-    p->AddRef();
-    *&ref = p;
-}
-
-// A graph and what is in it, shared by the check and the thread that takes it apart: the last
-// of the two to let go releases the camera.
-struct CGraphParts {
-    LONG nRefs = 1;
-    CComRef<IGraphBuilder> pGraph;
-    CComRef<IMediaControl> pControl;
-    CComRef<IMediaEvent> pEvents;
-    CComRef<IBaseFilter> pCamera;
-    CComRef<IPin> pCapturePin;
-    CSinkRef<CCheckSink> sink;
-    HANDLE hDone = nullptr; // set once taken apart
-
-    CGraphParts() = default;
-    CGraphParts(const CGraphParts&) = delete;
-    CGraphParts& operator=(const CGraphParts&) = delete;
-    ~CGraphParts() {
-        if (hDone != nullptr) {
-            ::CloseHandle(hDone);
-        }
-    }
-    void AddRef() { ::InterlockedIncrement(&nRefs); }
-    void Release() {
-        if (::InterlockedDecrement(&nRefs) == 0) {
-            delete this;
-        }
-    }
-    // Taken apart explicitly: the pins hold each other until disconnected.
-    void TakeApart() {
-        if (pControl != nullptr) {
-            pControl->Stop();
-        }
-        if (pGraph != nullptr) {
-            pGraph->Disconnect(pCapturePin);
-            if (sink) {
-                pGraph->Disconnect(sink.Pin());
-                pGraph->RemoveFilter(sink.Filter());
-            }
-            pGraph->RemoveFilter(pCamera);
-        }
-    }
-};
-
-DWORD WINAPI TakeApartProc(void* pParam) {
-    auto* pParts = static_cast<CGraphParts*>(pParam);
-    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    pParts->TakeApart();
-    ::SetEvent(pParts->hDone);
-    pParts->Release();
-    if (SUCCEEDED(hr)) {
-        ::CoUninitialize();
-    }
-    return 0;
-}
-
-// Stops and takes the graph apart on a thread of its own; true when done within nMs, else the
-// thread keeps the graph and releases it when the camera lets its Stop return.
-bool TakeApartWithin(CGraphParts& parts, DWORD nMs) {
-    parts.hDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE hThread = nullptr;
-    if (parts.hDone != nullptr) {
-        parts.AddRef();
-        hThread = ::CreateThread(nullptr, 0, TakeApartProc, &parts, 0, nullptr);
-        if (hThread == nullptr) {
-            parts.Release();
-        }
-    }
-    if (hThread == nullptr) {
-        parts.TakeApart(); // no thread to spare: here, without a bound
-        return true;
-    }
-    ::CloseHandle(hThread);
-    return ::WaitForSingleObject(parts.hDone, nMs) == WAIT_OBJECT_0;
-}
-
-// Builds the graph, runs it and measures it; the teardown is the caller's.
-void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE hCancel,
-             IPin* pRendererPin, CFormatMeasurement& row) {
-    if (::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder,
-                           parts.pGraph.Out()) != S_OK) {
-        row.strFailure = L"no filter graph";
-        return;
-    }
-    if (CCheckSink::Create(true, parts.sink) != S_OK) {
-        row.strFailure = L"out of memory";
-        return;
-    }
-    CCheckSink& check = parts.sink.Consumer();
-    if (parts.pGraph->AddFilter(parts.pCamera, L"Video Capture") != S_OK ||
-        parts.pGraph->AddFilter(parts.sink.Filter(), L"Check Sink") != S_OK) {
-        row.strFailure = L"the graph did not take the camera";
-        return;
-    }
-    if (FAILED(parts.pGraph->ConnectDirect(parts.pCapturePin, parts.sink.Pin(), &mt))) {
-        row.strFailure = L"the capture pin did not connect";
-        return;
-    }
-    if (parts.pGraph->QueryInterface(IID_IMediaControl, parts.pControl.Out()) != S_OK) {
-        row.strFailure = L"no media control";
-        return;
-    }
-    parts.pGraph->QueryInterface(IID_IMediaEvent, parts.pEvents.Out());
+// Runs the built graph and measures it; the stop is the caller's.
+void Measure(CCaptureGraph& graph, CSinkRef<CCheckSink>& sink, IPin* pRendererPin, DWORD nSeconds,
+             HANDLE hCancel, CFormatMeasurement& row) {
+    const AM_MEDIA_TYPE& mt = *graph.MediaType();
+    CCheckSink& check = sink.Consumer();
     AM_MEDIA_TYPE connected;
     // The renderer's input pin asked outside any graph: its QueryAccept.
-    if (pRendererPin != nullptr && parts.sink.Filter()->GetMediaType(connected)) {
+    if (pRendererPin != nullptr && sink.Filter()->GetMediaType(connected)) {
         row.renderer = pRendererPin->QueryAccept(&connected) == S_OK ? RendererAnswer::Yes
                                                                      : RendererAnswer::No;
         FreeMediaType(connected);
@@ -185,7 +76,7 @@ void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE
     };
     auto msSince = [&](LONGLONG nFrom) { return TicksToMs(now() - nFrom, nFrequency); };
     ::QueryPerformanceCounter(&runAt);
-    if (FAILED(parts.pControl->Run())) {
+    if (FAILED(graph.Run())) {
         row.strFailure = L"the graph did not run";
         return;
     }
@@ -215,7 +106,7 @@ void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE
 
     // The window, ended early by the camera's own word that it stopped, or by a cancel.
     auto stopCause = [&] {
-        CStreamEvents events = DrainStreamEvents(parts.pEvents);
+        CStreamEvents events = graph.Events();
         return events.bRemoved  ? StopCause::Removed
                : events.bFailed ? StopCause::Error
                                 : StopCause::None;
@@ -283,7 +174,7 @@ void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE
     CComRef<IAMDroppedFrames> pDropped;
     long nDropped = 0;
     bool bCameraCounts =
-        parts.pCamera->QueryInterface(IID_IAMDroppedFrames, pDropped.Out()) == S_OK &&
+        graph.Camera()->QueryInterface(IID_IAMDroppedFrames, pDropped.Out()) == S_OK &&
         pDropped->GetNumDropped(&nDropped) == S_OK;
     // The picture being decoded may finish; nothing else is left with the latest kept.
     if (!row.bCancelled) {
@@ -381,27 +272,6 @@ void Measure(CGraphParts& parts, const AM_MEDIA_TYPE& mt, DWORD nSeconds, HANDLE
                        row.thumbnail);
 }
 
-// The streaming part: the graph built, run, measured and taken down; the camera is the
-// caller's and the graph's, released by whichever lets go last.
-void MeasureInGraph(IBaseFilter* pCamera, IPin* pCapturePin, const AM_MEDIA_TYPE& mt,
-                    DWORD nSeconds, HANDLE hCancel, IPin* pRendererPin, CFormatMeasurement& row) {
-    auto* pParts = new (std::nothrow) CGraphParts;
-    if (pParts == nullptr) {
-        row.strFailure = L"out of memory";
-        return;
-    }
-    Hold(pParts->pCamera, pCamera);
-    Hold(pParts->pCapturePin, pCapturePin);
-    Measure(*pParts, mt, nSeconds, hCancel, pRendererPin, row);
-    if (row.bCancelled) {
-        row.strNote = L"cancelled";
-    }
-    if (!TakeApartWithin(*pParts, row.bCancelled ? kCancelStopWaitMs : kStopWaitMs)) {
-        AddNote(row, L"the camera did not stop: it is released when it returns");
-    }
-    pParts->Release();
-}
-
 } // namespace
 
 HRESULT CreateRendererPin(IBaseFilter** ppRenderer, IPin** ppPin) {
@@ -436,41 +306,31 @@ CFormatMeasurement CheckFormat(const std::wstring& deviceDisplayName, const Vide
     row.strFormat = static_cast<const wchar_t*>(strEntry);
     nSeconds = std::max<DWORD>(1, nSeconds);
 
-    CComRef<IBaseFilter> pCamera;
-    if (const wchar_t* pszFailure = BindDevice(deviceDisplayName, &pCamera)) {
-        row.strFailure = pszFailure;
+    CSinkRef<CCheckSink> sink;
+    if (CCheckSink::Create(true, sink) != S_OK) {
+        row.strFailure = L"out of memory";
         return row;
     }
-    CComRef<IPin> pPin;
-    if (FAILED(FindCapturePin(pCamera, &pPin)) || pPin == nullptr) {
-        row.strFailure = L"no capture pin";
+    CCaptureGraph graph;
+    std::wstring failure;
+    const bool bBuilt = graph.Build(deviceDisplayName, format, sink.Filter(), sink.Pin(), failure);
+    // Known once the camera's capability was found, also for a format it then refused.
+    if (graph.FrameTime() > 0) {
+        row.dNominalFps = 1e7 / static_cast<double>(graph.FrameTime());
+        row.nominalSource =
+            graph.FrameTimeFromCapability() ? NominalSource::Capability : NominalSource::MediaType;
+    }
+    if (!bBuilt) {
+        row.strFailure = failure;
         return row;
     }
-    CComRef<IAMStreamConfig> pConfig;
-    if (pPin->QueryInterface(IID_IAMStreamConfig, pConfig.Out()) != S_OK) {
-        row.strFailure = L"the camera cannot be given a format";
-        return row;
+    Measure(graph, sink, pRendererPin, nSeconds, hCancel, row);
+    if (row.bCancelled) {
+        row.strNote = L"cancelled";
     }
-    VIDEO_STREAM_CONFIG_CAPS caps{};
-    MediaTypeHolder pType = FindCapability(pConfig, format, caps);
-    if (pType == nullptr) {
-        row.strFailure = L"the camera no longer offers the format";
-        return row;
+    if (!graph.Stop(row.bCancelled ? kCancelStopWaitMs : kStopWaitMs)) {
+        AddNote(row, L"the camera did not stop: it is released when it returns");
     }
-    const VIDEOINFOHEADER* pvih = GetVideoInfo(*pType);
-    if (pvih != nullptr && pvih->AvgTimePerFrame > 0) {
-        row.dNominalFps = 1e7 / static_cast<double>(pvih->AvgTimePerFrame);
-        row.nominalSource = NominalSource::MediaType;
-    } else if (caps.MinFrameInterval > 0) {
-        row.dNominalFps = 1e7 / static_cast<double>(caps.MinFrameInterval);
-        row.nominalSource = NominalSource::Capability;
-    }
-    // Before the camera joins a graph, as the preview does.
-    if (pConfig->SetFormat(pType.get()) != S_OK) {
-        row.strFailure = L"the camera refused the format";
-        return row;
-    }
-    MeasureInGraph(pCamera, pPin, *pType, nSeconds, hCancel, pRendererPin, row);
     return row;
 }
 

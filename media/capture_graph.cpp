@@ -2,79 +2,149 @@
 
 #include "capture/device_catalogue.h"
 
-#include <vector>
+#include <new>
+
+// What the graph holds, shared by the graph object and the thread that stops it: the last of
+// the two to let go releases the camera.
+struct CCaptureGraph::CParts {
+    LONG nRefs = 1;
+    CComRef<IBaseFilter> pCamera;
+    CComRef<IPin> pCapturePin;
+    CComRef<IGraphBuilder> pGraph;
+    CComRef<IMediaControl> pControl;
+    CComRef<IMediaEvent> pEvents;
+    CComRef<IBaseFilter> pSink;
+    CComRef<IPin> pSinkPin;
+
+    void AddRef() { ::InterlockedIncrement(&nRefs); }
+    void Release() {
+        if (::InterlockedDecrement(&nRefs) == 0) {
+            delete this;
+        }
+    }
+    // Taken apart explicitly: the pins hold each other until disconnected.
+    void TakeApart() {
+        if (pControl != nullptr) {
+            pControl->Stop();
+        }
+        if (pGraph != nullptr) {
+            if (pCapturePin != nullptr) {
+                pGraph->Disconnect(pCapturePin);
+            }
+            if (pSinkPin != nullptr) {
+                pGraph->Disconnect(pSinkPin);
+            }
+            if (pSink != nullptr) {
+                pGraph->RemoveFilter(pSink);
+            }
+            if (pCamera != nullptr) {
+                pGraph->RemoveFilter(pCamera);
+            }
+        }
+    }
+};
+
+namespace {
+
+template <class T> void Hold(CComRef<T>& ref, T* p) {
+    p->AddRef();
+    *&ref = p;
+}
+
+} // namespace
 
 CCaptureGraph::~CCaptureGraph() {
-    TakeDown();
+    Stop(kDefaultStopWaitMs);
+    if (m_pParts != nullptr) {
+        m_pParts->Release();
+    }
 }
 
 bool CCaptureGraph::Build(const std::wstring& strDisplayName, const VideoFormat& format,
                           IBaseFilter* pSink, IPin* pSinkPin, std::wstring& failure) {
-    HRESULT hr = BindDeviceByName(strDisplayName.c_str(), &m_pCamera);
+    if (m_pParts != nullptr) {
+        failure = L"the graph is built already";
+        return false;
+    }
+    m_pParts = new (std::nothrow) CParts;
+    if (m_pParts == nullptr) {
+        failure = L"out of memory";
+        return false;
+    }
+    CParts& parts = *m_pParts;
+    HRESULT hr = BindDeviceByName(strDisplayName.c_str(), &parts.pCamera);
     if (hr != S_OK) {
         failure =
             hr == VFW_E_NOT_FOUND ? L"the camera is not there" : L"the camera could not be opened";
         return false;
     }
-    if (FAILED(FindCapturePin(m_pCamera, &m_pCapturePin)) || m_pCapturePin == nullptr) {
+    if (FAILED(FindCapturePin(parts.pCamera, &parts.pCapturePin)) || parts.pCapturePin == nullptr) {
         failure = L"no capture pin";
         return false;
     }
     CComRef<IAMStreamConfig> pConfig;
-    if (m_pCapturePin->QueryInterface(IID_IAMStreamConfig, pConfig.Out()) != S_OK) {
+    if (parts.pCapturePin->QueryInterface(IID_IAMStreamConfig, pConfig.Out()) != S_OK) {
         failure = L"the camera cannot be given a format";
         return false;
     }
     VIDEO_STREAM_CONFIG_CAPS caps{};
-    m_pType = FindCapability(pConfig, format, caps);
-    if (m_pType == nullptr) {
+    MediaTypeHolder pType = FindCapability(pConfig, format, caps);
+    if (pType == nullptr) {
         failure = L"the camera no longer offers the format";
         return false;
     }
-    const VIDEOINFOHEADER* pvih = GetVideoInfo(*m_pType);
-    m_frameTime = pvih != nullptr && pvih->AvgTimePerFrame > 0 ? pvih->AvgTimePerFrame
-                                                               : caps.MinFrameInterval;
-    if (pConfig->SetFormat(m_pType.get()) != S_OK) {
+    const VIDEOINFOHEADER* pvih = GetVideoInfo(*pType);
+    m_bFromCapability = pvih == nullptr || pvih->AvgTimePerFrame <= 0;
+    m_frameTime = m_bFromCapability ? caps.MinFrameInterval : pvih->AvgTimePerFrame;
+    if (pConfig->SetFormat(pType.get()) != S_OK) {
         failure = L"the camera refused the format";
         return false;
     }
+    m_pType = std::move(pType);
     if (::CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC, IID_IGraphBuilder,
-                           m_pGraph.Out()) != S_OK) {
+                           parts.pGraph.Out()) != S_OK) {
         failure = L"no filter graph";
         return false;
     }
-    m_pSink = pSink;
-    m_pSinkPin = pSinkPin;
-    if (m_pGraph->AddFilter(m_pCamera, L"Video Capture") != S_OK ||
-        m_pGraph->AddFilter(pSink, L"Sink") != S_OK) {
+    if (parts.pGraph->AddFilter(parts.pCamera, L"Video Capture") != S_OK ||
+        parts.pGraph->AddFilter(pSink, L"Sink") != S_OK) {
         failure = L"the graph did not take the camera";
         return false;
     }
-    if (FAILED(m_pGraph->ConnectDirect(m_pCapturePin, pSinkPin, m_pType.get()))) {
+    Hold(parts.pSink, pSink);
+    if (FAILED(parts.pGraph->ConnectDirect(parts.pCapturePin, pSinkPin, m_pType.get()))) {
         failure = L"the capture pin did not connect";
         return false;
     }
-    if (m_pGraph->QueryInterface(IID_IMediaControl, m_pControl.Out()) != S_OK) {
+    Hold(parts.pSinkPin, pSinkPin);
+    if (parts.pGraph->QueryInterface(IID_IMediaControl, parts.pControl.Out()) != S_OK) {
         failure = L"no media control";
         return false;
     }
-    m_pGraph->QueryInterface(IID_IMediaEvent, m_pEvents.Out());
+    parts.pGraph->QueryInterface(IID_IMediaEvent, parts.pEvents.Out());
     return true;
 }
 
+IBaseFilter* CCaptureGraph::Camera() const {
+    return m_pParts != nullptr ? static_cast<IBaseFilter*>(m_pParts->pCamera) : nullptr;
+}
+
 HRESULT CCaptureGraph::Run() {
-    return m_pControl != nullptr ? m_pControl->Run() : E_UNEXPECTED;
+    return m_pParts != nullptr && m_pParts->pControl != nullptr && !m_bStopped
+               ? m_pParts->pControl->Run()
+               : E_UNEXPECTED;
 }
 
 CStreamEvents CCaptureGraph::Events() {
-    return DrainStreamEvents(m_pEvents);
+    return DrainStreamEvents(m_pParts != nullptr ? static_cast<IMediaEvent*>(m_pParts->pEvents)
+                                                 : nullptr);
 }
 
 DWORD WINAPI CCaptureGraph::StopThreadProc(void* pParam) {
-    auto* pControl = static_cast<IMediaControl*>(pParam);
+    auto* pParts = static_cast<CParts*>(pParam);
     HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    pControl->Stop();
-    pControl->Release();
+    pParts->TakeApart();
+    pParts->Release();
     if (SUCCEEDED(hr)) {
         ::CoUninitialize();
     }
@@ -82,49 +152,19 @@ DWORD WINAPI CCaptureGraph::StopThreadProc(void* pParam) {
 }
 
 bool CCaptureGraph::Stop(DWORD nMs) {
-    if (m_pControl == nullptr || m_bStuck) {
+    if (m_pParts == nullptr || m_bStopped) {
         return !m_bStuck;
     }
+    m_bStopped = true;
     // The thread holds its own reference: a stop that returns late finds the graph there.
-    IMediaControl* pControl = m_pControl;
-    pControl->AddRef();
-    HANDLE hThread = ::CreateThread(nullptr, 0, StopThreadProc, pControl, 0, nullptr);
+    m_pParts->AddRef();
+    HANDLE hThread = ::CreateThread(nullptr, 0, StopThreadProc, m_pParts, 0, nullptr);
     if (hThread == nullptr) {
-        pControl->Release();
-        pControl = nullptr;
-        m_pControl->Stop();
+        m_pParts->Release();
+        m_pParts->TakeApart(); // no thread to spare: here, without a bound
         return true;
     }
     m_bStuck = ::WaitForSingleObject(hThread, nMs) != WAIT_OBJECT_0;
     ::CloseHandle(hThread);
     return !m_bStuck;
-}
-
-void CCaptureGraph::TakeDown() {
-    if (m_bStuck) {
-        return; // the graph's lock is held by the stop that has not returned
-    }
-    if (m_pGraph != nullptr) {
-        if (m_pControl != nullptr) {
-            m_pControl->Stop();
-        }
-        // Taken apart explicitly: the pins hold each other until disconnected.
-        if (m_pCapturePin != nullptr) {
-            m_pGraph->Disconnect(m_pCapturePin);
-        }
-        if (m_pSinkPin != nullptr) {
-            m_pGraph->Disconnect(m_pSinkPin);
-            m_pGraph->RemoveFilter(m_pSink);
-        }
-        if (m_pCamera != nullptr) {
-            m_pGraph->RemoveFilter(m_pCamera);
-        }
-    }
-    m_pEvents.Release();
-    m_pControl.Release();
-    m_pGraph.Release();
-    m_pCapturePin.Release();
-    m_pCamera.Release();
-    m_pSink = nullptr;
-    m_pSinkPin = nullptr;
 }

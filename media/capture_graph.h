@@ -14,41 +14,42 @@
 class CCaptureGraph {
 public:
     CCaptureGraph() = default;
-    // Takes the graph down unless a stop is still stuck in the camera.
+    // Stops and takes the graph down if the caller did not, within kDefaultStopWaitMs.
     ~CCaptureGraph();
     CCaptureGraph(const CCaptureGraph&) = delete;
     CCaptureGraph& operator=(const CCaptureGraph&) = delete;
+
+    static constexpr DWORD kDefaultStopWaitMs = 5000;
 
     // Binds the camera, gives it the format and connects its capture pin to the sink's pin.
     // False with the step that failed, in the camera check's words.
     bool Build(const std::wstring& strDisplayName, const VideoFormat& format, IBaseFilter* pSink,
                IPin* pSinkPin, std::wstring& failure);
-    // The connection's media type and frame interval: the media type's, else the capability's
-    // shortest (a webcam through Wine's own driver states none in its media types).
-    const AM_MEDIA_TYPE& MediaType() const { return *m_pType; }
+    // The format the camera was given (null until then) and its frame interval: the media
+    // type's, else the capability's shortest (a webcam through Wine's own driver states none in
+    // its media types); both known once the capability was found, even if the camera refused it.
+    const AM_MEDIA_TYPE* MediaType() const { return m_pType.get(); }
     LONGLONG FrameTime() const { return m_frameTime; }
+    bool FrameTimeFromCapability() const { return m_bFromCapability; }
+    // The camera's filter, for its own interfaces; null before Build.
+    IBaseFilter* Camera() const;
 
     HRESULT Run();
     // What the graph's queued events said, read without waiting.
     CStreamEvents Events();
-    // Stops the graph on a thread of its own and waits at most nMs: false when the camera's
-    // stop did not return by then (Wine's capture filter waits for its read without limit);
-    // the graph is then left as it is, for the process's end.
+    // Stops the graph and takes it apart on a thread of its own, waiting at most nMs: false when
+    // the camera's stop did not return by then (Wine's capture filter waits for its read without
+    // limit). That thread then holds the graph and lets the camera go whenever its stop returns.
     bool Stop(DWORD nMs);
-    // Disconnects and releases what it holds, unless a stop is stuck.
-    void TakeDown();
 
 private:
+    struct CParts;
     static DWORD WINAPI StopThreadProc(void* pParam);
 
-    CComRef<IBaseFilter> m_pCamera;
-    CComRef<IPin> m_pCapturePin;
-    CComRef<IGraphBuilder> m_pGraph;
-    CComRef<IMediaControl> m_pControl;
-    CComRef<IMediaEvent> m_pEvents;
-    IBaseFilter* m_pSink = nullptr; // the caller's
-    IPin* m_pSinkPin = nullptr;
+    CParts* m_pParts = nullptr; // shared with a stop's thread
     MediaTypeHolder m_pType{nullptr, DeleteMediaType};
     LONGLONG m_frameTime = 0;
+    bool m_bFromCapability = false;
+    bool m_bStopped = false;
     bool m_bStuck = false;
 };

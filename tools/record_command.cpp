@@ -254,7 +254,7 @@ int RunRecordSwitch(const CCommandLine& options) {
             recordOptions.bUncompressed = options.bUncompressed;
             recordOptions.nTimeLimit = static_cast<LONGLONG>(nSeconds) * 10000000;
             CRecorder& recorder = sink.Consumer().Recorder();
-            if (!recorder.Open(path, graph.MediaType(), graph.FrameTime(), recordOptions,
+            if (!recorder.Open(path, *graph.MediaType(), graph.FrameTime(), recordOptions,
                                failure)) {
                 line = L"The file " + Quoted(path) + L" could not be made: " + failure + L".";
             } else {
