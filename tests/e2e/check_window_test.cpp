@@ -224,9 +224,6 @@ TEST_F(E2eCheckWindow, RowsAreColouredAndARowShowsEveryFigureItsPictureAndItsPlo
     HWND hPicture = ::GetDlgItem(hCheck, kCheckPictureId);
     HWND hPlot = ::GetDlgItem(hCheck, kCheckPlotId);
     ASSERT_TRUE(hPicture != nullptr && hPlot != nullptr);
-    if (figures.back().second == L"-") {
-        GTEST_SKIP() << "the engine records no measuring window, pictures or intervals yet";
-    }
     // The picture: the camera's bars, drawn whole and enlarged within its window.
     CScreenShot picture = CScreenShot::Of(ClientOnScreen(hPicture));
     ASSERT_FALSE(picture.IsEmpty());
@@ -364,9 +361,6 @@ TEST_F(E2eCheckWindow, OpensWholeBesideAWindowAtTheScreensEdgeAndSaysWhatItsKeys
     ASSERT_TRUE(PumpUntil("the window to say what became of it", [&] {
         return StartsWith(Message(hCheck), L"The report was");
     })) << Narrow(Message(hCheck));
-    if (Message(hCheck) == L"The report was not saved: reports are not written yet.") {
-        GTEST_SKIP() << "the engine writes no report yet";
-    }
     EXPECT_EQ(L"The report was saved as " + path + L".", Message(hCheck));
     EXPECT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str()));
     ::DeleteFileW(path.c_str());

@@ -470,14 +470,10 @@ TEST_F(E2eCommandLine, CheckFindsWhatEachMisbehavingCameraDoes) {
         // Every picture cut in half: not one decodes, and none passes for a picture.
         {L"MJPG:320x240@30", L"short=1", 0, "bad samples", "yes", "fps", 30, 3,
          "pictures not decodable"},
-        // Failures late in the window: the camera's error, and a silence with no word at all;
-        // the rate is the one it delivered while it did.
+        // Failures late in the window (each way a stream ends is told apart in the engine's
+        // own tests); the rate is the one it delivered while it did.
         {L"RGB24:320x240@30", L"stopafter=20", 0, "stopped", "yes", "samples", 20, 2,
          "the camera stopped with an error after 0."},
-        {L"RGB24:320x240@30", L"stopafter=50", 0, "stopped", "yes", "fps", 30, 3,
-         "the camera stopped with an error after 1."},
-        {L"YUY2:320x240@30", L"stallafter=50", 0, "stopped", "yes", "fps", 30, 3,
-         "no picture after 1."},
         // Unplugged, and said so as a removal, not as an error.
         {L"RGB24:320x240@30", L"unplugafter=50", 0, "stopped", "yes", "fps", 30, 3,
          "the camera was removed after 1."},
