@@ -135,6 +135,10 @@ bool CAviWriter::Push(const BYTE* pData, size_t nSize, LONGLONG time) {
     } else if (slot + 1 < static_cast<LONGLONG>(m_nNextSlot)) {
         // Its own slot and the one after are taken: too late to keep real time.
         m_status.nDroppedLate++;
+    } else if (m_options.nSlotLimit > 0 &&
+               std::max<ULONGLONG>(m_nNextSlot, static_cast<ULONGLONG>(slot < 0 ? 0 : slot)) >=
+                   m_options.nSlotLimit) {
+        // Past a timed recording's end: its time is up, nothing is lost.
     } else if (m_status.nQueueFrames >= m_options.nQueueFrames ||
                m_status.nQueueBytes + nPicture > m_options.nQueueBytes) {
         m_status.nDroppedQueue++;

@@ -27,6 +27,9 @@ struct CAviWriterOptions {
     ULONGLONG nFreeSpaceMargin = 64ull << 20;
     // How often the header and indexes are brought up to date: what a crash can lose.
     DWORD nCheckpointMs = 1000;
+    // A timed recording's slots: a frame that would be placed at or past the last one (its own
+    // slot taken by the frame before it) is left out. 0: no end.
+    ULONGLONG nSlotLimit = 0;
     // Tests only: see CAviFile::m_bHolesForPictures.
     bool bHolesForPictures = false;
 };

@@ -81,7 +81,13 @@ bool CRecorder::Open(const std::wstring& path, const AM_MEDIA_TYPE& mt, LONGLONG
         MakeMjpgType(m_layout, frameTime, mjpg, vih);
     }
     m_frameTime = frameTime;
-    if (!m_writer.Open(path, m_bEncode ? mjpg : mt, frameTime, options.writer, error)) {
+    CAviWriterOptions writerOptions = options.writer;
+    if (options.nTimeLimit > 0 && frameTime > 0) {
+        // The slots the time holds; a frame moved on by one before it would make one more.
+        writerOptions.nSlotLimit =
+            static_cast<ULONGLONG>((options.nTimeLimit + frameTime / 2) / frameTime);
+    }
+    if (!m_writer.Open(path, m_bEncode ? mjpg : mt, frameTime, writerOptions, error)) {
         return false;
     }
     m_bFirst = true;

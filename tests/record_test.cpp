@@ -194,11 +194,17 @@ TEST(AviWriter, FrameSlotsKeepRealTime) {
         std::vector<double> times;
         std::vector<int> pictures;
         ULONGLONG nLate;
+        ULONGLONG nSlotLimit = 0;
     } cases[] = {
         {"a camera at a third of the rate", {0.1, 3.1, 6.2, 9.0, 12.5}, {0, 3, 6, 9, 12}, 0},
         {"two in one slot: the second takes the next", {0.2, 0.9, 1.5, 3.0}, {0, 1, 2, 3}, 0},
         {"a third in one slot comes too late", {2.1, 2.5, 2.9, 3.2}, {2, 3, 4}, 1},
         {"before the start: the first slot", {-0.5, 1.0}, {0, 1}, 0},
+        {"a timed end: the last one moved on past it is left out",
+         {0.2, 0.9, 1.1, 2.0, 2.3},
+         {0, 1, 2},
+         0,
+         3},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszWhat);
@@ -210,7 +216,9 @@ TEST(AviWriter, FrameSlotsKeepRealTime) {
         const std::wstring path = TestPath(L"slots.avi");
         CAviWriter writer;
         std::wstring error;
-        ASSERT_TRUE(writer.Open(path, type.mt, 0, CAviWriterOptions(), error));
+        CAviWriterOptions options;
+        options.nSlotLimit = c.nSlotLimit;
+        ASSERT_TRUE(writer.Open(path, type.mt, 0, options, error));
         Record(writer, {Picture(24, 1)}, times);
         writer.Stop(5000);
         CAviWriterStatus status;
