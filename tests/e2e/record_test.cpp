@@ -86,43 +86,6 @@ std::string LastLine(const std::string& err) {
     return nAt == std::string::npos ? text : text.substr(nAt + 1);
 }
 
-// What a recording holds, read through avifil32: its slots, its pictures, its rate.
-struct CPlayback {
-    CAviFileView file;
-    size_t nPictures = 0;  // slots with a picture
-    size_t nUndecoded = 0; // pictures that are not a whole frame of the format's size
-    double dSeconds = 0;   // slots at the stream's rate
-    double dRate = 0;      // the stream header's
-};
-
-// Every picture checked: MJPG decoded at the size, an uncompressed one as large as its format.
-CPlayback Play(const std::wstring& path, LONG nWidth, LONG nHeight, size_t nRawBytes) {
-    CPlayback play;
-    play.file = ReadWithAviFile(path);
-    if (play.file.hr != S_OK) {
-        return play;
-    }
-    const AVISTREAMINFOW& info = play.file.info;
-    play.dRate = info.dwScale != 0 ? static_cast<double>(info.dwRate) / info.dwScale : 0;
-    play.dSeconds = play.dRate > 0 ? play.file.nLength / play.dRate : 0;
-    const bool bMjpg = play.file.bih.biCompression == mmioFOURCC('M', 'J', 'P', 'G');
-    CJpegDecoder jpeg;
-    jpeg.Open();
-    CBgrPicture picture;
-    for (const std::vector<BYTE>& frame : play.file.frames) {
-        if (frame.empty()) {
-            continue;
-        }
-        ++play.nPictures;
-        const bool bWhole = bMjpg ? jpeg.Decode(frame.data(), frame.size(), picture) &&
-                                        picture.nWidth == static_cast<UINT>(nWidth) &&
-                                        picture.nHeight == static_cast<UINT>(nHeight)
-                                  : frame.size() == nRawBytes;
-        play.nUndecoded += bWhole ? 0 : 1;
-    }
-    return play;
-}
-
 std::wstring Quote(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }

@@ -199,3 +199,30 @@ CSplitterView ReadWithSplitter(const std::wstring& path, REFERENCE_TIME from) {
     }
     return view;
 }
+
+// Every picture checked: MJPG decoded at the size, an uncompressed one as large as its format.
+CPlayback Play(const std::wstring& path, LONG nWidth, LONG nHeight, size_t nRawBytes) {
+    CPlayback play;
+    play.file = ReadWithAviFile(path);
+    if (play.file.hr != S_OK) {
+        return play;
+    }
+    const AVISTREAMINFOW& info = play.file.info;
+    play.dRate = info.dwScale != 0 ? static_cast<double>(info.dwRate) / info.dwScale : 0;
+    play.dSeconds = play.dRate > 0 ? play.file.nLength / play.dRate : 0;
+    const bool bMjpg = play.file.bih.biCompression == mmioFOURCC('M', 'J', 'P', 'G');
+    CJpegDecoder jpeg;
+    jpeg.Open();
+    for (const std::vector<BYTE>& frame : play.file.frames) {
+        if (frame.empty()) {
+            continue;
+        }
+        ++play.nPictures;
+        const bool bWhole = bMjpg ? jpeg.Decode(frame.data(), frame.size(), play.last) &&
+                                        play.last.nWidth == static_cast<UINT>(nWidth) &&
+                                        play.last.nHeight == static_cast<UINT>(nHeight)
+                                  : frame.size() == nRawBytes;
+        play.nUndecoded += bWhole ? 0 : 1;
+    }
+    return play;
+}

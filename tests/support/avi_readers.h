@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "media/jpeg_decoder.h"
+
 #include <dshow.h>
 #include <vfw.h>
 
@@ -43,3 +45,16 @@ struct CSplitterView {
 // Through the file source, the AVI splitter, a sample grabber and a null renderer, as fast as
 // it reads (no clock), from `from` to the end; the samples' times are from `from`.
 CSplitterView ReadWithSplitter(const std::wstring& path, REFERENCE_TIME from = 0);
+
+// What a recording holds, read through avifil32: its slots, its pictures, its rate.
+struct CPlayback {
+    CAviFileView file;
+    size_t nPictures = 0;  // slots with a picture
+    size_t nUndecoded = 0; // pictures that are not a whole frame of the format's size
+    CBgrPicture last;      // the last MJPG picture decoded
+    double dSeconds = 0;   // slots at the stream's rate
+    double dRate = 0;      // the stream header's
+};
+
+// Every picture checked: MJPG decoded at the size, an uncompressed one as large as its format.
+CPlayback Play(const std::wstring& path, LONG nWidth, LONG nHeight, size_t nRawBytes);
