@@ -279,3 +279,19 @@ TEST(E2eRecordSmallDisk, AFullDiskEndsTheRecordingWithAFileThatPlays) {
     EXPECT_EQ(0u, play.nUndecoded);
     ::DeleteFileW(path.c_str());
 }
+
+// What Ctrl+C typed in a terminal left (check_record_interrupt.sh stops a recording of
+// uncompressed 320 x 240 pictures once its progress says 0:02, that is 1.5 s or more): a file
+// that plays to where it stopped.
+TEST(E2eRecordInterrupted, TheFilePlaysToWhereCtrlCStoppedIt) {
+    wchar_t szPath[MAX_PATH];
+    if (::GetEnvironmentVariableW(L"LOOKWELL_INTERRUPTED_FILE", szPath, MAX_PATH) == 0) {
+        GTEST_SKIP() << "run by check_record_interrupt.sh";
+    }
+    CPlayback play = Play(szPath, 320, 240, 320 * 240 * 3);
+    ASSERT_EQ(S_OK, play.file.hr);
+    EXPECT_NEAR(30.0, play.dRate, 0.001);
+    EXPECT_GE(play.dSeconds, 1.5);
+    EXPECT_GE(play.nPictures, 30u);
+    EXPECT_EQ(0u, play.nUndecoded);
+}
