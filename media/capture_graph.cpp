@@ -8,6 +8,7 @@
 // the two to let go releases the camera.
 struct CCaptureGraph::CParts {
     LONG nRefs = 1;
+    HANDLE hTakenApart = nullptr; // set by the stop's thread
     CComRef<IBaseFilter> pCamera;
     CComRef<IPin> pCapturePin;
     CComRef<IGraphBuilder> pGraph;
@@ -16,6 +17,14 @@ struct CCaptureGraph::CParts {
     CComRef<IBaseFilter> pSink;
     CComRef<IPin> pSinkPin;
 
+    CParts() = default;
+    CParts(const CParts&) = delete;
+    CParts& operator=(const CParts&) = delete;
+    ~CParts() {
+        if (hTakenApart != nullptr) {
+            ::CloseHandle(hTakenApart);
+        }
+    }
     void AddRef() { ::InterlockedIncrement(&nRefs); }
     void Release() {
         if (::InterlockedDecrement(&nRefs) == 0) {
@@ -140,15 +149,15 @@ CStreamEvents CCaptureGraph::Events() {
                                                  : nullptr);
 }
 
-DWORD WINAPI CCaptureGraph::StopThreadProc(void* pParam) {
+void CALLBACK CCaptureGraph::StopCallback(PTP_CALLBACK_INSTANCE, void* pParam) {
     auto* pParts = static_cast<CParts*>(pParam);
     HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     pParts->TakeApart();
+    ::SetEvent(pParts->hTakenApart);
     pParts->Release();
     if (SUCCEEDED(hr)) {
         ::CoUninitialize();
     }
-    return 0;
 }
 
 bool CCaptureGraph::Stop(DWORD nMs) {
@@ -157,14 +166,22 @@ bool CCaptureGraph::Stop(DWORD nMs) {
     }
     m_bStopped = true;
     // The thread holds its own reference: a stop that returns late finds the graph there.
-    m_pParts->AddRef();
-    HANDLE hThread = ::CreateThread(nullptr, 0, StopThreadProc, m_pParts, 0, nullptr);
-    if (hThread == nullptr) {
-        m_pParts->Release();
+    m_pParts->hTakenApart = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    bool bPosted = false;
+    if (m_pParts->hTakenApart != nullptr) {
+        m_pParts->AddRef();
+        // A thread of the system's pool: one made for each stop (every library told of its
+        // start and its end) took longer than the stop itself. A stuck stop keeps its thread;
+        // the pool makes another for the next.
+        bPosted = ::TrySubmitThreadpoolCallback(StopCallback, m_pParts, nullptr) != FALSE;
+        if (!bPosted) {
+            m_pParts->Release();
+        }
+    }
+    if (!bPosted) {
         m_pParts->TakeApart(); // no thread to spare: here, without a bound
         return true;
     }
-    m_bStuck = ::WaitForSingleObject(hThread, nMs) != WAIT_OBJECT_0;
-    ::CloseHandle(hThread);
+    m_bStuck = ::WaitForSingleObject(m_pParts->hTakenApart, nMs) != WAIT_OBJECT_0;
     return !m_bStuck;
 }

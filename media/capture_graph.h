@@ -44,7 +44,7 @@ public:
 
 private:
     struct CParts;
-    static DWORD WINAPI StopThreadProc(void* pParam);
+    static void CALLBACK StopCallback(PTP_CALLBACK_INSTANCE, void* pParam);
 
     CParts* m_pParts = nullptr; // shared with a stop's thread
     MediaTypeHolder m_pType{nullptr, DeleteMediaType};
