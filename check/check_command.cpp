@@ -7,10 +7,6 @@
 
 namespace {
 
-std::wstring Quoted(const std::wstring& text) {
-    return L"\"" + text + L"\"";
-}
-
 // Progress on standard error, the rows kept for the table at the end.
 class CCommandLineListener : public ICheckListener {
 public:
@@ -48,13 +44,13 @@ int RunCheckSwitch(const CCheckRequest& options) {
     DWORD nSeconds = options.Seconds(kDefaultCheckSeconds);
     if (nSeconds == 0) {
         AfxWriteStd(STD_ERROR_HANDLE, L"/seconds: takes a whole number from 1 to 60, not " +
-                                          Quoted(options.strSeconds) + L".\n");
+                                          AfxQuoted(options.strSeconds) + L".\n");
         return 2;
     }
     // A report that cannot be written is said before the check, not after it.
     if (options.bReport && (options.strReport.empty() || AfxIsDeviceName(options.strReport))) {
         AfxWriteStd(STD_ERROR_HANDLE, L"/report: takes the name of a file to write, not " +
-                                          Quoted(EscapeControls(options.strReport)) + L".\n");
+                                          AfxQuoted(EscapeControls(options.strReport)) + L".\n");
         return 2;
     }
     bool bCom = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -119,7 +115,7 @@ int RunCheckSwitch(const CCheckRequest& options) {
                 if (!WriteCheckReport(options.strReport, info, rows, error)) {
                     // The table went out; the report the user asked for did not.
                     AfxWriteStd(STD_ERROR_HANDLE, L"The report was not written to " +
-                                                      Quoted(EscapeControls(options.strReport)) +
+                                                      AfxQuoted(EscapeControls(options.strReport)) +
                                                       L": " + error + L".\n");
                     nExit = 2;
                 }

@@ -54,6 +54,26 @@ bool AfxWriteStd(DWORD nStdHandle, const std::wstring& text) {
     return bOk;
 }
 
+void AfxAttachParentConsole() {
+    const DWORD ids[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE handles[3];
+    for (int i = 0; i < 3; ++i) {
+        handles[i] = ::GetStdHandle(ids[i]);
+    }
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        return;
+    }
+    for (int i = 0; i < 3; ++i) {
+        if (handles[i] != nullptr && handles[i] != INVALID_HANDLE_VALUE) {
+            ::SetStdHandle(ids[i], handles[i]);
+        }
+    }
+}
+
+std::wstring AfxQuoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
 bool AfxOpenClipboard(HWND hOwner) {
     for (int nTry = 0; nTry < 10; ++nTry) {
         if (::OpenClipboard(hOwner)) {

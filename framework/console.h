@@ -12,6 +12,11 @@ std::wstring AfxToCrlf(const std::wstring& text);
 // it was given, else the console of the process that started it. False when the text could not
 // be written whole (a full disk, a closed pipe, no output at all).
 bool AfxWriteStd(DWORD nStdHandle, const std::wstring& text);
+// Joins the console of the process that started this one, where Ctrl+C is pressed; standard
+// handles that were redirected stay so. Nothing when there is none.
+void AfxAttachParentConsole();
+// A name or a value as a line shows it: in double quotes.
+std::wstring AfxQuoted(const std::wstring& text);
 
 // Opens the clipboard for hOwner. Another program may hold it for a moment: tried again for a
 // quarter second. False when it stayed held.

@@ -31,28 +31,6 @@ BOOL WINAPI OnConsoleControl(DWORD nType) {
     return FALSE;
 }
 
-// The console of the program that started this one, where Ctrl+C is pressed; standard handles
-// that were redirected stay so.
-void AttachParentConsole() {
-    const DWORD ids[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-    HANDLE handles[3];
-    for (int i = 0; i < 3; ++i) {
-        handles[i] = ::GetStdHandle(ids[i]);
-    }
-    if (!::AttachConsole(ATTACH_PARENT_PROCESS)) {
-        return;
-    }
-    for (int i = 0; i < 3; ++i) {
-        if (handles[i] != nullptr && handles[i] != INVALID_HANDLE_VALUE) {
-            ::SetStdHandle(ids[i], handles[i]);
-        }
-    }
-}
-
-std::wstring Quoted(const std::wstring& text) {
-    return L"\"" + text + L"\"";
-}
-
 std::wstring SizeText(ULONGLONG nBytes) {
     wchar_t szText[32];
     ::swprintf(szText, 32, L"%.1f MB", static_cast<double>(nBytes) / 1e6);
@@ -178,11 +156,12 @@ int Record(CCaptureGraph& graph, CRecordSink& sink, DWORD nSeconds, const std::w
     }
     if (!early.empty()) {
         line = L"The recording stopped after " + RecordTimeText(status.duration) + L": " + early +
-               L". " + Quoted(path) + L" holds " + what + L"." + stuck;
+               L". " + AfxQuoted(path) + L" holds " + what + L"." + stuck;
         return 1;
     }
     line = std::wstring(bInterrupted ? L"Stopped by Ctrl+C after " : L"Recorded ") +
-           RecordTimeText(status.duration) + L" to " + Quoted(path) + L": " + what + L"." + stuck;
+           RecordTimeText(status.duration) + L" to " + AfxQuoted(path) + L": " + what + L"." +
+           stuck;
     return 0;
 }
 
@@ -215,7 +194,7 @@ int RunRecordSwitch(const CCommandLine& options) {
         if (n < 1 || static_cast<DWORD>(n) > kMostRecordSeconds) {
             return fail(L"/seconds: takes a whole number from 1 to " +
                         std::to_wstring(kMostRecordSeconds) + L", not " +
-                        Quoted(options.strSeconds) + L".");
+                        AfxQuoted(options.strSeconds) + L".");
         }
         nSeconds = static_cast<DWORD>(n);
     }
@@ -224,10 +203,10 @@ int RunRecordSwitch(const CCommandLine& options) {
         return fail(L"/record: needs a file name.");
     }
     if (AfxIsDeviceName(path)) {
-        return fail(Quoted(path) + L" names a device, not a file.");
+        return fail(AfxQuoted(path) + L" names a device, not a file.");
     }
     if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-        return fail(Quoted(path) + L" exists; a recording never replaces a file.");
+        return fail(AfxQuoted(path) + L" exists; a recording never replaces a file.");
     }
     HRESULT hrCom = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     if (FAILED(hrCom)) {
@@ -248,7 +227,8 @@ int RunRecordSwitch(const CCommandLine& options) {
             line = L"Out of memory.";
         } else if (!graph.Build(target.strDisplayName, target.formats[0], sink.Filter(), sink.Pin(),
                                 failure)) {
-            line = L"Nothing was recorded from " + Quoted(target.strName) + L": " + failure + L".";
+            line =
+                L"Nothing was recorded from " + AfxQuoted(target.strName) + L": " + failure + L".";
         } else {
             CRecorderOptions recordOptions;
             recordOptions.bUncompressed = options.bUncompressed;
@@ -256,15 +236,15 @@ int RunRecordSwitch(const CCommandLine& options) {
             CRecorder& recorder = sink.Consumer().Recorder();
             if (!recorder.Open(path, *graph.MediaType(), graph.FrameTime(), recordOptions,
                                failure)) {
-                line = L"The file " + Quoted(path) + L" could not be made: " + failure + L".";
+                line = L"The file " + AfxQuoted(path) + L" could not be made: " + failure + L".";
             } else {
-                AttachParentConsole();
+                AfxAttachParentConsole();
                 g_hInterrupt = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
                 ::SetConsoleCtrlHandler(OnConsoleControl, TRUE);
                 if (FAILED(graph.Run())) {
                     recorder.Stop(0);
                     ::DeleteFileW(path.c_str());
-                    line = L"Nothing was recorded from " + Quoted(target.strName) +
+                    line = L"Nothing was recorded from " + AfxQuoted(target.strName) +
                            L": the graph did not run.";
                 } else {
                     nExit = Record(graph, sink.Consumer(), nSeconds, path, line);
