@@ -51,7 +51,21 @@ ensure_prefix() {
                 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d $managed /f &&
                 wineserver -w; } >>"$log" 2>&1 || exit 1
         fi
-    ) 9>"$WINEPREFIX.lock" || fail "creating the Wine prefix $WINEPREFIX failed (details in $log)"
+    ) 9>"$WINEPREFIX.lock" || {
+        tail -n 20 "$log" >&2
+        fail "creating the Wine prefix $WINEPREFIX failed (details in $log)"
+    }
+}
+
+# A Wine prefix takes about 0.7 GB and the suite makes nine: a full disk shows up as a failed
+# prefix or a failed test far from its cause, so say it first.
+warn_if_disk_low() {
+    local need_kb=$1 free_kb
+    free_kb=$(df -Pk "$build" | awk 'NR == 2 { print $4 }')
+    if [ -n "$free_kb" ] && [ "$free_kb" -lt "$need_kb" ]; then
+        echo "$(basename "$0"): only $((free_kb / 1024)) MB free under $build;" \
+            "the run needs about $((need_kb / 1024)) MB" >&2
+    fi
 }
 
 # Starts a virtual X display when none is set; sets DISPLAY and xvfb_pid. Xvfb picks a free
