@@ -65,17 +65,19 @@ CPixelLayout PixelLayoutOf(const AM_MEDIA_TYPE& mt) {
 }
 
 bool ConvertToBgr24(const CPixelLayout& layout, const BYTE* pData, size_t nSize, BYTE* pOut,
-                    size_t nOutStride) {
+                    ptrdiff_t nOutStride) {
     const auto nWidth = static_cast<size_t>(layout.nWidth);
     const auto nHeight = static_cast<size_t>(layout.nHeight);
+    const size_t nOutRow = nOutStride < 0 ? 0 - static_cast<size_t>(nOutStride)
+                                          : static_cast<size_t>(nOutStride);
     if (layout.pixels == SourcePixels::Unsupported || pData == nullptr || pOut == nullptr ||
-        nSize < layout.ImageBytes() || nOutStride < nWidth * 3) {
+        nSize < layout.ImageBytes() || nOutRow < nWidth * 3) {
         return false;
     }
     for (size_t y = 0; y < nHeight; ++y) {
         const size_t nSourceRow = layout.bBottomUp ? nHeight - 1 - y : y;
         const BYTE* pRow = pData + nSourceRow * layout.nStride;
-        BYTE* pTo = pOut + y * nOutStride;
+        BYTE* pTo = pOut + static_cast<ptrdiff_t>(y) * nOutStride;
         switch (layout.pixels) {
         case SourcePixels::Rgb24:
         case SourcePixels::Bgr24:

@@ -31,8 +31,9 @@ CPixelLayout PixelLayoutOf(const AM_MEDIA_TYPE& mt);
 // BT.601 studio range to blue, green, red.
 void YuvToBgr(int y, int u, int v, BYTE* pOut);
 
-// One picture into pOut, nOutStride bytes a row (at least three a pixel), upright. YUY2 and NV12
-// are read as BT.601 studio range. False when the data is shorter than the layout needs or the
-// layout is unsupported.
+// One picture into pOut, nOutStride bytes a row (at least three a pixel), upright: the top row
+// at pOut. A negative stride writes upwards from pOut, as a bottom-up bitmap is laid out. YUY2
+// and NV12 are read as BT.601 studio range. False when the data is shorter than the layout needs
+// or the layout is unsupported.
 bool ConvertToBgr24(const CPixelLayout& layout, const BYTE* pData, size_t nSize, BYTE* pOut,
-                    size_t nOutStride);
+                    ptrdiff_t nOutStride);
