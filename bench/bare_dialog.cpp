@@ -13,7 +13,7 @@ namespace {
 
 INT_PTR CALLBACK BareDialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        if (lParam != 0 && ::CoInitialize(nullptr) == S_OK) {
+        if (lParam != 0 && ::CoInitializeEx(nullptr, COINIT_MULTITHREADED) == S_OK) {
             EnumerateFloor();
         }
         return TRUE;

@@ -295,7 +295,7 @@ void BenchCreation() {
         }
         testcam_test::PumpMessagesFor(20);
         t0 = NowMs();
-        if (::CoInitialize(nullptr) == S_OK) {
+        if (::CoInitializeEx(nullptr, COINIT_MULTITHREADED) == S_OK) {
             HWND hFloor =
                 ::CreateDialogParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(IDD_LOOKWELL_DIALOG),
                                      nullptr, FairFloorDialogProc, 0);

@@ -3,6 +3,10 @@
 #include "framework/app.h"
 #include "ui/lookwell_dlg.h"
 
+#include <uuids.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cwctype>
 #include <memory>
 
@@ -19,6 +23,68 @@ bool AppNameEndsInPr() {
            std::towlower(pszName[nLength - 1]) == L'r';
 }
 
+// An output pin of the filter that nothing is connected to, the one of that name preferred.
+HRESULT FindFreeOutput(IBaseFilter* pFilter, const wchar_t* pszPreferred, IPin** ppPin) {
+    CComRef<IEnumPins> pPins;
+    HRESULT hr = pFilter->EnumPins(&pPins);
+    if (FAILED(hr)) {
+        return hr;
+    }
+    for (;;) {
+        CComRef<IPin> pPin;
+        if (pPins->Next(1, &pPin, nullptr) != S_OK) {
+            return *ppPin != nullptr ? S_OK : VFW_E_NOT_FOUND;
+        }
+        PIN_DIRECTION dir = PINDIR_INPUT;
+        CComRef<IPin> pPeer;
+        if (FAILED(pPin->QueryDirection(&dir)) || dir != PINDIR_OUTPUT ||
+            pPin->ConnectedTo(&pPeer) == S_OK) {
+            continue;
+        }
+        PIN_INFO info{};
+        bool bPreferred =
+            SUCCEEDED(pPin->QueryPinInfo(&info)) && std::wcscmp(info.achName, pszPreferred) == 0;
+        if (info.pFilter != nullptr) {
+            info.pFilter->Release();
+        }
+        if (*ppPin == nullptr || bPreferred) {
+            if (*ppPin != nullptr) {
+                (*ppPin)->Release();
+            }
+            *ppPin = pPin;
+            (*ppPin)->AddRef();
+        }
+        if (bPreferred) {
+            return S_OK;
+        }
+    }
+}
+
+// Where the capture stream can be shared: the camera's capture pin when the preview has a pin of
+// its own, else the capture output of the smart tee that the graph builder put on the capture
+// pin for the preview.
+HRESULT FindTapSource(IPin* pCapture, IPin** ppSource) {
+    *ppSource = nullptr;
+    CComRef<IPin> pPeer;
+    if (pCapture->ConnectedTo(&pPeer) != S_OK) {
+        *ppSource = pCapture;
+        pCapture->AddRef();
+        return S_OK;
+    }
+    PIN_INFO info{};
+    HRESULT hr = pPeer->QueryPinInfo(&info);
+    if (FAILED(hr) || info.pFilter == nullptr) {
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    }
+    CComRef<IBaseFilter> pTee;
+    *&pTee = info.pFilter;
+    CLSID clsid = CLSID_NULL;
+    if (FAILED(pTee->GetClassID(&clsid)) || clsid != CLSID_SmartTee) {
+        return VFW_E_NOT_FOUND;
+    }
+    return FindFreeOutput(pTee, L"Capture", ppSource);
+}
+
 } // namespace
 
 StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) {
@@ -28,6 +94,7 @@ StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) 
         return MakeStageResult(4, static_cast<DWORD>(S_FALSE));
     }
     const int nPosition = GetDeviceFormats(nDeviceIndex)->m_nMonikerPosition;
+    m_strPreviewDevice = GetDeviceFormats(nDeviceIndex)->m_strDisplayName;
 
     // The device's own position in the enumeration, which the list position is not once a
     // device ahead of it was left out of the list.
@@ -90,6 +157,9 @@ StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) 
     if (hr != S_OK && hr != VFW_S_NOPREVIEWPIN) {
         return FailBuild(11, hr);
     }
+    if (m_bPreviewTap) {
+        ConnectTap(wanted);
+    }
     m_pCaptureFilter->Release(); // the graph keeps it
     m_pCaptureFilter = nullptr;
 
@@ -123,7 +193,66 @@ StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) 
     if (AppNameEndsInPr()) {
         ::SetTimer(m_hWnd, TIMER_PAUSE_CYCLE, 1000, nullptr);
     }
+    if (m_pPreviewTap != nullptr) {
+        ::SetTimer(m_hWnd, TIMER_WATCHDOG, kWatchdogMs, nullptr);
+    }
     return 0;
+}
+
+void CLookwellDlg::ConnectTap(const VideoFormat& format) {
+    m_pPreviewTap.reset();
+    CComRef<IPin> pCapture;
+    CComRef<IPin> pSource;
+    if (m_pBuilder->FindPin(m_pCaptureFilter, PINDIR_OUTPUT, &PIN_CATEGORY_CAPTURE, nullptr, FALSE,
+                            0, &pCapture) != S_OK ||
+        FAILED(FindTapSource(pCapture, &pSource))) {
+        return;
+    }
+    std::shared_ptr<CStreamTap> pTap;
+    CComRef<CSinkFilter> pFilter;
+    if (FAILED(CStreamTap::Create(pTap, &pFilter))) {
+        return;
+    }
+    if (m_pGraph->AddFilter(pFilter, L"Stream Tap") != S_OK) {
+        return;
+    }
+    // Directly, as the stream comes: nothing may be put between, and the preview path stays.
+    if (FAILED(m_pGraph->ConnectDirect(pSource, pFilter->Pin(), nullptr))) {
+        m_pGraph->RemoveFilter(pFilter);
+        return;
+    }
+    // A media type without a frame time (Wine's capture filter's): the capability's.
+    double dRate = CapabilityFrameRate(pCapture, format);
+    if (dRate > 0) {
+        pTap->SetNominalFrameTime(std::llround(1e7 / dRate));
+    }
+    m_pPreviewTap = std::move(pTap);
+}
+
+std::shared_ptr<CStreamTap> CLookwellDlg::GetPreviewTap() const {
+    return m_bPreviewing ? m_pPreviewTap : nullptr;
+}
+
+void CLookwellDlg::CheckPreviewStream() {
+    if (!m_bPreviewing || m_pPreviewTap == nullptr) {
+        return;
+    }
+    CTapFigures figures;
+    m_pPreviewTap->GetFigures(figures);
+    bool bStopped = figures.bEnded;
+    if (!bStopped && figures.state == State_Running) {
+        // No picture for five frame intervals, and never less than two seconds: a pause, the
+        // "...pr" cycle's included, is no stall, and the time counts from the run's start.
+        LARGE_INTEGER now;
+        ::QueryPerformanceCounter(&now);
+        LONGLONG nSince = std::max(figures.nLastArrival, figures.nStateSince);
+        LONGLONG limit = std::max<LONGLONG>(20000000, 5 * figures.nominalFrameTime);
+        bStopped = CStreamTap::QpcTo100ns(now.QuadPart - nSince) > limit;
+    }
+    if (bStopped) {
+        OnPreviewButton();
+        ShowMessage(L"The capture device stopped delivering pictures.");
+    }
 }
 
 LRESULT CLookwellDlg::OnGraphEvent(WPARAM, LPARAM) {
@@ -193,23 +322,43 @@ void CLookwellDlg::SetUpVideoWindow() {
 
 StageResult CLookwellDlg::FailBuild(DWORD nStage, HRESULT hr) {
     if (nStage == 13) {
-        StopPreview(); // stopped, hidden and detached before the releases
+        StopPreview(); // hidden, detached and stopped before the releases
     } else {
         ReleasePreviewInterfaces();
     }
     return MakeStageResult(nStage, static_cast<DWORD>(hr));
 }
 
-void CLookwellDlg::StopPreview() {
-    if (m_pMediaControl != nullptr) {
-        m_pMediaControl->Stop();
-    }
+bool CLookwellDlg::StopPreview() {
+    ::KillTimer(m_hWnd, TIMER_WATCHDOG);
+    m_pPreviewTap.reset();
     if (m_pVideoWindow != nullptr) {
-        // Out of the frame before the graph goes away with its window.
+        // Out of the frame before the graph stops and goes away with its window. Wine quirk:
+        // the graph's IVideoWindow waits for the graph's lock, which a Stop that waits for the
+        // driver holds (measured), so it is done first, while it answers.
         m_pVideoWindow->put_Visible(OAFALSE);
         m_pVideoWindow->put_Owner(0);
     }
-    ReleasePreviewInterfaces();
+    if (m_pMediaControl == nullptr) {
+        ReleasePreviewInterfaces();
+        return true;
+    }
+    // The stopping thread releases them, in this order; the members are null from here on.
+    IMediaControl* pControl = m_pMediaControl;
+    std::vector<IUnknown*> interfaces;
+    try {
+        interfaces = {m_pVideoWindow, m_pMediaControl, m_pBuilder, m_pGraph, m_pCaptureFilter};
+    } catch (...) {
+        pControl->Stop(); // no memory for the list: stopped here
+        ReleasePreviewInterfaces();
+        return true;
+    }
+    m_pVideoWindow = nullptr;
+    m_pMediaControl = nullptr;
+    m_pBuilder = nullptr;
+    m_pGraph = nullptr;
+    m_pCaptureFilter = nullptr;
+    return m_stopper.Stop(pControl, interfaces, m_strPreviewDevice, kStopWaitMs);
 }
 
 void CLookwellDlg::ReleasePreviewInterfaces() {
@@ -241,6 +390,8 @@ void CLookwellDlg::OnTimer(UINT_PTR nIDEvent) {
                 }
             }
         }
+    } else if (nIDEvent == TIMER_WATCHDOG) {
+        CheckPreviewStream();
     } else if (nIDEvent == TIMER_SINGLE_CLICK) {
         ::KillTimer(m_hWnd, TIMER_SINGLE_CLICK);
         if (m_bPreviewing && m_pMediaControl != nullptr) {

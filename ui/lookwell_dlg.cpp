@@ -66,8 +66,12 @@ BOOL CLookwellDlg::OnInitDialog() {
     SendDlgItemMessage(IDC_FORMAT_LIST, CB_SETDROPPEDWIDTH, nDroppedWidth);
 
     // S_FALSE counts as failure too: the thread's apartment is someone else's then. It is
-    // still closed again at the end, as every successful CoInitialize must be.
-    HRESULT hr = ::CoInitialize(nullptr);
+    // still closed again at the end, as every successful CoInitialize must be. The
+    // multithreaded apartment: the preview graph made here may then be stopped and released by
+    // a thread of its own (preview/graph_stopper.h) as COM allows, while its renderer's window
+    // stays on this thread with the keys and clicks (Wine's renderer makes its window on the
+    // thread that makes the renderer).
+    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     m_bComInitialized = SUCCEEDED(hr);
     if (hr != S_OK) {
         ShowMessage(L"Failed to initial COM interface.");

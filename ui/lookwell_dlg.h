@@ -4,6 +4,8 @@
 #include "capture/capture_platform.h"
 #include "capture/video_format.h"
 #include "framework/dialog.h"
+#include "media/stream_tap.h"
+#include "preview/graph_stopper.h"
 #include "res/resource.h"
 
 #include <control.h>
@@ -31,10 +33,13 @@ public:
     void FreeDeviceList();
 
     // Builds and runs the preview of a listed device in one of its formats, the renderer's
-    // window inside the picture frame. 0 on success; on failure nothing is left behind.
+    // window inside the picture frame, and a tap on its capture stream where one connects.
+    // 0 on success; on failure nothing is left behind.
     StageResult BuildPreviewGraph(int nDeviceIndex, int nFormatIndex);
-    // Stops the graph, takes its window out of the frame and releases it.
-    void StopPreview();
+    // Takes the graph's window out of the frame, stops the graph and releases it, on a thread of
+    // its own: false when the camera's driver did not return from its Stop within about a
+    // second, and the graph is released once it does. The members are null either way.
+    bool StopPreview();
 
     // The formats that device entry nDeviceIndex owns; null when it has none (freed, or no
     // such entry).
@@ -63,6 +68,9 @@ public:
     // The running preview's video window (not AddRef'd), and its window inside the frame.
     IVideoWindow* GetPreviewVideoWindow() const { return m_pVideoWindow; }
     HWND GetPreviewVideoHwnd() const;
+    // The tap on the running preview's capture stream; null without a preview, or where none
+    // could be connected.
+    std::shared_ptr<CStreamTap> GetPreviewTap() const;
     // The selected device entry and its selected format.
     struct CSelection {
         CString strDevice;
@@ -91,6 +99,11 @@ public:
     static constexpr UINT_PTR TIMER_SINGLE_CLICK = 513;
     // The running graph's events arrive as this message of the main window.
     static constexpr UINT WM_GRAPH_EVENT = WM_APP + 1;
+    // The watchdog's look at the tap, while a preview with a tap runs.
+    static constexpr UINT_PTR TIMER_WATCHDOG = 1024;
+    static constexpr UINT kWatchdogMs = 250;
+    // How long a press waits for the camera's driver to stop.
+    static constexpr DWORD kStopWaitMs = 1000;
 
     HICON m_hSharedIcon = nullptr;
     HICON m_hIcon = nullptr;
@@ -110,6 +123,8 @@ public:
     DWORD m_nPreviewRun = 0;
     ULONGLONG m_nPreviewStartTick = 0;
     VideoFormat m_previewFormat{};
+    // Whether a preview gets a tap; the benchmark's floor previews without one.
+    bool m_bPreviewTap = true;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -140,10 +155,23 @@ private:
     void SetUpVideoWindow();
     StageResult FailBuild(DWORD nStage, HRESULT hr);
     void ReleasePreviewInterfaces();
+    // The tap on the capture stream, beside the preview path that is already built: the
+    // camera's capture pin where the preview has a pin of its own, else the smart tee's capture
+    // output. Leaves the graph as it was when it cannot connect.
+    void ConnectTap(const VideoFormat& format);
+    // The watchdog's tick: a running picture that stopped coming, or a stream that ended, is
+    // stopped the Stop button's way with one line in its place.
+    void CheckPreviewStream();
 
     // Moves the focus to hTo when one of the controls has it, before they are disabled.
     void KeepFocusFrom(std::initializer_list<int> controls, HWND hTo);
 
     // Grows or shrinks the picture by a quarter of the frame, for a double click on it.
     void Zoom(bool bGrow);
+
+    std::shared_ptr<CStreamTap> m_pPreviewTap;
+    // The device the running preview shows: its moniker's display name.
+    CString m_strPreviewDevice;
+    // Graphs stopping off this thread, and those whose driver has not returned yet.
+    CGraphStopper m_stopper;
 };

@@ -4,16 +4,26 @@
 
 void CLookwellDlg::OnPreviewButton() {
     if (m_bPreviewing) {
-        StopPreview();
+        bool bStopped = StopPreview();
         m_bPreviewing = 0;
         SetDlgItemText(IDC_PREVIEW_BUTTON, m_strButtonCaption);
         ::EnableWindow(GetDlgItem(IDC_DEVICE_LIST), TRUE);
         ::EnableWindow(GetDlgItem(IDC_FORMAT_LIST), TRUE);
+        if (!bStopped) {
+            // The driver still holds the camera: the window is stopped all the same.
+            ShowMessage(L"The capture device stopped delivering pictures.");
+        }
         return;
     }
 
     int nDevice = static_cast<int>(SendDlgItemMessage(IDC_DEVICE_LIST, CB_GETCURSEL));
     int nFormat = static_cast<int>(SendDlgItemMessage(IDC_FORMAT_LIST, CB_GETCURSEL));
+    // A device whose last graph still waits for its driver's Stop is not opened again meanwhile.
+    if (const VideoFormatArray* pFormats = GetDeviceFormats(nDevice);
+        pFormats != nullptr && m_stopper.IsStopping(pFormats->m_strDisplayName)) {
+        ShowMessage(L"Failed to connect to capture device.");
+        return;
+    }
     FreeDeviceList();
     StageResult r = EnumerateDevices();
     if (!StageSucceeded(r)) {
