@@ -92,6 +92,57 @@ bool AfxSaveFileReplacing(const std::wstring& path, const std::vector<BYTE>& byt
     return true;
 }
 
+namespace {
+
+// The shell's Save As dialog needs a single-threaded apartment (its namespace objects have no
+// proxies), and the window's thread is in the multithreaded one: the dialog runs on a thread of
+// its own, owned by the caller's window, which it disables meanwhile and which goes on drawing.
+struct CSaveAs {
+    decltype(&::GetSaveFileNameW) pfnGetSaveFileName;
+    OPENFILENAMEW* pOfn;
+    BOOL bChosen = FALSE;
+};
+
+DWORD WINAPI SaveAsThread(void* pParam) {
+    auto* pSaveAs = static_cast<CSaveAs*>(pParam);
+    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    pSaveAs->bChosen = pSaveAs->pfnGetSaveFileName(pSaveAs->pOfn);
+    if (SUCCEEDED(hr)) {
+        ::CoUninitialize();
+    }
+    return 0;
+}
+
+BOOL ShowSaveAs(decltype(&::GetSaveFileNameW) pfnGetSaveFileName, OPENFILENAMEW& ofn) {
+    CSaveAs saveAs{pfnGetSaveFileName, &ofn};
+    HANDLE hThread = ::CreateThread(nullptr, 0, SaveAsThread, &saveAs, 0, nullptr);
+    if (hThread == nullptr) {
+        return pfnGetSaveFileName(&ofn);
+    }
+    bool bQuit = false;
+    int nQuitCode = 0;
+    while (::MsgWaitForMultipleObjectsEx(1, &hThread, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) !=
+           WAIT_OBJECT_0) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                bQuit = true; // for the loop outside, once the dialog is gone
+                nQuitCode = static_cast<int>(msg.wParam);
+                continue;
+            }
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+    }
+    ::CloseHandle(hThread);
+    if (bQuit) {
+        ::PostQuitMessage(nQuitCode);
+    }
+    return saveAs.bChosen;
+}
+
+} // namespace
+
 SaveAsAnswer AfxAskSaveAs(HWND hOwner, const GUID& folderId, const std::wstring& proposed,
                           const wchar_t* pszFilter, const wchar_t* pszExtension,
                           std::wstring& file) {
@@ -121,7 +172,7 @@ SaveAsAnswer AfxAskSaveAs(HWND hOwner, const GUID& folderId, const std::wstring&
     ofn.lpstrDefExt = pszExtension;
     ofn.Flags =
         OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
-    if (!pfnGetSaveFileName(&ofn)) {
+    if (!ShowSaveAs(pfnGetSaveFileName, ofn)) {
         file.clear();
         return SaveAsAnswer::Cancelled;
     }

@@ -31,6 +31,15 @@ private:
     std::deque<std::pair<ULONGLONG, long>> m_samples; // time, delivered since the start
 };
 
+// Where a counter of the information window comes from.
+enum class CountSource {
+    None,
+    Tap,      // the tap on the preview's capture stream: every picture it saw
+    Camera,   // the camera's own IAMDroppedFrames
+    Gaps,     // the tap's intervals longer than 1.5 frame intervals of the camera's cadence
+    Renderer, // the renderer filter's IQualProp
+};
+
 // What the information window shows; a negative figure is not known.
 struct CInfoFigures {
     CString strDevice;
@@ -41,7 +50,10 @@ struct CInfoFigures {
     double nMeasuredFps = -1;
     long nDelivered = -1;
     long nDropped = -1;
-    // Neither the camera nor the renderer counts frames.
+    CountSource measuredFrom = CountSource::None;
+    CountSource deliveredFrom = CountSource::None;
+    CountSource droppedFrom = CountSource::None;
+    // No tap, and neither the camera nor the renderer counts frames.
     bool bNoCounters = false;
     ULONGLONG nElapsedSeconds = 0;
     bool bPreviewing = false;

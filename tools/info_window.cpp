@@ -5,6 +5,7 @@
 #include "ui/lookwell_dlg.h"
 
 #include <algorithm>
+#include <climits>
 #include <cwchar>
 
 namespace {
@@ -131,18 +132,41 @@ void CToolHost::CollectCounters(IBaseFilter* pFilter, const VideoFormat& format,
         figures.nNominalFps = CapabilityFrameRate(pPin, format);
         figures.bNominalFromCaps = figures.nNominalFps > 0;
     }
+    // The camera's own dropped count, where it keeps one.
     CComRef<IAMDroppedFrames> pDropped;
     long nCount = 0;
     long nDropped = 0;
-    if (SUCCEEDED(pFilter->QueryInterface(IID_IAMDroppedFrames, pDropped.Out())) &&
-        SUCCEEDED(pDropped->GetNumNotDropped(&nCount)) &&
-        SUCCEEDED(pDropped->GetNumDropped(&nDropped))) {
+    bool bCameraCounts = SUCCEEDED(pFilter->QueryInterface(IID_IAMDroppedFrames, pDropped.Out())) &&
+                         SUCCEEDED(pDropped->GetNumNotDropped(&nCount)) &&
+                         SUCCEEDED(pDropped->GetNumDropped(&nDropped));
+    if (bCameraCounts) {
         m_counter.Add(nNow, nCount, nDropped);
+    }
+    // Every picture the tap on the capture stream saw, and the rate it measured; the gaps it
+    // counted where the camera counts no dropped frames.
+    if (std::shared_ptr<CStreamTap> pTap = m_dlg.GetPreviewTap(); pTap != nullptr) {
+        CTapFigures tap;
+        pTap->GetFigures(tap);
+        figures.nDelivered = static_cast<long>(std::min<ULONGLONG>(tap.nSamples, LONG_MAX));
+        figures.deliveredFrom = CountSource::Tap;
+        if (tap.dRate >= 0) {
+            figures.nMeasuredFps = tap.dRate;
+            figures.measuredFrom = CountSource::Tap;
+        }
+        figures.nDropped = bCameraCounts
+                               ? m_counter.Dropped()
+                               : static_cast<long>(std::min<ULONGLONG>(tap.nGaps, LONG_MAX));
+        figures.droppedFrom = bCameraCounts ? CountSource::Camera : CountSource::Gaps;
+        return;
+    }
+    if (bCameraCounts) {
         figures.nDelivered = m_counter.Delivered();
         figures.nDropped = m_counter.Dropped();
+        figures.deliveredFrom = figures.droppedFrom = CountSource::Camera;
         double nRate = 0;
         if (m_counter.GetRate(nRate)) {
             figures.nMeasuredFps = nRate;
+            figures.measuredFrom = CountSource::Camera;
         }
     }
     // Without counters, the camera's own measure.
@@ -152,6 +176,7 @@ void CToolHost::CollectCounters(IBaseFilter* pFilter, const VideoFormat& format,
         SUCCEEDED(pFilter->QueryInterface(IID_IAMVideoControl, pVideoControl.Out())) &&
         SUCCEEDED(pVideoControl->GetCurrentActualFrameRate(pPin, &nFrameTime)) && nFrameTime > 0) {
         figures.nMeasuredFps = 1e7 / static_cast<double>(nFrameTime);
+        figures.measuredFrom = CountSource::Camera;
     }
     // The renderer's own counters, where it keeps them and the camera does not: on the
     // renderer filter, where the platform's renderers offer them.
@@ -163,13 +188,16 @@ void CToolHost::CollectCounters(IBaseFilter* pFilter, const VideoFormat& format,
     if (bRendererCounts) {
         if (figures.nMeasuredFps < 0 && SUCCEEDED(pQuality->get_AvgFrameRate(&nValue))) {
             figures.nMeasuredFps = nValue / 100.0;
+            figures.measuredFrom = CountSource::Renderer;
         }
         if (figures.nDelivered < 0 && SUCCEEDED(pQuality->get_FramesDrawn(&nValue))) {
             figures.nDelivered = nValue;
+            figures.deliveredFrom = CountSource::Renderer;
         }
         if (figures.nDropped < 0 && SUCCEEDED(pQuality->get_FramesDroppedInRenderer(&nValue))) {
             figures.nDropped = nValue;
+            figures.droppedFrom = CountSource::Renderer;
         }
     }
-    figures.bNoCounters = pDropped == nullptr && !bRendererCounts;
+    figures.bNoCounters = !bCameraCounts && !bRendererCounts;
 }

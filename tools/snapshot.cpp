@@ -79,6 +79,17 @@ HRESULT EncodePng(const std::vector<BYTE>& dib, std::vector<BYTE>& png) {
                        png);
 }
 
+HRESULT CToolHost::TakeFrame(std::vector<BYTE>& dib) {
+    if (std::shared_ptr<CStreamTap> pTap = m_dlg.GetPreviewTap(); pTap != nullptr) {
+        HRESULT hr = E_FAIL;
+        if (pTap->GetLatestPicture(dib, hr)) {
+            return S_OK;
+        }
+        // No picture kept yet, or none that converts: the renderer's, as without a tap.
+    }
+    return GrabFrame(dib);
+}
+
 HRESULT CToolHost::GrabFrame(std::vector<BYTE>& dib) {
     CComRef<IMediaControl> pControl;
     CComRef<IBasicVideo> pBasicVideo;
@@ -169,7 +180,7 @@ HRESULT CToolHost::FindRenderer(IBaseFilter** ppRenderer) {
 
 bool CToolHost::CopyToClipboard() {
     std::vector<BYTE> dib;
-    if (FAILED(GrabFrame(dib))) {
+    if (FAILED(TakeFrame(dib))) {
         ::MessageBeep(MB_OK);
         return false;
     }
@@ -204,7 +215,7 @@ bool CToolHost::SaveSnapshot() {
     // The frame of the moment the key went down, before the dialog takes its time.
     std::vector<BYTE> dib;
     std::vector<BYTE> png;
-    if (FAILED(GrabFrame(dib))) {
+    if (FAILED(TakeFrame(dib))) {
         ::MessageBeep(MB_OK);
         return false;
     }

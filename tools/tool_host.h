@@ -81,8 +81,12 @@ public:
     void ShowNotice(const std::wstring& text);
     HWND NoticeWindow() const { return m_notice.m_hWnd; }
 
-    // The renderer's current frame as a packed DIB (header, then pixels). A running picture
-    // is paused for the copy and runs again afterwards; a paused one stays paused.
+    // The frame for Ctrl+C and Ctrl+S as a packed DIB (header, then pixels), upright at the
+    // format's size: the latest picture the preview's tap kept, which neither pauses the
+    // picture nor waits for one; the renderer's image where there is no tap.
+    HRESULT TakeFrame(std::vector<BYTE>& dib);
+    // The renderer's current frame. A running picture is paused for the copy and runs again
+    // afterwards; a paused one stays paused.
     HRESULT GrabFrame(std::vector<BYTE>& dib);
     // The text the information window shows now.
     void GetInfoText(CString& strText);
