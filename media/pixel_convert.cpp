@@ -68,8 +68,8 @@ bool ConvertToBgr24(const CPixelLayout& layout, const BYTE* pData, size_t nSize,
                     ptrdiff_t nOutStride) {
     const auto nWidth = static_cast<size_t>(layout.nWidth);
     const auto nHeight = static_cast<size_t>(layout.nHeight);
-    const size_t nOutRow = nOutStride < 0 ? 0 - static_cast<size_t>(nOutStride)
-                                          : static_cast<size_t>(nOutStride);
+    const size_t nOutRow =
+        nOutStride < 0 ? 0 - static_cast<size_t>(nOutStride) : static_cast<size_t>(nOutStride);
     if (layout.pixels == SourcePixels::Unsupported || pData == nullptr || pOut == nullptr ||
         nSize < layout.ImageBytes() || nOutRow < nWidth * 3) {
         return false;

@@ -183,12 +183,12 @@ bool CStreamTap::GetLatestPicture(std::vector<BYTE>& dib, HRESULT& hr) {
 
 HRESULT CStreamTap::OnConnect(const AM_MEDIA_TYPE& mt) noexcept {
     CFrameLayout layout = FrameLayoutOf(mt);
-    if (layout.pixels == FramePixels::Mjpg && !m_jpeg.IsOpen()) {
+    if (layout.bMjpg && !m_jpeg.IsOpen()) {
         m_jpeg.Open(); // without it, a copy falls back to the renderer's image
     }
     // Room for any picture of the format, made here once: the camera's thread never allocates.
     size_t nRoom = layout.nFrameBytes;
-    if (nRoom == 0 && layout.pixels != FramePixels::Unsupported) {
+    if (nRoom == 0 && layout.IsSupported()) {
         nRoom = static_cast<size_t>(layout.nWidth) * static_cast<size_t>(layout.nHeight) * 4;
     }
     CSingleLock lock(m_lock);
@@ -270,8 +270,7 @@ HRESULT CStreamTap::OnSample(const CSampleView& sample) noexcept {
         m_nNextArrival = (m_nNextArrival + 1) % kArrivals;
         nTarget = m_nLatest == 0 ? 1 : 0;
         if (nTarget == m_nReading || sample.nLength == 0 ||
-            sample.nLength > m_buffers[nTarget].size() ||
-            m_layout.pixels == FramePixels::Unsupported) {
+            sample.nLength > m_buffers[nTarget].size() || !m_layout.IsSupported()) {
             ++m_nNotKept;
             nTarget = -1;
         }

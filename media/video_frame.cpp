@@ -5,7 +5,6 @@
 
 #include <uuids.h>
 
-
 namespace {
 
 // The header and room for bottom-up 24-bit rows; returns where the top row starts and its

@@ -120,8 +120,10 @@ TEST(Recorder, EachUncompressedFormatConvertsUprightAndEncodesToAJpegOfItsSize) 
         const LONG nRows = std::abs(c.nHeight);
         const size_t nStride = static_cast<size_t>(c.nWidth) * 3 + 1; // any stride will do
         std::vector<BYTE> bgr(nStride * static_cast<size_t>(nRows));
-        EXPECT_FALSE(ConvertToBgr24(layout, source.data(), source.size() - 1, bgr.data(), nStride));
-        ASSERT_TRUE(ConvertToBgr24(layout, source.data(), source.size(), bgr.data(), nStride));
+        const auto nOutStride = static_cast<ptrdiff_t>(nStride);
+        EXPECT_FALSE(
+            ConvertToBgr24(layout, source.data(), source.size() - 1, bgr.data(), nOutStride));
+        ASSERT_TRUE(ConvertToBgr24(layout, source.data(), source.size(), bgr.data(), nOutStride));
         int nWorst = 0;
         for (LONG y = 0; y < nRows; ++y) {
             for (LONG x = 0; x < c.nWidth; ++x) {
