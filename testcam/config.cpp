@@ -298,6 +298,9 @@ bool ParseOptions(const std::wstring& text, Config& config) {
             result.streamConfig = false;
         } else if (EqualNoCase(option, L"previewpin")) {
             result.previewPin = true;
+        } else if (EqualNoCase(option, L"onestream")) {
+            result.previewPin = true;
+            result.oneStream = true;
         } else if (EqualNoCase(option, L"stuckrun")) {
             result.stuckRun = true;
         } else if (_wcsnicmp(option.c_str(), L"capssize=", 9) == 0) {

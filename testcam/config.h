@@ -44,7 +44,10 @@ struct Config {
     bool streamConfig = true; // the capture pin offers IAMStreamConfig
     int capsSize = kCapsSize; // what GetNumberOfCapabilities reports
     bool previewPin = false;  // a preview pin next to the capture pin
-    bool stuckRun = false;    // Run never reaches the running state
+    // With the preview pin: only one of the two pins connects at a time, as a camera that
+    // streams one of them at a time; the second refuses.
+    bool oneStream = false;
+    bool stuckRun = false; // Run never reaches the running state
     // The faults of real cameras, 0 (or -1 for the index) when off.
     LONGLONG realInterval = 0; // frames go out at this interval, whatever the format says
     long blackEvery = 0;       // every N-th delivered frame is all black
@@ -63,7 +66,7 @@ Config DefaultConfig();
 bool ParseFormats(const std::wstring& text, std::vector<Format>& out);
 std::wstring FormatsToString(const std::vector<Format>& formats);
 
-// "nostreamconfig,capssize=64,previewpin,stuckrun,realfps=12.5,black=N,frozen=N,short=N,
+// "nostreamconfig,capssize=64,previewpin,onestream,stuckrun,realfps=12.5,black=N,frozen=N,short=N,
 // refuse=I,stopafter=N,stallafter=N,unplugafter=N". False on an unknown or malformed option, or a
 // refused index past the formats `config` holds.
 bool ParseOptions(const std::wstring& text, Config& config);

@@ -103,6 +103,13 @@ STDMETHODIMP Pin::Connect(IPin* receiver, const AM_MEDIA_TYPE* mt) {
     if (filter_->state() != State_Stopped) {
         return VFW_E_NOT_STOPPED;
     }
+    if (filter_->config().oneStream) {
+        for (int i = 0; i < filter_->PinCount(); ++i) {
+            if (filter_->PinAt(i) != this && filter_->PinAt(i)->IsConnected()) {
+                return VFW_E_CANNOT_CONNECT;
+            }
+        }
+    }
     std::vector<Format> offered;
     if (!OfferedFormats(offered)) {
         return E_OUTOFMEMORY;

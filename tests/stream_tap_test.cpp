@@ -4,6 +4,7 @@
 #include "media/jpeg_decoder.h"
 #include "media/stream_tap.h"
 #include "media/video_frame.h"
+#include "tools/tool_host.h"
 #include "testcam/jpeg.h"
 
 #include <dvdmedia.h>
@@ -338,12 +339,11 @@ TEST(StreamTap, PreviewsShareTheirCaptureStreamAndCopyWhileThePictureMoves) {
         const wchar_t* pszFormats;
         const wchar_t* pszOptions;
         LONG nWidth, nHeight;
-        WORD nBits;
     } cases[] = {
-        {L"RGB24:320x240@30", L"", 320, 240, 24},
-        {L"RGB32:160x120@30", L"", 160, 120, 24},
-        {L"RGB24:320x240@30", L"previewpin", 320, 240, 24},
-        {L"RGB24:160x120@30", L"realfps=12.5", 160, 120, 24},
+        {L"RGB24:320x240@30", L"", 320, 240},
+        {L"RGB32:160x120@30", L"", 160, 120},
+        {L"RGB24:320x240@30", L"previewpin", 320, 240},
+        {L"RGB24:160x120@30", L"realfps=12.5", 160, 120},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(std::wstring(c.pszFormats) + L" " + c.pszOptions));
@@ -374,7 +374,7 @@ TEST(StreamTap, PreviewsShareTheirCaptureStreamAndCopyWhileThePictureMoves) {
         const auto* pHeader = reinterpret_cast<const BITMAPINFOHEADER*>(first.data());
         EXPECT_EQ(c.nWidth, pHeader->biWidth);
         EXPECT_EQ(c.nHeight, pHeader->biHeight);
-        EXPECT_EQ(c.nBits, pHeader->biBitCount);
+        EXPECT_EQ(24, pHeader->biBitCount);
         // The first bar is white, the last black, the band grey along the bottom: upright.
         EXPECT_TRUE(Near(DibPixel(first, c.nWidth / 16, c.nHeight / 16), 0xFFFFFF, 0));
         EXPECT_TRUE(Near(DibPixel(first, c.nWidth - 1 - c.nWidth / 16, c.nHeight / 16), 0, 0));
@@ -398,4 +398,28 @@ TEST(StreamTap, PreviewsShareTheirCaptureStreamAndCopyWhileThePictureMoves) {
         EXPECT_EQ(nullptr, dlg.m_pGraph);
         EXPECT_TRUE(CameraReleased());
     }
+}
+
+// A camera that streams one pin at a time: its capture pin refuses the tap once the preview pin
+// is connected, and the picture runs as without a tap, a copy taken from the renderer.
+TEST(StreamTap, ACameraThatStreamsOnePinAtATimePreviewsWithoutATap) {
+    ScopedCamera camera(L"RGB24:320x240@30", L"onestream");
+    ASSERT_EQ(S_OK, camera.result());
+    ClosingMainWindow dlg;
+    ASSERT_TRUE(dlg.Create(IDD_LOOKWELL_DIALOG));
+    int nEntry = ComboFind(dlg.GetDlgItem(IDC_DEVICE_LIST), camera.name());
+    ASSERT_NE(-1, nEntry);
+    dlg.ChooseEntry(IDC_DEVICE_LIST, nEntry);
+    ASSERT_TRUE(dlg.PressPreviewButton());
+    ASSERT_TRUE(dlg.IsPreviewing());
+    EXPECT_EQ(nullptr, dlg.GetPreviewTap());
+    EXPECT_NE(nullptr, VideoWindowOf(dlg));
+    LONGLONG nDelivered = Stats().delivered;
+    EXPECT_TRUE(PumpUntil("frames delivered", [&] { return Stats().delivered >= nDelivered + 3; }));
+    CToolHost tools(dlg);
+    std::vector<BYTE> dib;
+    ASSERT_EQ(S_OK, tools.GrabFrame(dib)) << "the renderer's image";
+    EXPECT_EQ(320, reinterpret_cast<const BITMAPINFOHEADER*>(dib.data())->biWidth);
+    EXPECT_TRUE(dlg.PressPreviewButton());
+    EXPECT_TRUE(CameraReleased());
 }

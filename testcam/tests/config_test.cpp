@@ -134,6 +134,10 @@ TEST(ConfigOptions, EachQuirkIsNamed) {
     EXPECT_EQ(64, config.capsSize);
     EXPECT_TRUE(config.previewPin);
     EXPECT_TRUE(config.stuckRun);
+    EXPECT_FALSE(config.oneStream);
+    Config oneStream;
+    ASSERT_TRUE(ParseOptions(L"onestream", oneStream));
+    EXPECT_TRUE(oneStream.previewPin && oneStream.oneStream) << "a preview pin, one at a time";
 
     // Each fault lands in its own field and no other: real interval, black, frozen, short,
     // refused index, stop after, stall after, unplug after.
