@@ -372,11 +372,13 @@ void BenchCheck();
 void BenchRecord();
 // The recorder: JPEG encoding and recording a camera (recorder_bench.cpp).
 void BenchRecorder();
+// The tap on a preview's capture stream (tap_bench.cpp).
+void BenchTap();
 // A webcam through Wine's capture filter (v4l2_bench.cpp); only when named.
 void BenchV4l2();
 
 // With no argument every part runs but v4l2; otherwise only the parts named: list, preview,
-// start, tools, check, record, recorder, v4l2.
+// start, tools, check, record, recorder, tap, v4l2.
 int wmain(int argc, wchar_t** argv) {
     theApp.SetCurrentHandles(::GetModuleHandleW(nullptr));
     if (!HoldMultithreadedApartment()) {
@@ -390,9 +392,10 @@ int wmain(int argc, wchar_t** argv) {
     const struct {
         const wchar_t* pszName;
         void (*pfnBench)();
-    } kParts[] = {{L"list", BenchEnumeration}, {L"preview", BenchPreview}, {L"start", BenchStart},
-                  {L"tools", BenchTools},      {L"check", BenchCheck},     {L"record", BenchRecord},
-                  {L"recorder", BenchRecorder}};
+    } kParts[] = {{L"list", BenchEnumeration},  {L"preview", BenchPreview},
+                  {L"start", BenchStart},       {L"tools", BenchTools},
+                  {L"check", BenchCheck},       {L"record", BenchRecord},
+                  {L"recorder", BenchRecorder}, {L"tap", BenchTap}};
     for (const auto& part : kParts) {
         if (wanted(part.pszName)) {
             part.pfnBench();
