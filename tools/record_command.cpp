@@ -31,31 +31,10 @@ BOOL WINAPI OnConsoleControl(DWORD nType) {
     return FALSE;
 }
 
-std::wstring SizeText(ULONGLONG nBytes) {
-    wchar_t szText[32];
-    ::swprintf(szText, 32, L"%.1f MB", static_cast<double>(nBytes) / 1e6);
-    return szText;
-}
-
 std::wstring ProgressText(const CRecorderStatus& status) {
     return RecordTimeText(status.duration) + L"  " + std::to_wstring(status.nFramesWritten) +
            L" frames written, " + std::to_wstring(status.Dropped()) + L" dropped, " +
-           SizeText(status.nBytesWritten);
-}
-
-// Why the recording ended before its time, or empty.
-std::wstring WhyEarly(const CRecorderStatus& status) {
-    switch (status.end) {
-    case AviEnd::WriteFailed:
-        return L"writing failed: " + status.strEnd;
-    case AviEnd::LowDiskSpace:
-    case AviEnd::FileLimit:
-        return status.strEnd;
-    case AviEnd::None:
-    case AviEnd::Stopped:
-        break;
-    }
-    return L"";
+           RecordSizeText(status.nBytesWritten);
 }
 
 // The camera's stream as it stands: empty while it runs, else why it stopped.
@@ -111,7 +90,7 @@ int Record(CCaptureGraph& graph, CRecordSink& sink, DWORD nSeconds, const std::w
             break;
         }
         if (nWait == WAIT_OBJECT_0) {
-            early = WhyEarly(status);
+            early = RecordEndText(status);
             break;
         }
         if (nFirstAt == 0 && nNow - nRunAt >= kFirstFrameMs) {
@@ -138,7 +117,7 @@ int Record(CCaptureGraph& graph, CRecordSink& sink, DWORD nSeconds, const std::w
     recorder.Stop(kStopRecorderMs);
     recorder.GetStatus(status);
     if (early.empty()) {
-        early = WhyEarly(status); // a write that failed at the end
+        early = RecordEndText(status); // a write that failed at the end
     }
     const bool bStuck = !graph.Stop(kStopCameraMs);
     if (nFirstAt != 0 || status.nSamples > 0) {
@@ -146,7 +125,7 @@ int Record(CCaptureGraph& graph, CRecordSink& sink, DWORD nSeconds, const std::w
     }
     const std::wstring what = std::to_wstring(status.nFramesWritten) + L" frames, " +
                               std::to_wstring(status.Dropped()) + L" dropped, " +
-                              SizeText(status.nBytesWritten);
+                              RecordSizeText(status.nBytesWritten);
     const std::wstring stuck = bStuck ? L" The camera did not stop." : L"";
     if (early == L"-") {
         // Nothing came: the empty file is ours, and goes.
@@ -166,6 +145,26 @@ int Record(CCaptureGraph& graph, CRecordSink& sink, DWORD nSeconds, const std::w
 }
 
 } // namespace
+
+std::wstring RecordSizeText(ULONGLONG nBytes) {
+    wchar_t szText[32];
+    ::swprintf(szText, 32, L"%.1f MB", static_cast<double>(nBytes) / 1e6);
+    return szText;
+}
+
+std::wstring RecordEndText(const CRecorderStatus& status) {
+    switch (status.end) {
+    case AviEnd::WriteFailed:
+        return L"writing failed: " + status.strEnd;
+    case AviEnd::LowDiskSpace:
+    case AviEnd::FileLimit:
+        return status.strEnd;
+    case AviEnd::None:
+    case AviEnd::Stopped:
+        break;
+    }
+    return L"";
+}
 
 std::wstring RecordTimeText(LONGLONG duration) {
     // Rounded: two seconds of slots at 30 fps end 33 ms short of 2 s.

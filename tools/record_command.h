@@ -2,6 +2,7 @@
 // window or a renderer, until Ctrl+C or for /seconds:N.
 #pragma once
 
+#include "record/recorder.h"
 #include "tools/command_line.h"
 
 // The longest /seconds: of a recording: a day.
@@ -14,3 +15,7 @@ int RunRecordSwitch(const CCommandLine& options);
 
 // "0:05", "1:02:03": a recording's time as the progress line shows it.
 std::wstring RecordTimeText(LONGLONG duration);
+// "12.3 MB": a recording's size.
+std::wstring RecordSizeText(ULONGLONG nBytes);
+// Why the writer ended a recording before it was stopped, or empty.
+std::wstring RecordEndText(const CRecorderStatus& status);
