@@ -124,5 +124,5 @@ int RunHelpSwitch() {
         L"  /?              shows this text\n"
         L"Keys: F11 full screen (Esc leaves it), Ctrl+C copy the frame, Ctrl+S save it,\n"
         L"Alt+Enter camera settings, Ctrl+M mirror, Ctrl+I information window,\n"
-        L"Ctrl+T camera check.\n");
+        L"Ctrl+T camera check, Ctrl+R record to the Videos folder (Ctrl+Shift+R uncompressed).\n");
 }

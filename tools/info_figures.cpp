@@ -84,9 +84,14 @@ void FormatInfoText(const CInfoFigures& figures, CString& strText) {
     const wchar_t* pszState = !figures.bPreviewing ? L"stopped"
                               : figures.bPaused    ? L"paused"
                                                    : L"running";
+    wchar_t szRecording[80] = L"";
+    if (figures.bRecording) {
+        ::swprintf(szRecording, 80, L"\nRecording:\t%llu frames written, %llu dropped",
+                   figures.nRecordWritten, figures.nRecordDropped);
+    }
     strText.Format(L"Device:\t%s\nFormat:\t%s\nNominal:\t%s\nMeasured:\t%s\nDelivered:\t%s\n"
-                   L"Dropped:\t%s\nSince start:\t%s\nPicture:\t%s",
+                   L"Dropped:\t%s\nSince start:\t%s\nPicture:\t%s%s",
                    static_cast<const wchar_t*>(figures.strDevice),
                    static_cast<const wchar_t*>(figures.strFormat), szNominal, szMeasured,
-                   szDelivered, szDropped, szElapsed, pszState);
+                   szDelivered, szDropped, szElapsed, pszState, szRecording);
 }

@@ -58,6 +58,10 @@ struct CInfoFigures {
     ULONGLONG nElapsedSeconds = 0;
     bool bPreviewing = false;
     bool bPaused = false;
+    // While Ctrl+R records: the frames in the file and those lost on the way.
+    bool bRecording = false;
+    ULONGLONG nRecordWritten = 0;
+    ULONGLONG nRecordDropped = 0;
 };
 
 void FormatInfoText(const CInfoFigures& figures, CString& strText);

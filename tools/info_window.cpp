@@ -106,6 +106,13 @@ void CToolHost::GetInfoText(CString& strText) {
     if (figures.bPreviewing && SUCCEEDED(m_dlg.GetPreviewCaptureFilter(&pFilter))) {
         CollectCounters(pFilter, format, figures);
     }
+    if (m_recording.IsRecording()) {
+        CRecorderStatus status;
+        m_recording.GetStatus(status);
+        figures.bRecording = true;
+        figures.nRecordWritten = status.nFramesWritten;
+        figures.nRecordDropped = status.Dropped();
+    }
     FormatInfoText(figures, strText);
 }
 

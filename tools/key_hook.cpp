@@ -23,6 +23,8 @@ constexpr CToolKey kToolKeys[] = {
     {'M', kModCtrl, false, ToolAction::Mirror},
     {'I', kModCtrl, false, ToolAction::Info},
     {'T', kModCtrl, false, ToolAction::Check},
+    {'R', kModCtrl, false, ToolAction::Record},
+    {'R', kModCtrl | kModShift, false, ToolAction::RecordUncompressed},
     {VK_RETURN, kModAlt, false, ToolAction::Settings},
     {VK_F4, kModAlt, false, ToolAction::CloseFullScreen},
     // They belong to the focused button, which may stop the picture: the window is back first.
@@ -71,6 +73,7 @@ const CToolKey* FindToolKey(UINT nKey, UINT nModifiers) {
 CToolHost::CToolHost(CLookwellDlg& dlg) : m_dlg(dlg) {}
 
 CToolHost::~CToolHost() {
+    EndRecording(L"");
     m_check.Close();
     m_fullScreen.UnsubclassWindow();
     m_info.DestroyWindow();
@@ -141,6 +144,8 @@ LRESULT CToolHost::CToolWnd::OnCloseMain(WPARAM, LPARAM) {
 void CToolHost::CToolWnd::OnTimer(UINT_PTR nIDEvent) {
     if (nIDEvent == kRestoreTimer) {
         m_tools.CheckRestoredVideo();
+    } else if (nIDEvent == kRecordTimer) {
+        m_tools.UpdateRecording();
     } else if (nIDEvent == kNoticeTimer) {
         KillTimer(kNoticeTimer);
         if (m_tools.m_notice.m_hWnd != nullptr) {
@@ -270,6 +275,10 @@ bool CToolHost::RunAction(ToolAction action, const MSG& msg) {
         break;
     case ToolAction::Check:
         CheckCamera();
+        break;
+    case ToolAction::Record:
+    case ToolAction::RecordUncompressed:
+        ToggleRecording(action == ToolAction::RecordUncompressed);
         break;
     default:
         ToggleInfoWindow();

@@ -14,6 +14,7 @@
 #include "tools/command_line.h"
 #include "check/check_window.h"
 #include "tools/info_figures.h"
+#include "tools/picture_recording.h"
 
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ enum class ToolAction {
     Settings,
     Mirror,
     Info,
+    Record,
+    RecordUncompressed,
     CloseFullScreen,
     LeaveFullScreenFirst
 };
@@ -77,6 +80,14 @@ public:
     // says so.
     bool CheckCamera();
     const CCheckWindow& CheckWindow() const { return m_check; }
+    // Ctrl+R: starts recording the running picture into the Videos folder, or ends the
+    // recording; Ctrl+Shift+R starts one that stores uncompressed pictures as they come. While it
+    // records, a small indicator over the picture's top left says for how long and how large the
+    // file is (its window text is the file's path). It ends with the picture too, and on its own
+    // when a write fails, with a notice saying why; the file is finished so that it plays.
+    bool ToggleRecording(bool bUncompressed);
+    bool IsRecording() const { return m_recording.IsRecording(); }
+    HWND RecordIndicator() const { return m_recordIndicator.m_hWnd; }
     // The tools' own one-line notice, shown for a few seconds over the bottom of the picture.
     void ShowNotice(const std::wstring& text);
     HWND NoticeWindow() const { return m_notice.m_hWnd; }
@@ -97,6 +108,7 @@ private:
     static constexpr UINT kCloseMain = WM_APP + 0x4D;
     static constexpr UINT_PTR kRestoreTimer = 1;
     static constexpr UINT_PTR kNoticeTimer = 2;
+    static constexpr UINT_PTR kRecordTimer = 3;
 
     // The tools' message-only window: their timers and posted messages.
     class CToolWnd : public CWnd {
@@ -148,6 +160,10 @@ private:
     // Closes an open settings sheet; the main window's close follows once it is gone.
     void CloseSettingsSheet();
     void CheckRestoredVideo();
+    // The recording's tick: the indicator brought up to date, and the recording ended where the
+    // picture stopped or the writer ended.
+    void UpdateRecording();
+    void EndRecording(const std::wstring& why);
 
     CLookwellDlg& m_dlg;
     HHOOK m_hHook = nullptr;
@@ -176,4 +192,6 @@ private:
     DWORD m_nSeenRun = 0;
     CFrameCounter m_counter;
     CCheckWindow m_check;
+    CPictureRecording m_recording;
+    CWnd m_recordIndicator; // takes no message of its own
 };
