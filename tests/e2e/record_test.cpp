@@ -5,6 +5,7 @@
 #include "support/camera.h"
 #include "support/e2e_test.h"
 #include "support/lookwell_process.h"
+#include "support/tool_keys.h"
 
 #include <vfw.h>
 
@@ -86,6 +87,70 @@ std::string LastLine(const std::string& err) {
     return nAt == std::string::npos ? text : text.substr(nAt + 1);
 }
 
+// The user's Videos folder moved to a folder of the tests' own for the object's life: the
+// prefix's one is the home folder of whoever runs the tests. Lookwell, in the same prefix, asks
+// the shell, which reads it here. Wine quirk: Wine's shell reads the value "My Videos", Windows'
+// "My Video"; both are set.
+class CScopedVideosFolder {
+public:
+    explicit CScopedVideosFolder(const std::wstring& folder) {
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER,
+                            L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User "
+                            L"Shell Folders",
+                            0, KEY_QUERY_VALUE | KEY_SET_VALUE, &m_hKey) != ERROR_SUCCESS) {
+            m_hKey = nullptr;
+            return;
+        }
+        m_bSet = true;
+        for (CValue& value : m_values) {
+            wchar_t szOld[MAX_PATH * 2];
+            DWORD nBytes = sizeof(szOld);
+            value.bHad =
+                ::RegQueryValueExW(m_hKey, value.pszName, nullptr, &value.nType,
+                                   reinterpret_cast<BYTE*>(szOld), &nBytes) == ERROR_SUCCESS;
+            if (value.bHad) {
+                value.old.assign(szOld, nBytes / sizeof(wchar_t));
+            }
+            m_bSet = Set(value.pszName, REG_SZ, folder) && m_bSet;
+        }
+    }
+    ~CScopedVideosFolder() {
+        if (m_hKey == nullptr) {
+            return;
+        }
+        for (const CValue& value : m_values) {
+            if (value.bHad) {
+                Set(value.pszName, value.nType, value.old);
+            } else {
+                ::RegDeleteValueW(m_hKey, value.pszName);
+            }
+        }
+        ::RegCloseKey(m_hKey);
+    }
+    CScopedVideosFolder(const CScopedVideosFolder&) = delete;
+    CScopedVideosFolder& operator=(const CScopedVideosFolder&) = delete;
+    bool IsSet() const { return m_bSet; }
+
+private:
+    struct CValue {
+        const wchar_t* pszName;
+        bool bHad = false;
+        DWORD nType = REG_SZ;
+        std::wstring old; // with its terminating null
+    };
+
+    bool Set(const wchar_t* pszName, DWORD nType, const std::wstring& text) {
+        const size_t nChars = text.size() + (text.empty() || text.back() != L'\0' ? 1 : 0);
+        return ::RegSetValueExW(m_hKey, pszName, 0, nType,
+                                reinterpret_cast<const BYTE*>(text.c_str()),
+                                static_cast<DWORD>(nChars * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+
+    HKEY m_hKey = nullptr;
+    bool m_bSet = false;
+    CValue m_values[2] = {{L"My Video", false, REG_SZ, {}}, {L"My Videos", false, REG_SZ, {}}};
+};
+
 std::wstring Quote(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }
@@ -133,6 +198,72 @@ TEST_F(E2eRecord, EachKindOfFormatRecordsItsTimeAndPlaysBackInThePlatformsReader
         EXPECT_GE(play.file.nLength, 57);
         // A loaded machine delays frames that the camera then drops; at least 80 % came.
         EXPECT_GE(play.nPictures, 48u);
+        EXPECT_EQ(0u, play.nUndecoded);
+        ::DeleteFileW(path.c_str());
+    }
+}
+
+// Ctrl+R in the window records the running picture from the tap into the Videos folder, an
+// indicator over the picture saying for how long (its window text the file's path) and the
+// information window counting the frames written; Ctrl+R again, or Stop, finishes a file that
+// plays. Ctrl+Shift+R stores the pictures as they come. The picture never stops for it.
+TEST_F(E2eRecord, CtrlRRecordsTheRunningPictureUntilCtrlRAgainOrStop) {
+    ScopedCamera camera(L"RGB24:320x240@30");
+    const std::wstring folder = RecordFolder();
+    CScopedVideosFolder videos(folder.substr(0, folder.size() - 1));
+    ASSERT_TRUE(videos.IsSet());
+    ASSERT_TRUE(Launch());
+    ASSERT_TRUE(Start());
+    struct {
+        bool bUncompressed; // Ctrl+Shift+R
+        bool bStopButton;   // ended by Stop, not Ctrl+R
+        DWORD biCompression;
+        size_t nRawBytes;
+    } cases[] = {
+        {false, false, mmioFOURCC('M', 'J', 'P', 'G'), 0},
+        {true, false, BI_RGB, 320 * 240 * 3},
+        {false, true, mmioFOURCC('M', 'J', 'P', 'G'), 0},
+    };
+    std::set<std::wstring> files;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bUncompressed ? "Ctrl+Shift+R" : c.bStopButton ? "Stop" : "Ctrl+R");
+        if (c.bUncompressed) {
+            PressKeys({VK_CONTROL, VK_SHIFT, 'R'});
+        } else {
+            PressKeys({VK_CONTROL, 'R'});
+        }
+        HWND hIndicator = WaitForProcessWindow(Lookwell(), L"LookwellRecording", nullptr);
+        ASSERT_NE(nullptr, hIndicator);
+        const std::wstring path = WindowText(hIndicator);
+        EXPECT_EQ(0u, path.rfind(folder + L"Lookwell ", 0)) << Narrow(path);
+        EXPECT_TRUE(files.insert(path).second) << "a new file each time: " << Narrow(path);
+        EXPECT_TRUE(PumpUntil("two seconds recorded", [&] {
+            return WindowText(::GetWindow(hIndicator, GW_CHILD)).rfind(L"REC 0:02  ", 0) == 0;
+        })) << Narrow(WindowText(::GetWindow(hIndicator, GW_CHILD)));
+        if (!c.bUncompressed && !c.bStopButton) {
+            PressKeys({VK_CONTROL, 'I'});
+            HWND hInfo = WaitForProcessWindow(Lookwell(), L"LookwellInformation", nullptr);
+            ASSERT_NE(nullptr, hInfo);
+            EXPECT_TRUE(PumpUntil("the frames written counted", [&] {
+                return WindowText(::GetWindow(hInfo, GW_CHILD)).find(L"Recording:\t") !=
+                       std::wstring::npos;
+            }));
+            PressKeys({VK_CONTROL, 'I'});
+        }
+        EXPECT_TRUE(IsLive());
+        if (c.bStopButton) {
+            ASSERT_TRUE(Stop());
+        } else {
+            PressKeys({VK_CONTROL, 'R'});
+        }
+        EXPECT_TRUE(
+            PumpUntil("the indicator gone", [&] { return !::IsWindowVisible(hIndicator); }));
+        CPlayback play = Play(path, 320, 240, c.nRawBytes);
+        ASSERT_EQ(S_OK, play.file.hr) << Narrow(path);
+        EXPECT_EQ(c.biCompression, play.file.bih.biCompression);
+        EXPECT_NEAR(30.0, play.dRate, 0.001);
+        EXPECT_GE(play.dSeconds, 1.4); // the indicator rounds: "0:02" from 1.5 s
+        EXPECT_GE(play.nPictures, 40u);
         EXPECT_EQ(0u, play.nUndecoded);
         ::DeleteFileW(path.c_str());
     }
