@@ -14,6 +14,25 @@ inline double NowMs() {
     return static_cast<double>(now.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
+// A FILETIME duration in milliseconds.
+inline double FiletimeMs(const FILETIME& ft) {
+    return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) |
+                               ft.dwLowDateTime) /
+           1e4;
+}
+
+// The processor time, kernel and user, of this process or of the calling thread so far.
+inline double ProcessCpuMs() {
+    FILETIME created, exited, kernel, user;
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    return FiletimeMs(kernel) + FiletimeMs(user);
+}
+inline double CurrentThreadCpuMs() {
+    FILETIME created, exited, kernel, user;
+    ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
+    return FiletimeMs(kernel) + FiletimeMs(user);
+}
+
 // -1 for no values at all.
 inline double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());

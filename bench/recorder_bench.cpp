@@ -22,16 +22,7 @@ namespace {
 constexpr double kFrameMs = 1000.0 / 30;
 
 LONGLONG ProcessCpuUs() {
-    FILETIME created;
-    FILETIME exited;
-    FILETIME kernel;
-    FILETIME user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ticks = [](const FILETIME& ft) {
-        return static_cast<LONGLONG>(static_cast<ULONGLONG>(ft.dwHighDateTime) << 32 |
-                                     ft.dwLowDateTime);
-    };
-    return (ticks(kernel) + ticks(user)) / 10;
+    return static_cast<LONGLONG>(ProcessCpuMs() * 1000.0);
 }
 
 // Colour bars with a square, as the test camera draws them ("simple"), or every pixel its own

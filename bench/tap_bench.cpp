@@ -13,17 +13,6 @@
 
 namespace {
 
-double ProcessCpuMs() {
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    auto ms = [](const FILETIME& ft) {
-        return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) |
-                                   ft.dwLowDateTime) /
-               1e4;
-    };
-    return ms(kernel) + ms(user);
-}
-
 // The camera's first format previewed in a new main window, with or without the tap.
 bool StartPreview(CLookwellDlg& dlg, const std::wstring& camera, bool bTap) {
     dlg.m_bPreviewTap = bTap;

@@ -14,17 +14,6 @@
 
 namespace {
 
-double ThreadCpuMs() {
-    FILETIME created, exited, kernel, user;
-    ::GetThreadTimes(::GetCurrentThread(), &created, &exited, &kernel, &user);
-    auto ms = [](const FILETIME& ft) {
-        return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) |
-                                   ft.dwLowDateTime) /
-               1e4;
-    };
-    return ms(kernel) + ms(user);
-}
-
 void Row(const char* pszWhat, double nOurs, double nFloor) {
     std::printf("%-40s %10.2f %10.2f %7.3f\n", pszWhat, nOurs, nFloor, nOurs / nFloor);
 }
@@ -93,18 +82,18 @@ void BenchCopyAndFullScreen(const wchar_t* pszFormat, const char* pszLabel) {
     // The information window: one refresh, as its timer makes it twice a second while it is
     // shown, and this thread's time over 5 s with it hidden (it has no timer then).
     tools.ToggleInfoWindow();
-    double nCpu = ThreadCpuMs();
+    double nCpu = CurrentThreadCpuMs();
     t0 = NowMs();
     for (int i = 0; i < 200; ++i) {
         ::SendMessageW(tools.InfoWindow(), WM_TIMER, 1, 0);
     }
     double nRefresh = (NowMs() - t0) / 200.0;
-    double nRefreshCpu = (ThreadCpuMs() - nCpu) / 200.0;
+    double nRefreshCpu = (CurrentThreadCpuMs() - nCpu) / 200.0;
     tools.ToggleInfoWindow();
-    nCpu = ThreadCpuMs();
+    nCpu = CurrentThreadCpuMs();
     t0 = NowMs();
     PumpFor(5000);
-    double nHidden = (ThreadCpuMs() - nCpu) / (NowMs() - t0) * 100.0;
+    double nHidden = (CurrentThreadCpuMs() - nCpu) / (NowMs() - t0) * 100.0;
     std::printf("%-40s %10.3f %10.3f\n", "info refresh ms, wall / processor", nRefresh,
                 nRefreshCpu);
     std::printf("%-40s %9.3f%% %9.3f%%\n", "info shown (2 refreshes/s) / hidden", nRefresh * 0.2,

@@ -20,18 +20,6 @@ namespace {
 const wchar_t kCamera[] = L"Lookwell V4L2 Camera";
 const double kWindowMs = 5000.0;
 
-double FiletimeMs(const FILETIME& ft) {
-    return static_cast<double>((static_cast<ULONGLONG>(ft.dwHighDateTime) << 32) |
-                               ft.dwLowDateTime) /
-           1e4;
-}
-
-double ProcessCpuMs() {
-    FILETIME created, exited, kernel, user;
-    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
-    return FiletimeMs(kernel) + FiletimeMs(user);
-}
-
 // Kernel and user time of every thread of this process that is there now, by its id.
 std::map<DWORD, double> ThreadCpuMs() {
     std::map<DWORD, double> times;
