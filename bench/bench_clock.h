@@ -51,3 +51,12 @@ inline void PumpFor(double ms) {
         }
     }
 }
+
+// One frame interval as a camera really delivers them: its count of frames (a callable) over two
+// seconds of dispatching this thread's messages.
+template <class Count> double MeasuredFrameIntervalMs(Count count) {
+    const auto nBefore = count();
+    const double t0 = NowMs();
+    PumpFor(2000);
+    return (NowMs() - t0) / static_cast<double>(count() - nBefore);
+}

@@ -112,11 +112,9 @@ void BenchCopy(const wchar_t* pszFormat, const char* pszLabel) {
     if (StartPreview(dlg, camera.name(), true)) {
         CToolHost tools(dlg);
         PumpFor(1000);
-        LONGLONG nBefore = testcam_test::Stats().delivered;
-        double t0 = NowMs();
-        PumpFor(2000);
-        double nInterval =
-            (NowMs() - t0) / static_cast<double>(testcam_test::Stats().delivered - nBefore);
+        const double nInterval =
+            MeasuredFrameIntervalMs([] { return testcam_test::Stats().delivered; });
+        double t0 = 0;
         std::vector<double> copy, picture, renderer, clipTap, clipRenderer;
         std::shared_ptr<CStreamTap> pTap = dlg.GetPreviewTap();
         for (int run = 0; run < 11; ++run) {

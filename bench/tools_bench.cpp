@@ -34,11 +34,9 @@ void BenchCopyAndFullScreen(const wchar_t* pszFormat, const char* pszLabel) {
     CToolHost tools(dlg);
     PumpFor(1000);
     // The floor: one frame interval as the camera really delivers them.
-    LONGLONG nBefore = testcam_test::Stats().delivered;
-    double t0 = NowMs();
-    PumpFor(2000);
-    double nInterval =
-        (NowMs() - t0) / static_cast<double>(testcam_test::Stats().delivered - nBefore);
+    const double nInterval =
+        MeasuredFrameIntervalMs([] { return testcam_test::Stats().delivered; });
+    double t0 = 0;
 
     std::vector<double> copy, gap, fullIn, fullOut, bareIn, bareOut;
     for (int run = 0; run < 11; ++run) {

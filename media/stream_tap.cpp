@@ -1,5 +1,7 @@
 #include "media/stream_tap.h"
 
+#include "framework/clock.h"
+
 #include <dvdmedia.h>
 
 #include <algorithm>
@@ -12,18 +14,6 @@ const CLSID CLSID_LookwellStreamTap = {
     0x5b9c2e41, 0x7a3d, 0x4f08, {0x9d, 0x6e, 0x2c, 0x1b, 0x8a, 0x4f, 0x7e, 0x93}};
 
 constexpr LONGLONG kRateWindow = 20000000; // 2 s in 100 ns
-
-LONGLONG Now() {
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-LONGLONG QpcFrequency() {
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart > 0 ? frequency.QuadPart : 1;
-}
 
 LONGLONG MediaTypeFrameTime(const AM_MEDIA_TYPE& mt) {
     if (const VIDEOINFOHEADER* pvih = GetVideoInfo(mt); pvih != nullptr) {
@@ -67,7 +57,7 @@ HRESULT CStreamTap::Create(std::shared_ptr<CStreamTap>& pTap, CSinkFilter** ppFi
     } catch (...) {
         return E_OUTOFMEMORY;
     }
-    pTap->m_nQpcFrequency = QpcFrequency();
+    pTap->m_nQpcFrequency = AfxQpcFrequency();
     std::unique_ptr<CSinkConsumer> pConsumer(new (std::nothrow) CConsumer(pTap));
     if (pConsumer == nullptr) {
         pTap.reset();
@@ -86,7 +76,7 @@ CStreamTap::~CStreamTap() {
 }
 
 LONGLONG CStreamTap::QpcTo100ns(LONGLONG nTicks) {
-    static const LONGLONG nFrequency = QpcFrequency();
+    static const LONGLONG nFrequency = AfxQpcFrequency();
     // Whole seconds first, so that a long time does not overflow.
     return nTicks / nFrequency * 10000000 + nTicks % nFrequency * 10000000 / nFrequency;
 }
@@ -116,7 +106,7 @@ void CStreamTap::Unsubscribe(IStreamTapSubscriber* pSubscriber) {
 }
 
 void CStreamTap::GetFigures(CTapFigures& figures) const {
-    const LONGLONG nNow = Now();
+    const LONGLONG nNow = AfxQpcNow();
     CSingleLock lock(m_lock);
     figures.nSamples = m_nSamples;
     figures.nGaps = m_nGaps;
@@ -225,7 +215,7 @@ void CStreamTap::OnState(FILTER_STATE state, REFERENCE_TIME tStart) noexcept {
     {
         CSingleLock lock(m_lock);
         m_state = state;
-        m_nStateSince = Now();
+        m_nStateSince = AfxQpcNow();
         if (state == State_Running) {
             m_nRunArrival = m_nStateSince;
             m_tRunStart = tStart;

@@ -1,5 +1,6 @@
 #include "record/avi_writer.h"
 
+#include "framework/clock.h"
 #include "framework/files.h"
 
 #include <algorithm>
@@ -10,12 +11,6 @@ namespace {
 
 // A frame stamped further ahead than this is taken for a broken clock, not a gap to fill.
 constexpr LONGLONG kLongestGap = 24ll * 3600 * 10000000;
-
-LONGLONG Now() {
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
 
 } // namespace
 
@@ -35,9 +30,7 @@ LONGLONG ThreadCpuUs() {
 }
 
 CAviWriter::CAviWriter() {
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    m_qpcFrequency = frequency.QuadPart;
+    m_qpcFrequency = AfxQpcFrequency();
     m_hWork = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     m_hEnded = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
@@ -119,7 +112,7 @@ bool CAviWriter::Open(const std::wstring& path, const AM_MEDIA_TYPE& mt, LONGLON
 }
 
 bool CAviWriter::Push(const BYTE* pData, size_t nSize, LONGLONG time) {
-    const LONGLONG tStart = Now();
+    const LONGLONG tStart = AfxQpcNow();
     CSingleLock lock(m_lock);
     if (m_bEnded || m_bStopping) {
         return false;
@@ -173,7 +166,7 @@ bool CAviWriter::Push(const BYTE* pData, size_t nSize, LONGLONG time) {
         m_status.nQueueFramesMost = std::max(m_status.nQueueFramesMost, m_status.nQueueFrames);
         bTaken = true;
     }
-    const LONGLONG nUs = (Now() - tStart) * 1000000 / m_qpcFrequency;
+    const LONGLONG nUs = (AfxQpcNow() - tStart) * 1000000 / m_qpcFrequency;
     m_status.nLongestPushUs = std::max(m_status.nLongestPushUs, nUs);
     if (bTaken) {
         ::SetEvent(m_hWork);

@@ -1,5 +1,7 @@
 #include "record/recorder.h"
 
+#include "framework/clock.h"
+
 #include <dvdmedia.h>
 #include <uuids.h>
 #include <wincodec.h>
@@ -8,12 +10,6 @@
 #include <cstring>
 
 namespace {
-
-LONGLONG Now() {
-    LARGE_INTEGER now;
-    ::QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
 
 // The type the writer is given for pictures the recorder encodes: MJPG of the source's size,
 // room for a picture as large as its 24-bit pixels.
@@ -42,9 +38,7 @@ void MakeMjpgType(const CPixelLayout& layout, LONGLONG frameTime, AM_MEDIA_TYPE&
 } // namespace
 
 CRecorder::CRecorder() {
-    LARGE_INTEGER frequency;
-    ::QueryPerformanceFrequency(&frequency);
-    m_nQpcFrequency = frequency.QuadPart;
+    m_nQpcFrequency = AfxQpcFrequency();
     m_hWork = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
 }
 
@@ -138,9 +132,9 @@ LONGLONG CRecorder::SampleTime(const CSampleView& sample) {
 }
 
 void CRecorder::OnSample(const CSampleView& sample) noexcept {
-    const LONGLONG nStart = Now();
+    const LONGLONG nStart = AfxQpcNow();
     TakeSample(sample);
-    const LONGLONG nUs = (Now() - nStart) * 1000000 / m_nQpcFrequency;
+    const LONGLONG nUs = (AfxQpcNow() - nStart) * 1000000 / m_nQpcFrequency;
     CSingleLock lock(m_lock);
     m_nLongestSampleUs = std::max(m_nLongestSampleUs, nUs);
 }
@@ -152,7 +146,7 @@ void CRecorder::TakeSample(const CSampleView& sample) noexcept {
             return;
         }
         m_nSamples++;
-        m_nLastArrival = sample.nArrival != 0 ? sample.nArrival : Now();
+        m_nLastArrival = sample.nArrival != 0 ? sample.nArrival : AfxQpcNow();
     }
     const LONGLONG time = SampleTime(sample);
     if (m_options.nTimeLimit > 0 && m_frameTime > 0 &&
