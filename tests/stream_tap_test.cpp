@@ -405,3 +405,58 @@ TEST(StreamTap, PreviewsShareTheirCaptureStreamAndCopyWhileThePictureMoves) {
         EXPECT_TRUE(CameraReleased());
     }
 }
+
+// Ctrl+R's recording from the tap never replaces a file: a name taken in its second gets a
+// number, and the file that had it is left as it was.
+TEST(StreamTap, ARecordingFromTheTapTakesANameNoFileHas) {
+    std::shared_ptr<CStreamTap> pTap;
+    CComRef<CSinkFilter> pFilter;
+    ASSERT_EQ(S_OK, CStreamTap::Create(pTap, &pFilter));
+    VIDEOINFOHEADER vih;
+    AM_MEDIA_TYPE mt = VideoType(vih, MEDIASUBTYPE_RGB24, 4, 2, 24, 333333);
+    ASSERT_EQ(S_OK, pFilter->Consumer().OnConnect(mt));
+    wchar_t szTemp[MAX_PATH];
+    ASSERT_NE(0u, ::GetTempPathW(MAX_PATH, szTemp));
+    const std::wstring folder =
+        std::wstring(szTemp) + L"lookwell-names-" + std::to_wstring(::GetCurrentProcessId());
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    // This second's name and the next one's, should the second turn before the start.
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    FILETIME ft;
+    ASSERT_TRUE(::SystemTimeToFileTime(&now, &ft));
+    ULARGE_INTEGER next{{ft.dwLowDateTime, ft.dwHighDateTime}};
+    next.QuadPart += 10000000;
+    ft = FILETIME{next.LowPart, next.HighPart};
+    SYSTEMTIME then;
+    ASSERT_TRUE(::FileTimeToSystemTime(&ft, &then));
+    std::vector<std::wstring> taken;
+    for (const SYSTEMTIME& st : {now, then}) {
+        taken.push_back(folder + L"\\" + RecordingFileName(st, 1));
+        HANDLE hFile =
+            ::CreateFileW(taken.back().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hFile);
+        DWORD nWritten = 0;
+        ::WriteFile(hFile, "mine", 4, &nWritten, nullptr);
+        ::CloseHandle(hFile);
+    }
+    std::wstring made;
+    {
+        CPictureRecording recording;
+        std::wstring error;
+        ASSERT_TRUE(recording.Start(pTap, 0, false, folder, error))
+            << ::testing::PrintToString(error);
+        made = recording.File();
+        recording.Stop(1000);
+    }
+    EXPECT_NE(std::wstring::npos, made.find(L" (2).avi")) << ::testing::PrintToString(made);
+    for (const std::wstring& path : taken) {
+        WIN32_FILE_ATTRIBUTE_DATA data{};
+        EXPECT_TRUE(::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data));
+        EXPECT_EQ(4u, data.nFileSizeLow) << "left as it was";
+        ::DeleteFileW(path.c_str());
+    }
+    ::DeleteFileW(made.c_str());
+    EXPECT_TRUE(::RemoveDirectoryW(folder.c_str()));
+    pFilter->Consumer().OnDisconnect();
+}
