@@ -19,4 +19,4 @@ if ! mount -t tmpfs -o size=72m tmpfs "$fs" 2>/dev/null; then
     exit 77
 fi
 LOOKWELL_SMALL_FS="Z:${fs//\//\\}" \
-    "$root/scripts/own-display" "$build/e2e-prefix" "$exe" --gtest_filter='E2eRecordSmallDisk.*'
+    "$root/scripts/own-display" "$build/e2e-prefix" "$exe" --gtest_filter='E2eRecordSmallDisk*'

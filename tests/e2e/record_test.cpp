@@ -411,6 +411,47 @@ TEST(E2eRecordSmallDisk, AFullDiskEndsTheRecordingWithAFileThatPlays) {
     ::DeleteFileW(path.c_str());
 }
 
+class E2eRecordSmallDiskWindow : public CEndToEndTest {};
+
+// Ctrl+R onto the same small disk: the recording ends on its own with a notice saying why, the
+// file cut back so that it plays, and the picture goes on.
+TEST_F(E2eRecordSmallDiskWindow, ADiskThatFillsEndsCtrlRWithANoticeAndAFileThatPlays) {
+    wchar_t szRoot[MAX_PATH];
+    if (::GetEnvironmentVariableW(L"LOOKWELL_SMALL_FS", szRoot, MAX_PATH) == 0) {
+        GTEST_SKIP() << "run by check_record_disk.sh";
+    }
+    const std::wstring folder = std::wstring(szRoot) + L"\\";
+    for (const std::wstring& name : FilesIn(folder)) {
+        ::DeleteFileW((folder + name).c_str());
+    }
+    ScopedCamera camera(L"RGB24:640x480@30");
+    CScopedVideosFolder videos(szRoot);
+    ASSERT_TRUE(videos.IsSet());
+    ASSERT_TRUE(Launch());
+    ASSERT_TRUE(Start());
+    PressKeys({VK_CONTROL, VK_SHIFT, 'R'}); // 27 MB a second
+    HWND hNotice = nullptr;
+    EXPECT_TRUE(PumpUntil("the notice", [&] {
+        hNotice = FindProcessWindow(Lookwell(), L"LookwellNotice", nullptr);
+        return hNotice != nullptr;
+    }));
+    const std::wstring notice = hNotice != nullptr ? WindowText(hNotice) : L"";
+    EXPECT_TRUE(notice == L"The recording ended: less than 64 MB is free on the disk." ||
+                notice.rfind(L"The recording ended: writing failed: ", 0) == 0)
+        << Narrow(notice);
+    EXPECT_TRUE(IsLive());
+    const std::set<std::wstring> files = FilesIn(folder);
+    ASSERT_EQ(1u, files.size());
+    const std::wstring path = folder + *files.begin();
+    EXPECT_EQ(0u, files.begin()->rfind(L"Lookwell ", 0)) << Narrow(path);
+    CPlayback play = Play(path, 640, 480, 640 * 480 * 3);
+    ASSERT_EQ(S_OK, play.file.hr);
+    EXPECT_GE(play.nPictures, 1u);
+    EXPECT_EQ(0u, play.nUndecoded);
+    EXPECT_TRUE(Stop());
+    ::DeleteFileW(path.c_str());
+}
+
 // What Ctrl+C typed in a terminal left (check_record_interrupt.sh stops a recording of
 // uncompressed 320 x 240 pictures once its progress says 0:02, that is 1.5 s or more): a file
 // that plays to where it stopped.
