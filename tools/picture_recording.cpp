@@ -197,7 +197,11 @@ void CToolHost::UpdateRecording() {
         EndRecording(why.empty() ? L"the file could not be written on" : why);
         return;
     }
-    if (m_recordIndicator.m_hWnd == nullptr) {
+    // In full screen the main window is hidden: the indicator, owned by it, would float there.
+    if (m_recordIndicator.m_hWnd == nullptr || IsFullScreen()) {
+        if (m_recordIndicator.m_hWnd != nullptr) {
+            m_recordIndicator.ShowWindow(SW_HIDE);
+        }
         return;
     }
     std::wstring text =

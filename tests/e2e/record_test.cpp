@@ -249,6 +249,13 @@ TEST_F(E2eRecord, CtrlRRecordsTheRunningPictureUntilCtrlRAgainOrStop) {
                        std::wstring::npos;
             }));
             PressKeys({VK_CONTROL, 'I'});
+            // Full screen hides the main window: the indicator does not float where it was.
+            PressKeys({VK_F11});
+            EXPECT_TRUE(PumpUntil("the indicator hidden in full screen",
+                                  [&] { return !::IsWindowVisible(hIndicator); }));
+            PressKeys({VK_ESCAPE});
+            EXPECT_TRUE(
+                PumpUntil("the indicator back", [&] { return ::IsWindowVisible(hIndicator); }));
         }
         EXPECT_TRUE(IsLive());
         if (c.bStopButton) {
