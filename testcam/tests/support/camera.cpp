@@ -74,7 +74,8 @@ ScopedCamera::ScopedCamera(const std::wstring& formats, const std::wstring& opti
                            const std::wstring& name) {
     static LONG serial = 0;
     wchar_t unique[80];
-    swprintf(unique, 80, L"Lookwell Test Camera %lu-%ld", GetCurrentProcessId(),
+    // Zero-padded: the platform lists devices by name, and so in the order they were made.
+    swprintf(unique, 80, L"Lookwell Test Camera %lu-%03ld", GetCurrentProcessId(),
              InterlockedIncrement(&serial));
     name_ = name.empty() ? unique : name;
     hr_ = CameraInstall(TRUE, L"name=" + name_ + L";formats=" + formats + L";options=" + options);
