@@ -41,8 +41,9 @@ type_ctrl_c() {
     done
 }
 # Wine itself on the terminal: the program needs no display, and the key reaches it only with
-# the terminal as its console.
-command="$(printf '%q ' env -u DISPLAY wine "$build/Lookwell.exe" \
+# the terminal as its console. exec: a shell left waiting (dash, script's default when $SHELL is
+# unset) takes the same SIGINT and dies of it with 130 after the program ended well.
+command="exec $(printf '%q ' env -u DISPLAY wine "$build/Lookwell.exe" \
     "/record:$(windows "$file")" /seconds:60 /uncompressed "/device:$name")"
 type_ctrl_c | timeout 120 script -qfec "$command" "$log" >/dev/null
 rc=$?
