@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -19,8 +20,36 @@ using Texts = std::vector<std::wstring>; // name, version line, legal notice, ma
 struct {
     int nOpened;
     wchar_t szTexts[4][128];
+    // Each text's widest line against its control's width, in the control's font: the box's
+    // template is fixed, so a text of ours that is wider is cut.
+    int nWidestOver;
     LRESULT hIcon;
 } g_seen;
+
+// How far the widest line of the control's text reaches past its client width.
+int Overhang(HWND hControl) {
+    wchar_t szText[128];
+    int nLength = ::GetWindowTextW(hControl, szText, 128);
+    RECT rc{};
+    ::GetClientRect(hControl, &rc);
+    HDC hDC = ::GetDC(hControl);
+    HGDIOBJ hOld =
+        ::SelectObject(hDC, reinterpret_cast<HFONT>(::SendMessageW(hControl, WM_GETFONT, 0, 0)));
+    int nWidest = 0;
+    for (int nStart = 0; nStart < nLength;) {
+        int nEnd = nStart;
+        while (nEnd < nLength && szText[nEnd] != L'\r' && szText[nEnd] != L'\n') {
+            ++nEnd;
+        }
+        SIZE size{};
+        ::GetTextExtentPoint32W(hDC, szText + nStart, nEnd - nStart, &size);
+        nWidest = std::max(nWidest, static_cast<int>(size.cx));
+        nStart = nEnd + 1;
+    }
+    ::SelectObject(hDC, hOld);
+    ::ReleaseDC(hControl, hDC);
+    return nWidest - rc.right;
+}
 
 void CALLBACK SeeAndCloseAbout(HWND, UINT, UINT_PTR, DWORD) {
     // This thread's box only (tests run in parallel on one display), once the modal run has
@@ -37,6 +66,7 @@ void CALLBACK SeeAndCloseAbout(HWND, UINT, UINT_PTR, DWORD) {
     const int ids[] = {IDC_ABOUT_NAME, IDC_ABOUT_VERSION, IDC_ABOUT_COPYRIGHT, IDC_ABOUT_COMPANY};
     for (int i = 0; i < 4; ++i) {
         ::GetDlgItemTextW(hAbout, ids[i], g_seen.szTexts[i], 128);
+        g_seen.nWidestOver = std::max(g_seen.nWidestOver, Overhang(::GetDlgItem(hAbout, ids[i])));
     }
     g_seen.hIcon = ::SendMessageW(hAbout, WM_GETICON, ICON_BIG, 0);
     ::SendMessageW(hAbout, WM_COMMAND, IDOK, 0);
@@ -46,8 +76,7 @@ void CALLBACK SeeAndCloseAbout(HWND, UINT, UINT_PTR, DWORD) {
 
 TEST(AboutBox, OpensOnItsSystemCommandsWithTheVersionOfTheExecutableItRunsAs) {
     const std::wstring folder = ModuleFolder();
-    const Texts kVersion{L"Lookwell", L"Ver. 1, 0, 5, 1",
-                         L"Copyright (C) 2026 The Lookwell developers & contributors",
+    const Texts kVersion{L"Lookwell", L"Ver. 1, 0, 5, 1", L"(C) 2026 The Lookwell developers",
                          L"The Lookwell developers\r\nLookwell Project"};
     const Texts kEmpty{L"", L"Ver. ", L"", L""};
     const Texts kNotOpened;
@@ -103,6 +132,7 @@ TEST(AboutBox, OpensOnItsSystemCommandsWithTheVersionOfTheExecutableItRunsAs) {
         EXPECT_EQ(c.expected.empty() ? 0 : 1, g_seen.nOpened);
         if (!c.expected.empty()) {
             EXPECT_EQ(c.expected, Texts(std::begin(g_seen.szTexts), std::end(g_seen.szTexts)));
+            EXPECT_LE(g_seen.nWidestOver, 0) << "pixels of a line cut off";
             EXPECT_NE(0, g_seen.hIcon);
             EXPECT_EQ(reinterpret_cast<LRESULT>(dlg.m_hSharedIcon), g_seen.hIcon);
         }

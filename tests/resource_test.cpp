@@ -336,7 +336,7 @@ TEST_F(Resources, VersionStringTableHoldsItsKeysInOrder) {
         {L"FileDescription", description},
         {L"FileVersion", L"1, 0, 5, 1"},
         {L"InternalName", L"Lookwell"},
-        {L"LegalCopyright", L"Copyright (C) 2026 The Lookwell developers & contributors"},
+        {L"LegalCopyright", L"(C) 2026 The Lookwell developers"},
         {L"LegalTrademarks", L"Lookwell"},
         {L"OriginalFilename", L"Lookwell.exe"},
         {L"PrivateBuild", L""},
