@@ -91,33 +91,23 @@ void CDialog::CenterWindow() {
     if (hOwner != nullptr && (!::IsWindowVisible(hOwner) || ::IsIconic(hOwner))) {
         hOwner = nullptr;
     }
-    MONITORINFO mi{};
-    mi.cbSize = sizeof(mi);
-    ::GetMonitorInfoW(
-        ::MonitorFromWindow(hOwner != nullptr ? hOwner : m_hWnd, MONITOR_DEFAULTTOPRIMARY), &mi);
-    RECT rcArea = mi.rcWork;
-    RECT rcCenter = rcArea;
+    RECT rcCenter{};
     if (hOwner != nullptr) {
         ::GetWindowRect(hOwner, &rcCenter);
+    } else {
+        MONITORINFO mi{};
+        mi.cbSize = sizeof(mi);
+        ::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &mi);
+        rcCenter = mi.rcWork;
     }
     int cx = rcDlg.right - rcDlg.left;
     int cy = rcDlg.bottom - rcDlg.top;
     int x = (rcCenter.left + rcCenter.right) / 2 - cx / 2;
     int y = (rcCenter.top + rcCenter.bottom) / 2 - cy / 2;
-    // Keep the whole dialog inside the work area.
-    if (x + cx > rcArea.right) {
-        x = rcArea.right - cx;
-    }
-    if (x < rcArea.left) {
-        x = rcArea.left;
-    }
-    if (y + cy > rcArea.bottom) {
-        y = rcArea.bottom - cy;
-    }
-    if (y < rcArea.top) {
-        y = rcArea.top;
-    }
-    ::SetWindowPos(m_hWnd, nullptr, x, y, -1, -1, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // The whole dialog inside the work area.
+    RECT rc = AfxKeepOnWorkArea(RECT{x, y, x + cx, y + cy}, hOwner != nullptr ? hOwner : m_hWnd);
+    ::SetWindowPos(m_hWnd, nullptr, rc.left, rc.top, -1, -1,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 INT_PTR CDialog::HandleInitDialog(HWND hWnd) {

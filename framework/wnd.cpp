@@ -3,6 +3,7 @@
 #include "framework/app.h"
 #include "framework/module.h"
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 
@@ -78,6 +79,22 @@ bool AfxRegisterWndClass(const wchar_t* pszClassName, UINT nClassStyle, HCURSOR 
     wc.hbrBackground = hbrBackground;
     wc.lpszClassName = pszClassName;
     return ::RegisterClassExW(&wc) != 0;
+}
+
+RECT AfxKeepOnWorkArea(const RECT& rc, HWND hNear) {
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    HMONITOR hMonitor = hNear != nullptr ? ::MonitorFromWindow(hNear, MONITOR_DEFAULTTONEAREST)
+                                         : ::MonitorFromRect(&rc, MONITOR_DEFAULTTONEAREST);
+    if (!::GetMonitorInfoW(hMonitor, &mi)) {
+        return rc;
+    }
+    const RECT& rcArea = mi.rcWork;
+    LONG cx = rc.right - rc.left;
+    LONG cy = rc.bottom - rc.top;
+    LONG x = std::max(rcArea.left, std::min(rc.left, rcArea.right - cx));
+    LONG y = std::max(rcArea.top, std::min(rc.top, rcArea.bottom - cy));
+    return RECT{x, y, x + cx, y + cy};
 }
 
 CWnd::~CWnd() {

@@ -18,6 +18,11 @@ bool AfxRegisterWndClass(const wchar_t* pszClassName, UINT nClassStyle = 0,
                          HCURSOR hCursor = nullptr, HBRUSH hbrBackground = nullptr,
                          HICON hIcon = nullptr);
 
+// The rectangle moved, at its size, the least way onto the work area of the monitor nearest
+// `hNear` (of the rectangle itself when null); a rectangle larger than the area keeps its top
+// left corner on it.
+RECT AfxKeepOnWorkArea(const RECT& rc, HWND hNear = nullptr);
+
 class CWnd : public CCmdTarget {
 public:
     HWND m_hWnd = nullptr;

@@ -6,6 +6,39 @@
 
 #include <olectl.h>
 
+namespace {
+
+// The sheet's placement: the platform makes the frame inside OleCreatePropertyFrame, and a
+// hook on this thread is the one place that sees it before it shows. Wine places the frame at
+// the screen's corner whatever the position asked; Windows at the owner's client corner.
+struct CSheetPlacement {
+    HHOOK hHook = nullptr;
+    HWND hOwner = nullptr;
+    bool bPlaced = false;
+};
+thread_local CSheetPlacement t_sheet;
+
+LRESULT CALLBACK PlaceSheetProc(int nCode, WPARAM wParam, LPARAM lParam) {
+    HWND hWnd = reinterpret_cast<HWND>(wParam);
+    wchar_t szClass[16] = L"";
+    if (nCode == HCBT_ACTIVATE && !t_sheet.bPlaced && hWnd != t_sheet.hOwner &&
+        ::GetClassNameW(hWnd, szClass, 16) > 0 && std::wcscmp(szClass, L"#32770") == 0 &&
+        ::GetParent(hWnd) == nullptr) {
+        t_sheet.bPlaced = true;
+        POINT ptCorner{0, 0};
+        ::ClientToScreen(t_sheet.hOwner, &ptCorner);
+        RECT rc{};
+        ::GetWindowRect(hWnd, &rc);
+        ::OffsetRect(&rc, ptCorner.x - rc.left, ptCorner.y - rc.top);
+        rc = AfxKeepOnWorkArea(rc, t_sheet.hOwner);
+        ::SetWindowPos(hWnd, nullptr, rc.left, rc.top, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    return ::CallNextHookEx(t_sheet.hHook, nCode, wParam, lParam);
+}
+
+} // namespace
+
 HRESULT CToolHost::GetCameraFilter(IBaseFilter** ppFilter, CString& strName) {
     *ppFilter = nullptr;
     CLookwellDlg::CSelection selection;
@@ -58,9 +91,16 @@ bool CToolHost::ShowSettingsPages() {
     // a modal window's owner is.
     m_bSheetOpen = true;
     ::EnableWindow(hMain, FALSE);
+    t_sheet = CSheetPlacement{};
+    t_sheet.hOwner = hMain;
+    t_sheet.hHook = ::SetWindowsHookExW(WH_CBT, PlaceSheetProc, nullptr, ::GetCurrentThreadId());
     HRESULT hr = ::OleCreatePropertyFrame(hMain, 0, 0, strName, 1, &pObject,
                                           static_cast<ULONG>(usable.size()), usable.data(),
                                           ::GetUserDefaultLCID(), 0, nullptr);
+    if (t_sheet.hHook != nullptr) {
+        ::UnhookWindowsHookEx(t_sheet.hHook);
+    }
+    t_sheet = CSheetPlacement{};
     ::EnableWindow(hMain, TRUE);
     m_bSheetOpen = false;
     if (m_bCloseAfterSheet) {

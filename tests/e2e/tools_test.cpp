@@ -87,13 +87,36 @@ TEST_F(E2eTools, KeysGiveFullScreenTheFrameTheSettingsTheMirrorAndTheCounters) {
     }));
     PressKeys({VK_CONTROL, 'M'});
 
-    // The camera's settings pages; Cancel closes them and the picture never stopped.
-    PressKeys({VK_MENU, VK_RETURN});
-    HWND hPages = WaitForProcessWindow(Lookwell(), nullptr, camera.name().c_str());
-    ASSERT_NE(nullptr, hPages);
+    // The camera's settings pages, at the main window's client corner and wholly on the work
+    // area, also where the main window stands at the area's corner; Cancel closes them and the
+    // picture runs on.
+    RECT rcWork{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
+    for (bool bAtCorner : {false, true}) {
+        SCOPED_TRACE(bAtCorner ? "main window at the work area's corner" : "main window centred");
+        if (bAtCorner) {
+            ::SetWindowPos(Main(), nullptr, rcWork.right - Width(rcWindow) / 2,
+                           rcWork.bottom - Height(rcWindow) / 2, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        PressKeys({VK_MENU, VK_RETURN});
+        HWND hPages = WaitForProcessWindow(Lookwell(), nullptr, camera.name().c_str());
+        ASSERT_NE(nullptr, hPages);
+        POINT ptCorner{0, 0};
+        ::ClientToScreen(Main(), &ptCorner);
+        RECT rcPages = WindowRect(hPages);
+        RECT rcOnArea{};
+        EXPECT_TRUE(::IntersectRect(&rcOnArea, &rcPages, &rcWork) && SameRect(rcOnArea, rcPages));
+        if (!bAtCorner) {
+            EXPECT_EQ(ptCorner.x, rcPages.left);
+            EXPECT_EQ(ptCorner.y, rcPages.top);
+        }
+        Click(Centre(WindowRect(::GetDlgItem(hPages, IDCANCEL))));
+        EXPECT_TRUE(PumpUntil("the pages closed", [&] { return !::IsWindow(hPages); }));
+    }
+    ::SetWindowPos(Main(), nullptr, rcWindow.left, rcWindow.top, 0, 0,
+                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     EXPECT_TRUE(IsLive());
-    Click(Centre(WindowRect(::GetDlgItem(hPages, IDCANCEL))));
-    EXPECT_TRUE(PumpUntil("the pages closed", [&] { return !::IsWindow(hPages); }));
 
     // The information window beside the main one, its counters growing; Ctrl+I closes it.
     PressKeys({VK_CONTROL, 'I'});
