@@ -3,6 +3,28 @@
 
 #include "ui/lookwell_dlg.h"
 
+namespace {
+
+// The largest rectangle of the picture's shape inside `rcArea`, centred in it.
+RECT FitPicture(const RECT& rcArea, LONG nWidth, LONG nHeight) {
+    const LONG cx = rcArea.right - rcArea.left;
+    const LONG cy = rcArea.bottom - rcArea.top;
+    if (nWidth <= 0 || nHeight <= 0 || cx <= 0 || cy <= 0) {
+        return rcArea;
+    }
+    LONG w = cx;
+    LONG h = static_cast<LONG>(static_cast<LONGLONG>(cx) * nHeight / nWidth);
+    if (h > cy) {
+        h = cy;
+        w = static_cast<LONG>(static_cast<LONGLONG>(cy) * nWidth / nHeight);
+    }
+    const LONG x = rcArea.left + (cx - w) / 2;
+    const LONG y = rcArea.top + (cy - h) / 2;
+    return RECT{x, y, x + w, y + h};
+}
+
+} // namespace
+
 bool CToolHost::IsFullScreen() const {
     IVideoWindow* pVideoWindow = m_dlg.GetPreviewVideoWindow();
     LONG nMode = OAFALSE;
@@ -32,16 +54,38 @@ bool CToolHost::ToggleFullScreen() {
     }
     m_hFullScreenVideo = hVideo;
     m_fullScreen.SubclassWindow(hVideo);
+    // The renderer stretches the picture over the whole screen: it is drawn at its own shape
+    // instead, centred, the rest of the window black.
+    CComRef<IBasicVideo> pBasicVideo;
+    LONG nWidth = 0;
+    LONG nHeight = 0;
+    RECT rcScreen{};
+    if (SUCCEEDED(pVideoWindow->QueryInterface(IID_IBasicVideo, pBasicVideo.Out())) &&
+        SUCCEEDED(pBasicVideo->GetVideoSize(&nWidth, &nHeight)) &&
+        ::GetClientRect(hVideo, &rcScreen)) {
+        const RECT rc = FitPicture(rcScreen, nWidth, nHeight);
+        if (SUCCEEDED(pBasicVideo->SetDestinationPosition(rc.left, rc.top, rc.right - rc.left,
+                                                          rc.bottom - rc.top))) {
+            m_rcFullScreenPicture = rc;
+        }
+    }
+    // The renderer paints its picture only: the rest keeps what the window showed before.
+    ::RedrawWindow(hVideo, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ERASENOW);
     return true;
 }
 
 bool CToolHost::LeaveFullScreen() {
     m_fullScreen.UnsubclassWindow();
+    m_rcFullScreenPicture = RECT{};
     if (!IsFullScreen()) {
         m_hFullScreenVideo = nullptr;
         return false;
     }
     IVideoWindow* pVideoWindow = m_dlg.GetPreviewVideoWindow();
+    CComRef<IBasicVideo> pBasicVideo;
+    if (SUCCEEDED(pVideoWindow->QueryInterface(IID_IBasicVideo, pBasicVideo.Out()))) {
+        pBasicVideo->SetDefaultDestinationPosition();
+    }
     pVideoWindow->put_FullScreenMode(OAFALSE);
     // The renderer puts its window back at the size it had on the screen; the picture had the
     // zoomed frame's. Wine's renderer also restores the visible style without showing the
@@ -90,7 +134,19 @@ void CToolHost::CheckRestoredVideo() {
 // subclassed: a close leaves full screen and closes the program the main window's way.
 BEGIN_MESSAGE_MAP(CToolHost::CFullScreenWnd, CWnd)
 ON_WM_CLOSE()
+ON_MESSAGE(WM_ERASEBKGND, &CToolHost::CFullScreenWnd::OnEraseBkgnd)
 END_MESSAGE_MAP()
+
+LRESULT CToolHost::CFullScreenWnd::OnEraseBkgnd(WPARAM wParam, LPARAM) {
+    // Black around the picture, which the renderer paints itself.
+    HDC hDC = reinterpret_cast<HDC>(wParam);
+    RECT rcClient{};
+    ::GetClientRect(m_hWnd, &rcClient);
+    const RECT& rcPicture = m_tools.m_rcFullScreenPicture;
+    ::ExcludeClipRect(hDC, rcPicture.left, rcPicture.top, rcPicture.right, rcPicture.bottom);
+    ::FillRect(hDC, &rcClient, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+    return 1;
+}
 
 void CToolHost::CFullScreenWnd::OnClose() {
     // Posted: the full-screen switch must not run inside the renderer's own procedure.

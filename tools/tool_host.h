@@ -139,6 +139,7 @@ private:
 
     private:
         void OnClose();
+        LRESULT OnEraseBkgnd(WPARAM wParam, LPARAM lParam);
         CToolHost& m_tools;
         DECLARE_MESSAGE_MAP()
     };
@@ -178,6 +179,8 @@ private:
     CFullScreenWnd m_fullScreen{*this};
     RECT m_rcMainBefore{};
     RECT m_rcVideoBefore{};
+    // Where the picture is drawn in full screen, at its own shape.
+    RECT m_rcFullScreenPicture{};
     // The picture's window checked for a while after full screen.
     HWND m_hRestoredVideo = nullptr;
     int m_nRestoreChecks = 0;

@@ -44,9 +44,23 @@ TEST_F(E2eTools, KeysGiveFullScreenTheFrameTheSettingsTheMirrorAndTheCounters) {
     PressKeys({VK_F11});
     const RECT rcScreen{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
     EXPECT_TRUE(PumpUntil("full screen", [&] { return SameRect(rcScreen, WindowRect(hVideo)); }));
-    EXPECT_TRUE(PumpUntil("the bars on the whole screen", [] {
-        return MisplacedBars(CScreenShot::OfScreen()).empty();
-    })) << MisplacedBars(CScreenShot::OfScreen());
+    // At the picture's own shape (4:3 on the 5:4 screen), centred on black.
+    const LONG nPictureHeight = rcScreen.right * 3 / 4;
+    const RECT rcPicture{0, (rcScreen.bottom - nPictureHeight) / 2, rcScreen.right,
+                         (rcScreen.bottom + nPictureHeight) / 2};
+    const RECT rcAbove{0, 0, rcScreen.right, rcPicture.top};
+    const RECT rcBelow{0, rcPicture.bottom, rcScreen.right, rcScreen.bottom};
+    auto black = [](const RECT& rc) {
+        CScreenShot shot = CScreenShot::Of(rc);
+        return !shot.IsEmpty() && shot.IsUniform() && shot.At(0, 0) == 0;
+    };
+    EXPECT_TRUE(PumpUntil("the bars at the picture's shape, black above and below",
+                          [&] {
+                              return MisplacedBars(CScreenShot::Of(rcPicture)).empty() &&
+                                     black(rcAbove) && black(rcBelow);
+                          }))
+        << MisplacedBars(CScreenShot::Of(rcPicture)) << " "
+        << CScreenShot::OfScreen().Save(L"C:\\fs.bmp");
     PressKeys({VK_ESCAPE});
     EXPECT_TRUE(
         PumpUntil("the picture back in the frame", [&] { return VideoWindow() == hVideo; }));
