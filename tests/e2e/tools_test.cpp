@@ -54,13 +54,10 @@ TEST_F(E2eTools, KeysGiveFullScreenTheFrameTheSettingsTheMirrorAndTheCounters) {
         CScreenShot shot = CScreenShot::Of(rc);
         return !shot.IsEmpty() && shot.IsUniform() && shot.At(0, 0) == 0;
     };
-    EXPECT_TRUE(PumpUntil("the bars at the picture's shape, black above and below",
-                          [&] {
-                              return MisplacedBars(CScreenShot::Of(rcPicture)).empty() &&
-                                     black(rcAbove) && black(rcBelow);
-                          }))
-        << MisplacedBars(CScreenShot::Of(rcPicture)) << " "
-        << CScreenShot::OfScreen().Save(L"C:\\fs.bmp");
+    EXPECT_TRUE(PumpUntil("the bars at the picture's shape, black above and below", [&] {
+        return MisplacedBars(CScreenShot::Of(rcPicture)).empty() && black(rcAbove) &&
+               black(rcBelow);
+    })) << MisplacedBars(CScreenShot::Of(rcPicture));
     PressKeys({VK_ESCAPE});
     EXPECT_TRUE(
         PumpUntil("the picture back in the frame", [&] { return VideoWindow() == hVideo; }));
