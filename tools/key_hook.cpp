@@ -12,8 +12,6 @@ namespace {
 CToolHost* g_pTools = nullptr;
 
 constexpr wchar_t kToolClass[] = L"LookwellTools";
-constexpr wchar_t kNoticeClass[] = L"LookwellNotice";
-constexpr UINT kNoticeMs = 5000;
 
 constexpr CToolKey kToolKeys[] = {
     {VK_F11, 0, false, ToolAction::FullScreen},
@@ -46,11 +44,6 @@ std::vector<std::wstring> EntryTexts(const CLookwellDlg& dlg, int nListId, int n
 }
 
 // The tools' window and the notice share their look.
-bool RegisterToolClass(const wchar_t* pszClass) {
-    return AfxRegisterWndClass(pszClass, 0, ::LoadCursorW(nullptr, IDC_ARROW),
-                               reinterpret_cast<HBRUSH>(COLOR_INFOBK + 1));
-}
-
 } // namespace
 
 UINT KeyModifiers(LPARAM lParam, bool bCtrlDown, bool bAltDown, bool bShiftDown) {
@@ -73,7 +66,7 @@ const CToolKey* FindToolKey(UINT nKey, UINT nModifiers) {
 CToolHost::CToolHost(CLookwellDlg& dlg) : m_dlg(dlg) {}
 
 CToolHost::~CToolHost() {
-    EndRecording(L"");
+    EndRecording(L"", true);
     m_check.Close();
     m_fullScreen.UnsubclassWindow();
     m_info.DestroyWindow();
@@ -88,7 +81,7 @@ CToolHost::~CToolHost() {
 }
 
 bool CToolHost::Install(const CCommandLine& options) {
-    if (g_pTools != nullptr || !RegisterToolClass(kToolClass) ||
+    if (g_pTools != nullptr || !RegisterToolWndClass(kToolClass) ||
         !m_toolWnd.CreateEx(0, kToolClass, L"", 0, RECT{}, HWND_MESSAGE)) {
         return false;
     }
@@ -147,10 +140,7 @@ void CToolHost::CToolWnd::OnTimer(UINT_PTR nIDEvent) {
     } else if (nIDEvent == kRecordTimer) {
         m_tools.UpdateRecording();
     } else if (nIDEvent == kNoticeTimer) {
-        KillTimer(kNoticeTimer);
-        if (m_tools.m_notice.m_hWnd != nullptr) {
-            m_tools.m_notice.ShowWindow(SW_HIDE);
-        }
+        m_tools.UpdateNotice();
     }
 }
 
@@ -285,37 +275,6 @@ bool CToolHost::RunAction(ToolAction action, const MSG& msg) {
         break;
     }
     return true;
-}
-
-void CToolHost::ShowNotice(const std::wstring& text) {
-    ::MessageBeep(MB_ICONWARNING);
-    if (!RegisterToolClass(kNoticeClass)) {
-        return;
-    }
-    HWND hMain = m_dlg.m_hWnd;
-    if (m_notice.m_hWnd == nullptr) {
-        if (!m_notice.CreateEx(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kNoticeClass, L"",
-                               WS_POPUP | WS_BORDER, RECT{}, hMain)) {
-            return;
-        }
-        HWND hText = ::CreateWindowExW(
-            0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS, 4, 2,
-            0, 0, m_notice.m_hWnd, nullptr, nullptr, nullptr);
-        ::SendMessageW(hText, WM_SETFONT,
-                       reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
-    }
-    // One line over the bottom of the main window's client area, as wide as it.
-    RECT rcClient;
-    ::GetClientRect(hMain, &rcClient);
-    POINT ptOrigin{0, rcClient.bottom - 22};
-    ::ClientToScreen(hMain, &ptOrigin);
-    m_notice.SetWindowText(text.c_str());
-    HWND hText = ::GetWindow(m_notice.m_hWnd, GW_CHILD);
-    ::SetWindowTextW(hText, text.c_str());
-    ::SetWindowPos(hText, nullptr, 4, 2, rcClient.right - 10, 16, SWP_NOZORDER | SWP_NOACTIVATE);
-    ::SetWindowPos(m_notice.m_hWnd, HWND_TOP, ptOrigin.x, ptOrigin.y, rcClient.right, 22,
-                   SWP_NOACTIVATE | SWP_SHOWWINDOW);
-    m_toolWnd.SetTimer(kNoticeTimer, kNoticeMs);
 }
 
 void CToolHost::ApplyOptions() {

@@ -164,9 +164,7 @@ bool CToolHost::ToggleRecording(bool bUncompressed) {
         ShowNotice(L"The recording did not start: " + error + L".");
         return false;
     }
-    if (m_recordIndicator.m_hWnd == nullptr &&
-        AfxRegisterWndClass(kIndicatorClass, 0, ::LoadCursorW(nullptr, IDC_ARROW),
-                            reinterpret_cast<HBRUSH>(COLOR_INFOBK + 1)) &&
+    if (m_recordIndicator.m_hWnd == nullptr && RegisterToolWndClass(kIndicatorClass) &&
         m_recordIndicator.CreateEx(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kIndicatorClass, L"",
                                    WS_POPUP | WS_BORDER, RECT{}, m_dlg.m_hWnd)) {
         HWND hText = ::CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFT, 4, 2, 0,
@@ -223,7 +221,7 @@ void CToolHost::UpdateRecording() {
                    size.cx + 12, size.cy + 6, SWP_NOACTIVATE | SWP_SHOWWINDOW);
 }
 
-void CToolHost::EndRecording(const std::wstring& why) {
+void CToolHost::EndRecording(const std::wstring& why, bool bQuiet) {
     if (m_toolWnd.m_hWnd != nullptr) {
         m_toolWnd.KillTimer(kRecordTimer);
     }
@@ -233,8 +231,11 @@ void CToolHost::EndRecording(const std::wstring& why) {
     if (!m_recording.IsRecording()) {
         return;
     }
+    const std::wstring file = m_recording.File();
     m_recording.Stop(kFinishMs);
     if (!why.empty()) {
         ShowNotice(L"The recording ended: " + why + L".");
+    } else if (!bQuiet) {
+        ShowNotice(L"The recording was saved as " + file + L".", false);
     }
 }

@@ -238,5 +238,6 @@ bool CToolHost::SaveSnapshot() {
         ShowNotice(L"The picture was not saved: " + error + L".");
         return false;
     }
+    ShowNotice(L"The picture was saved as " + file + L".", false);
     return true;
 }

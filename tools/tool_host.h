@@ -21,6 +21,10 @@
 
 class CLookwellDlg;
 
+// The class of the tools' small windows (notice, indicator, message-only): the framework's
+// procedure, an arrow, the tooltip's colour.
+bool RegisterToolWndClass(const wchar_t* pszClass);
+
 // What a key does, and the modifiers it takes: exactly these, unless `bAnyModifiers`.
 enum class ToolAction {
     FullScreen,
@@ -88,8 +92,10 @@ public:
     bool ToggleRecording(bool bUncompressed);
     bool IsRecording() const { return m_recording.IsRecording(); }
     HWND RecordIndicator() const { return m_recordIndicator.m_hWnd; }
-    // The tools' own one-line notice, shown for a few seconds over the bottom of the picture.
-    void ShowNotice(const std::wstring& text);
+    // The tools' own notice, shown for a few seconds over the bottom of the picture (in full
+    // screen, of the screen), as wide as its text allows and wrapped where it does not fit;
+    // it follows the window while it shows. A failure's notice beeps.
+    void ShowNotice(const std::wstring& text, bool bFailure = true);
     HWND NoticeWindow() const { return m_notice.m_hWnd; }
 
     // The frame for Ctrl+C and Ctrl+S as a packed DIB (header, then pixels), upright at the
@@ -164,7 +170,11 @@ private:
     // The recording's tick: the indicator brought up to date, and the recording ended where the
     // picture stopped or the writer ended.
     void UpdateRecording();
-    void EndRecording(const std::wstring& why);
+    // `why` it ended early; else the notice names the finished file, unless `bQuiet`.
+    void EndRecording(const std::wstring& why, bool bQuiet = false);
+    // The notice's tick: kept in place, and hidden when its time is over.
+    void UpdateNotice();
+    void PlaceNotice();
 
     CLookwellDlg& m_dlg;
     HHOOK m_hHook = nullptr;
@@ -191,6 +201,7 @@ private:
 
     CInfoWnd m_info{*this};
     CWnd m_notice; // takes no message of its own
+    ULONGLONG m_nNoticeShownAt = 0;
     // The start the information window's counters belong to.
     DWORD m_nSeenRun = 0;
     CFrameCounter m_counter;

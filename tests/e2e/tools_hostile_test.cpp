@@ -1,6 +1,7 @@
 // The tools as a keyboard user and a hostile world meet them: a start with Enter, devices that
 // change under a selection, a close in full screen, pages that cannot be made, a sheet open when
-// the window closes, a slow camera, a held clipboard, and a save through the dialog.
+// the window closes, a slow camera, a held clipboard with the notice that says so, and a save
+// through the dialog.
 #include "check/check_window.h"
 #include "support/camera.h"
 #include "support/e2e_test.h"
@@ -215,18 +216,76 @@ TEST_F(E2eToolsHostile, CopyWaitsForASlowCameraAndSaysWhenTheClipboardIsHeld) {
         ::PostMessageW(Main(), WM_CLOSE, 0, 0);
         EXPECT_EQ(0u, Lookwell().WaitForExit());
     }
-    ScopedCamera camera(L"RGB24:320x240@30");
+    // The narrowest picture: the notice's whole text still shows, and it stays with the picture
+    // when that zooms and when it goes to full screen.
+    ScopedCamera camera(L"RGB24:160x120@30");
     ASSERT_TRUE(Launch());
     ASSERT_TRUE(Start());
-    ASSERT_TRUE(::OpenClipboard(nullptr));
-    PressKeys({VK_CONTROL, 'C'});
-    HWND hNotice = WaitForProcessWindow(Lookwell(), L"LookwellNotice", nullptr);
-    ::CloseClipboard();
+    RECT rcWork{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
+    auto heldCopy = [&] {
+        if (!::OpenClipboard(nullptr)) {
+            return static_cast<HWND>(nullptr);
+        }
+        PressKeys({VK_CONTROL, 'C'});
+        HWND hNotice = WaitForProcessWindow(Lookwell(), L"LookwellNotice", nullptr);
+        ::CloseClipboard();
+        return hNotice;
+    };
+    // Its text wrapped into its window, the window on the work area, its bottom at `nBottom`.
+    auto readable = [&](HWND hNotice, LONG nBottom) -> ::testing::AssertionResult {
+        HWND hText = ::GetWindow(hNotice, GW_CHILD);
+        RECT rcText = WindowRect(hText);
+        RECT rcNotice = WindowRect(hNotice);
+        RECT rcNeeded{0, 0, Width(rcText), 0};
+        HDC hDC = ::GetDC(nullptr);
+        HGDIOBJ hOld = ::SelectObject(hDC, ::GetStockObject(DEFAULT_GUI_FONT));
+        const std::wstring text = WindowText(hText);
+        ::DrawTextW(hDC, text.c_str(), static_cast<int>(text.size()), &rcNeeded,
+                    DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+        ::SelectObject(hDC, hOld);
+        ::ReleaseDC(nullptr, hDC);
+        RECT rcIn{};
+        if (Height(rcNeeded) > Height(rcText) || Width(rcNeeded) > Width(rcText) ||
+            !::IntersectRect(&rcIn, &rcText, &rcNotice) || !SameRect(rcIn, rcText) ||
+            !::IntersectRect(&rcIn, &rcNotice, &rcWork) || !SameRect(rcIn, rcNotice) ||
+            rcNotice.bottom != nBottom) {
+            return ::testing::AssertionFailure()
+                   << "text needs " << Width(rcNeeded) << "x" << Height(rcNeeded) << ", has "
+                   << Width(rcText) << "x" << Height(rcText) << "; notice " << rcNotice.left << ","
+                   << rcNotice.top << "-" << rcNotice.right << "," << rcNotice.bottom
+                   << ", bottom wanted " << nBottom;
+        }
+        return ::testing::AssertionSuccess();
+    };
+    auto clientBottom = [&] {
+        RECT rc{};
+        ::GetClientRect(Main(), &rc);
+        ::MapWindowPoints(Main(), nullptr, reinterpret_cast<POINT*>(&rc), 2);
+        return rc.bottom;
+    };
+    HWND hNotice = heldCopy();
+    ASSERT_NE(nullptr, hNotice);
     EXPECT_EQ(L"The frame was not copied: another program holds the clipboard.",
               WindowText(hNotice));
-    EXPECT_TRUE(IsLive());
+    EXPECT_TRUE(readable(hNotice, clientBottom()));
+    const LONG nBottomBefore = clientBottom();
+    DoubleClick(Centre(Frame()));
+    EXPECT_TRUE(PumpUntil("the notice at the zoomed window's bottom", [&] {
+        return clientBottom() != nBottomBefore && readable(hNotice, clientBottom());
+    })) << readable(hNotice, clientBottom());
     EXPECT_TRUE(PumpUntil("the notice gone by itself", [&] { return Notice() == nullptr; }));
     EXPECT_TRUE(CopyChangesClipboard());
+
+    PressKeys({VK_F11});
+    ASSERT_TRUE(PumpUntil("full screen", [&] { return FullScreen(); }));
+    hNotice = heldCopy();
+    ASSERT_NE(nullptr, hNotice);
+    EXPECT_TRUE(readable(hNotice, rcWork.bottom));
+    EXPECT_EQ(hNotice, ::GetAncestor(::WindowFromPoint(Centre(WindowRect(hNotice))), GA_ROOT))
+        << "the notice under the full-screen picture";
+    PressKeys({VK_ESCAPE});
+    EXPECT_TRUE(PumpUntil("the window back", [&] { return !FullScreen(); }));
 }
 
 TEST_F(E2eToolsHostile, SaveThroughTheDialogWritesTheFrameAsAPng) {
@@ -246,7 +305,8 @@ TEST_F(E2eToolsHostile, SaveThroughTheDialogWritesTheFrameAsAPng) {
         return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
     }));
     EXPECT_TRUE(PumpUntil("the dialog closed", [&] { return !::IsWindow(hDialog); }));
-    EXPECT_EQ(nullptr, Notice());
+    HWND hNotice = WaitForProcessWindow(Lookwell(), L"LookwellNotice", nullptr);
+    EXPECT_EQ(L"The picture was saved as " + path + L".", WindowText(hNotice));
 
     IWICImagingFactory* pFactory = nullptr;
     IWICBitmapDecoder* pDecoder = nullptr;
