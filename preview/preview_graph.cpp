@@ -85,6 +85,22 @@ HRESULT FindTapSource(IPin* pCapture, IPin** ppSource) {
     return FindFreeOutput(pTee, L"Capture", ppSource);
 }
 
+// What the camera answered to the graph's run. Wine's graph keeps the first answer that is not
+// S_OK from its filters, downstream first (the renderer's S_FALSE, waiting for a picture, or a
+// general failure), so the camera's own reason is lost: a camera that stayed stopped is asked
+// once more for its answer.
+HRESULT CameraRunAnswer(IGraphBuilder* pGraph, HRESULT hrGraph) {
+    CComRef<IBaseFilter> pCamera;
+    FILTER_STATE state = State_Running;
+    if (FAILED(pGraph->FindFilterByName(L"Video Capture", &pCamera)) ||
+        FAILED(pCamera->GetState(0, &state)) || state != State_Stopped) {
+        return hrGraph;
+    }
+    HRESULT hr = pCamera->Pause();
+    pCamera->Stop();
+    return FAILED(hr) ? hr : hrGraph;
+}
+
 } // namespace
 
 StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) {
@@ -114,6 +130,7 @@ StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) 
         }
     }
     if (nStage != 0) {
+        m_hrStartFailure = hr;
         return MakeStageResult(nStage, static_cast<DWORD>(hr));
     }
 
@@ -176,11 +193,11 @@ StageResult CLookwellDlg::BuildPreviewGraph(int nDeviceIndex, int nFormatIndex) 
         OAFilterState state = kNoState;
         hr = m_pMediaControl->GetState(5000, &state);
         if (hr == S_OK && state != State_Running) {
-            return FailBuild(13, S_OK);
+            return FailBuild(13, CameraRunAnswer(m_pGraph, S_OK));
         }
     }
     if (hr != S_OK) {
-        return FailBuild(13, hr);
+        return FailBuild(13, CameraRunAnswer(m_pGraph, hr));
     }
 
     // A capture driver tells of a device that stopped (unplugged, failed) through the graph's
@@ -321,6 +338,7 @@ void CLookwellDlg::SetUpVideoWindow() {
 }
 
 StageResult CLookwellDlg::FailBuild(DWORD nStage, HRESULT hr) {
+    m_hrStartFailure = hr;
     if (nStage == 13) {
         StopPreview(); // hidden, detached and stopped before the releases
     } else {

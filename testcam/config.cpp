@@ -303,6 +303,8 @@ bool ParseOptions(const std::wstring& text, Config& config) {
             result.oneStream = true;
         } else if (EqualNoCase(option, L"stuckrun")) {
             result.stuckRun = true;
+        } else if (EqualNoCase(option, L"busy")) {
+            result.busy = true;
         } else if (_wcsnicmp(option.c_str(), L"capssize=", 9) == 0) {
             long size = 0;
             ok = ParseCount(option.substr(9), 4096, size);

@@ -48,6 +48,7 @@ struct Config {
     // streams one of them at a time; the second refuses.
     bool oneStream = false;
     bool stuckRun = false; // Run never reaches the running state
+    bool busy = false;     // another program has the device: it will not pause or run
     // The faults of real cameras, 0 (or -1 for the index) when off.
     LONGLONG realInterval = 0; // frames go out at this interval, whatever the format says
     long blackEvery = 0;       // every N-th delivered frame is all black
@@ -66,7 +67,7 @@ Config DefaultConfig();
 bool ParseFormats(const std::wstring& text, std::vector<Format>& out);
 std::wstring FormatsToString(const std::vector<Format>& formats);
 
-// "nostreamconfig,capssize=64,previewpin,onestream,stuckrun,realfps=12.5,black=N,frozen=N,short=N,
+// "nostreamconfig,capssize=64,previewpin,onestream,stuckrun,busy,realfps=12.5,black=N,frozen=N,short=N,
 // refuse=I,stopafter=N,stallafter=N,unplugafter=N". False on an unknown or malformed option, or a
 // refused index past the formats `config` holds.
 bool ParseOptions(const std::wstring& text, Config& config);

@@ -136,6 +136,10 @@ STDMETHODIMP Filter::Stop() {
 }
 
 STDMETHODIMP Filter::Pause() {
+    if (config_.busy) {
+        // What drivers answer when another program has the device open.
+        return HRESULT_FROM_WIN32(ERROR_BUSY);
+    }
     AutoLock serial(stateLock_);
     if (HRESULT hr = StartPins(); FAILED(hr)) {
         return hr;
@@ -150,6 +154,9 @@ STDMETHODIMP Filter::Pause() {
 }
 
 STDMETHODIMP Filter::Run(REFERENCE_TIME start) {
+    if (config_.busy) {
+        return HRESULT_FROM_WIN32(ERROR_BUSY);
+    }
     AutoLock serial(stateLock_);
     if (HRESULT hr = StartPins(); FAILED(hr)) {
         return hr;

@@ -44,6 +44,22 @@ std::vector<std::wstring> EntryTexts(const CLookwellDlg& dlg, int nListId, int n
 }
 
 // The tools' window and the notice share their look.
+// Said under the window's own message, which names no reason.
+std::wstring StartFailureText(StartFailure why) {
+    switch (why) {
+    case StartFailure::RendererCannotDraw:
+        return L"The system's video renderer cannot draw this format here; Ctrl+T checks what the "
+               L"camera delivers.";
+    case StartFailure::CameraInUse:
+        return L"The camera is in use by another program.";
+    case StartFailure::FormatRefused:
+        return L"The camera refused this format.";
+    case StartFailure::Unknown:
+        break;
+    }
+    return L"";
+}
+
 } // namespace
 
 UINT KeyModifiers(LPARAM lParam, bool bCtrlDown, bool bAltDown, bool bShiftDown) {
@@ -148,6 +164,10 @@ bool CToolHost::OnFilterMessage(const MSG& msg) {
     HWND hMain = m_dlg.m_hWnd;
     if (hMain == nullptr || msg.hwnd == nullptr) {
         return false;
+    }
+    if (msg.hwnd == hMain && msg.message == CLookwellDlg::WM_START_FAILED) {
+        ShowNotice(StartFailureText(static_cast<StartFailure>(msg.wParam)));
+        return true;
     }
     if (m_bSheetOpen && msg.hwnd == hMain &&
         (msg.message == WM_CLOSE ||

@@ -14,6 +14,11 @@
 #include <memory>
 #include <vector>
 
+// Why a start failed, where the platform or the camera said so.
+enum class StartFailure : WPARAM { Unknown, RendererCannotDraw, CameraInUse, FormatRefused };
+// From the stage of the start that failed (BuildPreviewGraph's) and what that stage answered.
+StartFailure ClassifyStartFailure(DWORD nStage, HRESULT hr);
+
 class CLookwellDlg : public CDialog {
 public:
     explicit CLookwellDlg(CWnd* pParent = nullptr);
@@ -99,6 +104,9 @@ public:
     static constexpr UINT_PTR TIMER_SINGLE_CLICK = 513;
     // The running graph's events arrive as this message of the main window.
     static constexpr UINT WM_GRAPH_EVENT = WM_APP + 1;
+    // Posted to the window itself after a start failed for a known reason (wParam: the
+    // StartFailure): the window shows only its own message, the tools say why.
+    static constexpr UINT WM_START_FAILED = WM_APP + 2;
     // The watchdog's look at the tap, while a preview with a tap runs.
     static constexpr UINT_PTR TIMER_WATCHDOG = 1024;
     static constexpr UINT kWatchdogMs = 250;
@@ -121,6 +129,8 @@ public:
     bool m_bComInitialized = false;
     // The running preview's start, for the tools.
     DWORD m_nPreviewRun = 0;
+    // What the stage of the last failed start answered, whole (a StageResult keeps its low half).
+    HRESULT m_hrStartFailure = S_OK;
     ULONGLONG m_nPreviewStartTick = 0;
     VideoFormat m_previewFormat{};
     // Whether a preview gets a tap; the benchmark's floor previews without one.

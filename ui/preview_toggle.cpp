@@ -60,8 +60,13 @@ void CLookwellDlg::OnPreviewButton() {
         format.height != rcPreview.bottom - rcPreview.top) {
         ResizeToVideo(format.width, format.height);
     }
-    if (!StageSucceeded(BuildPreviewGraph(nDevice, nFormat))) {
+    m_hrStartFailure = S_OK;
+    if (StageResult built = BuildPreviewGraph(nDevice, nFormat); !StageSucceeded(built)) {
         ShowMessage(L"Failed to connect to capture device.");
+        StartFailure why = ClassifyStartFailure(HIWORD(built), m_hrStartFailure);
+        if (why != StartFailure::Unknown) {
+            PostMessage(WM_START_FAILED, static_cast<WPARAM>(why));
+        }
         return;
     }
     // A start from the keyboard (Enter in a list) must not leave the keyboard dead: the focus
@@ -77,6 +82,25 @@ void CLookwellDlg::OnPreviewButton() {
     ++m_nPreviewRun;
     m_nPreviewStartTick = ::GetTickCount64();
     m_previewFormat = format;
+}
+
+StartFailure ClassifyStartFailure(DWORD nStage, HRESULT hr) {
+    // What drivers answer for a device another program has open, at whichever stage.
+    if (hr == HRESULT_FROM_WIN32(ERROR_BUSY) || hr == HRESULT_FROM_WIN32(ERROR_SHARING_VIOLATION) ||
+        hr == HRESULT_FROM_WIN32(ERROR_DEVICE_IN_USE)) {
+        return StartFailure::CameraInUse;
+    }
+    switch (nStage) {
+    case 14: // the device's SetFormat
+        return StartFailure::FormatRefused;
+    case 11: // rendering the preview stream: no way from this format to the renderer
+        return hr == VFW_E_CANNOT_CONNECT || hr == VFW_E_NO_ACCEPTABLE_TYPES ||
+                       hr == VFW_E_CANNOT_RENDER || hr == VFW_E_TYPE_NOT_ACCEPTED || hr == E_FAIL
+                   ? StartFailure::RendererCannotDraw
+                   : StartFailure::Unknown;
+    default:
+        return StartFailure::Unknown;
+    }
 }
 
 void CLookwellDlg::KeepFocusFrom(std::initializer_list<int> controls, HWND hTo) {

@@ -1,7 +1,8 @@
 // The live picture: started, paused and resumed by clicks, zoomed by double clicks, stopped,
-// and the pause cycle of a copy named "...pr".
+// the pause cycle of a copy named "...pr", and starts that fail with a reason.
 #include "support/camera.h"
 #include "support/e2e_test.h"
+#include "support/tool_keys.h"
 
 using testcam_test::ScopedCamera;
 
@@ -122,4 +123,34 @@ TEST_F(E2ePreview, ACopyNamedPrPausesOneSecondAfterTheStartAndResumesASecondLate
     ::PostMessageW(Main(), WM_CLOSE, 0, 0);
     EXPECT_EQ(0u, Lookwell().WaitForExit());
     ::DeleteFileW(copy.c_str());
+}
+
+// A failed start shows the window's own line and, in a notice beneath it, why where the platform
+// or the camera said so.
+TEST_F(E2ePreview, AFailedStartSaysWhyInANoticeUnderItsMessage) {
+    const struct {
+        const wchar_t* formats;
+        const wchar_t* options;
+        const wchar_t* why;
+    } cases[] = {
+        // Wine's renderer takes no YUY2, and nothing in Wine converts it.
+        {L"YUY2:320x240@30", L"",
+         L"The system's video renderer cannot draw this format here; Ctrl+T checks what the "
+         L"camera delivers."},
+        {L"RGB24:320x240@30", L"busy", L"The camera is in use by another program."},
+        {L"RGB24:320x240@30", L"refuse=0", L"The camera refused this format."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Narrow(c.why));
+        ScopedCamera camera(c.formats, c.options);
+        ASSERT_TRUE(Launch());
+        ASSERT_TRUE(Press([&] { return ::IsWindowVisible(Item(IDC_MESSAGE)) != FALSE; }));
+        EXPECT_EQ(L"Failed to connect to capture device.", WindowText(Item(IDC_MESSAGE)));
+        HWND hNotice = WaitForProcessWindow(Lookwell(), L"LookwellNotice", nullptr);
+        ASSERT_NE(nullptr, hNotice);
+        EXPECT_EQ(c.why, WindowText(hNotice));
+        EXPECT_FALSE(HasCaption(L"Stop"));
+        ::PostMessageW(Main(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(0u, Lookwell().WaitForExit());
+    }
 }
