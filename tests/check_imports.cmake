@@ -6,7 +6,7 @@ if(NOT rc EQUAL 0)
 endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
 set(windows kernel32.dll user32.dll gdi32.dll advapi32.dll ole32.dll oleaut32.dll version.dll
-            msvcrt.dll shell32.dll comdlg32.dll)
+            msvcrt.dll shell32.dll comdlg32.dll comctl32.dll)
 foreach(line IN LISTS names)
     string(REPLACE "DLL Name: " "" dll "${line}")
     string(STRIP "${dll}" dll)

@@ -87,6 +87,10 @@ CToolHost::~CToolHost() {
     m_fullScreen.UnsubclassWindow();
     m_info.DestroyWindow();
     m_notice.DestroyWindow();
+    m_tip.UnsubclassWindow();
+    if (m_hTip != nullptr) {
+        ::DestroyWindow(m_hTip);
+    }
     m_toolWnd.DestroyWindow();
     if (m_hHook != nullptr) {
         ::UnhookWindowsHookEx(m_hHook);
@@ -183,6 +187,9 @@ bool CToolHost::OnFilterMessage(const MSG& msg) {
     // While a modal window of ours (About, settings, Save As) is up, the main one is disabled.
     if (!bOurs || !::IsWindowEnabled(hMain)) {
         return false;
+    }
+    if (hRoot == hMain) {
+        RelayToPictureTip(msg);
     }
     switch (msg.message) {
     case WM_KEYDOWN:

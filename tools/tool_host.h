@@ -150,6 +150,18 @@ private:
         DECLARE_MESSAGE_MAP()
     };
 
+    // The tooltip control over the picture, subclassed: for it the pointer over the picture
+    // (the renderer's window) is over the frame, whose tool it is.
+    class CPictureTipWnd : public CWnd {
+    public:
+        explicit CPictureTipWnd(CToolHost& tools) : m_tools(tools) {}
+
+    private:
+        LRESULT OnWindowFromPoint(WPARAM wParam, LPARAM lParam);
+        CToolHost& m_tools;
+        DECLARE_MESSAGE_MAP()
+    };
+
     // The hook procedure has no way to reach its object but a global (see key_hook.cpp).
     static LRESULT CALLBACK MsgFilterProc(int nCode, WPARAM wParam, LPARAM lParam);
     // True when the message was taken and must go no further.
@@ -172,6 +184,10 @@ private:
     void UpdateRecording();
     // `why` it ended early; else the notice names the finished file, unless `bQuiet`.
     void EndRecording(const std::wstring& why, bool bQuiet = false);
+    // The tooltip over the picture frame listing what the mouse and keys do there; it is fed the
+    // mouse messages the dialog loop sees, and hides at the first key.
+    void CreatePictureTip();
+    void RelayToPictureTip(const MSG& msg);
     // The notice's tick: kept in place, and hidden when its time is over.
     void UpdateNotice();
     void PlaceNotice();
@@ -201,6 +217,9 @@ private:
 
     CInfoWnd m_info{*this};
     CWnd m_notice; // takes no message of its own
+    HWND m_hTip = nullptr;
+    bool m_bTipMade = false;
+    CPictureTipWnd m_tip{*this};
     ULONGLONG m_nNoticeShownAt = 0;
     // The start the information window's counters belong to.
     DWORD m_nSeenRun = 0;

@@ -29,9 +29,17 @@ TEST_F(E2ePreview, StartsPausesZoomsAndStopsAsAPersonUsesIt) {
     EXPECT_TRUE(IsLive());
     EXPECT_TRUE(ShowsBars());
 
-    // A click pauses once the double-click time has passed; the next one resumes.
+    // Resting over the picture the pointer shows what the mouse and keys do there; the click
+    // hides it and still pauses once the double-click time has passed; the next one resumes.
+    auto tip = [&] { return FindProcessWindow(Lookwell(), L"tooltips_class32", nullptr); };
+    MoveMouse(POINT{Centre(Frame()).x + 3, Centre(Frame()).y});
+    MoveMouse(Centre(Frame()));
+    ASSERT_TRUE(PumpUntil("the tooltip", [&] { return tip() != nullptr; }));
+    // Its eight lines (Wine's tooltip gives no text to another process).
+    EXPECT_GE(Height(WindowRect(tip())), 80);
     Click(Centre(Frame()));
     EXPECT_TRUE(IsFrozen());
+    EXPECT_EQ(nullptr, tip());
     Click(Centre(Frame()));
     EXPECT_TRUE(IsLive());
 

@@ -222,6 +222,15 @@ void Click(POINT pt, bool bRight) {
     SendMouse(pt, bRight, 1);
 }
 
+void MoveMouse(POINT pt) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = (pt.x * 65536 + 32768) / ::GetSystemMetrics(SM_CXSCREEN);
+    input.mi.dy = (pt.y * 65536 + 32768) / ::GetSystemMetrics(SM_CYSCREEN);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    ::SendInput(1, &input, sizeof(INPUT));
+}
+
 void DoubleClick(POINT pt, bool bRight) {
     SendMouse(pt, bRight, 2);
 }

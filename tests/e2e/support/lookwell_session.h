@@ -79,6 +79,8 @@ using testcam_test::PumpUntil;
 // Real mouse input through the window system: the pointer moves there and the button goes
 // down and up once, or twice for a double click, which the system itself recognises.
 void Click(POINT pt, bool bRight = false);
+// The pointer moved there, without a button.
+void MoveMouse(POINT pt);
 void DoubleClick(POINT pt, bool bRight = false);
 POINT Centre(const RECT& rc);
 
