@@ -70,6 +70,15 @@ void AfxAttachParentConsole() {
     }
 }
 
+bool AfxHasStdTarget(DWORD nStdHandle) {
+    HANDLE hOut = ::GetStdHandle(nStdHandle);
+    if (hOut != nullptr && hOut != INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    // Attached already answers ERROR_ACCESS_DENIED.
+    return ::AttachConsole(ATTACH_PARENT_PROCESS) || ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
 std::wstring AfxQuoted(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }

@@ -15,6 +15,10 @@ bool AfxWriteStd(DWORD nStdHandle, const std::wstring& text);
 // Joins the console of the process that started this one, where Ctrl+C is pressed; standard
 // handles that were redirected stay so. Nothing when there is none.
 void AfxAttachParentConsole();
+// Whether text for that standard handle has anywhere to go: a handle of its own (a console, a
+// file, a pipe) or the console of the program that started this one. A program started from a
+// shortcut or a file manager has neither.
+bool AfxHasStdTarget(DWORD nStdHandle);
 // A name or a value as a line shows it: in double quotes.
 std::wstring AfxQuoted(const std::wstring& text);
 

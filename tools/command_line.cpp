@@ -101,7 +101,7 @@ int RunListSwitch() {
 }
 
 int RunHelpSwitch() {
-    return WriteOrSay(
+    const std::wstring text =
         L"Lookwell [/list] [/device:NAME|N] [/format:TEXT|N] [/preview] [/fullscreen]\n"
         L"         [/check [/csv] [/seconds:N] [/report:FILE.html]]\n"
         L"         [/record:FILE [/seconds:N] [/uncompressed]]\n"
@@ -124,5 +124,23 @@ int RunHelpSwitch() {
         L"  /?              shows this text\n"
         L"Keys: F11 full screen (Esc leaves it), Ctrl+C copy the frame, Ctrl+S save it,\n"
         L"Alt+Enter camera settings, Ctrl+M mirror, Ctrl+I information window,\n"
-        L"Ctrl+T camera check, Ctrl+R record to the Videos folder (Ctrl+Shift+R uncompressed).\n");
+        L"Ctrl+T camera check, Ctrl+R record to the Videos folder (Ctrl+Shift+R uncompressed).\n";
+    // Started from a shortcut there is no console to print to: the text is shown instead, its
+    // columns of spaces made tabs, which a message box's proportional font keeps in line.
+    if (!AfxHasStdTarget(STD_OUTPUT_HANDLE)) {
+        std::wstring boxed;
+        for (size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == L' ' && i + 1 < text.size() && text[i + 1] == L' ') {
+                boxed += L'\t';
+                while (i + 1 < text.size() && text[i + 1] == L' ') {
+                    ++i;
+                }
+            } else {
+                boxed += text[i];
+            }
+        }
+        ::MessageBoxW(nullptr, boxed.c_str(), L"Lookwell", MB_OK | MB_ICONINFORMATION);
+        return 0;
+    }
+    return WriteOrSay(text);
 }
