@@ -20,16 +20,24 @@ quietly() {
     "$@" >>"$log" 2>&1 || fail "$what failed (details in $log)"
 }
 
+# ensure_build [tests]: installs what is missing and builds. Without "tests" only what running
+# needs is installed and built; with it everything, the test suite included.
 ensure_build() {
     # The suite's check of the run command: the suite has just built, and other tests run from
     # this build folder meanwhile, so a rebuild there must not replace files under them.
     [ "${LOOKWELL_BUILT:-}" = 1 ] && return 0
-    "$root/scripts/setup" || exit 1
-    if [ ! -f "$build/CMakeCache.txt" ]; then
+    local tests=${1:-}
+    "$root/scripts/setup" ${tests:+--tests} || exit 1
+    # A build folder first configured without the test packages has the tests switched off.
+    if [ ! -f "$build/CMakeCache.txt" ] ||
+        { [ -n "$tests" ] && ! grep -q '^LOOKWELL_TESTS:BOOL=ON$' "$build/CMakeCache.txt"; }; then
         quietly "configuring the build" cmake -S "$root" -B "$build" \
-            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DCMAKE_BUILD_TYPE=Release \
+            ${tests:+-DLOOKWELL_TESTS=ON}
     fi
-    cmake --build "$build" -j "$(nproc)" >>"$log" 2>&1 ||
+    local targets=()
+    [ -z "$tests" ] && targets=(--target Lookwell lookwell_testcam testcam_list lookwell_press)
+    cmake --build "$build" -j "$(nproc)" "${targets[@]}" >>"$log" 2>&1 ||
         { tail -n 40 "$log" >&2; fail "the build failed (details in $log)"; }
 }
 

@@ -28,9 +28,26 @@ foreach(binary Lookwell.exe lookwell_testcam.dll)
     file(SIZE ${out}/unpacked/${top}/${binary} size)
     message(STATUS "${binary}: ${size} bytes")
 endforeach()
+# What the README must name for a Windows user: its version, every key and switch, where the
+# files go, the test camera's removal.
+set(readme_names
+    "Lookwell ${VERSION}" "regsvr32 /u"
+    F11 Esc Ctrl+C Ctrl+S Ctrl+R Ctrl+Shift+R Ctrl+T Ctrl+I Ctrl+M Alt+Enter Alt+F4
+    "Double-click" "Right double-click"
+    /? /list /device: /format: /preview /fullscreen /check /csv /report: /record:
+    /uncompressed /seconds:
+    "Videos folder" "Pictures folder" "Documents folder")
 file(READ ${out}/unpacked/${top}/README.txt readme)
-if(NOT readme MATCHES "Lookwell ${VERSION}" OR NOT readme MATCHES "regsvr32 /u")
-    message(FATAL_ERROR "the README lacks its version or the test camera's removal")
+set(missing)
+foreach(name IN LISTS readme_names)
+    string(FIND "${readme}" "${name}" at)
+    if(at EQUAL -1)
+        list(APPEND missing "${name}")
+    endif()
+endforeach()
+if(missing)
+    list(JOIN missing ", " missing)
+    message(FATAL_ERROR "the package's README.txt does not name: ${missing}")
 endif()
 
 # The same resource tests as for the built program, on the packaged copy.

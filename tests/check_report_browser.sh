@@ -8,7 +8,7 @@ build=$1
 exe=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
 if ! command -v chromium >/dev/null; then
-    echo "Chromium is not installed (scripts/setup installs the package chromium): skipped"
+    echo "Chromium is not installed (scripts/setup --tests installs the package chromium): skipped"
     exit 77
 fi
 dir=$build/report-browser
