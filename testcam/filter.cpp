@@ -104,6 +104,10 @@ HRESULT Filter::StartPins() {
     if (state_ != State_Stopped) {
         return S_OK; // streaming already, paused or running
     }
+    if (config_.busy) {
+        // What drivers answer when another program has the device open.
+        return HRESULT_FROM_WIN32(ERROR_BUSY);
+    }
     HRESULT hr = S_OK;
     {
         AutoLock lock(lock_);
@@ -136,10 +140,6 @@ STDMETHODIMP Filter::Stop() {
 }
 
 STDMETHODIMP Filter::Pause() {
-    if (config_.busy) {
-        // What drivers answer when another program has the device open.
-        return HRESULT_FROM_WIN32(ERROR_BUSY);
-    }
     AutoLock serial(stateLock_);
     if (HRESULT hr = StartPins(); FAILED(hr)) {
         return hr;
@@ -154,9 +154,6 @@ STDMETHODIMP Filter::Pause() {
 }
 
 STDMETHODIMP Filter::Run(REFERENCE_TIME start) {
-    if (config_.busy) {
-        return HRESULT_FROM_WIN32(ERROR_BUSY);
-    }
     AutoLock serial(stateLock_);
     if (HRESULT hr = StartPins(); FAILED(hr)) {
         return hr;

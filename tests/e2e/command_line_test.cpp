@@ -3,6 +3,7 @@
 // nothing.
 #include "support/camera.h"
 #include "support/e2e_test.h"
+#include "support/lookwell_process.h"
 
 #include <algorithm>
 #include <cwctype>
@@ -173,6 +174,19 @@ TEST_F(E2eCommandLine, ListAndHelpAnswerOnStandardOutputWithoutAWindow) {
         CRunResult help = RunRedirected(L"/?");
         EXPECT_EQ(0u, help.nExit);
         EXPECT_NE(std::string::npos, help.out.find("/device:NAME")) << help.out;
+        // Started as from a shortcut, with nowhere to print: the text in a message box.
+        LookwellProcess boxed(L"Lookwell.exe", L"/?", DETACHED_PROCESS);
+        HWND hBox = boxed.WaitForMainWindow();
+        ASSERT_NE(nullptr, hBox);
+        EXPECT_EQ(L"Lookwell", WindowText(hBox));
+        std::wstring boxText;
+        for (HWND hChild = ::GetWindow(hBox, GW_CHILD); hChild != nullptr;
+             hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
+            boxText += WindowText(hChild);
+        }
+        EXPECT_NE(std::wstring::npos, boxText.find(L"/device:NAME"));
+        ::PostMessageW(hBox, WM_COMMAND, IDOK, 0);
+        EXPECT_EQ(0u, boxed.WaitForExit(kPatienceMs));
     }
     // No camera at all: a one-line reason on standard error and exit code 1.
     CRunResult none = RunRedirected(L"/list");

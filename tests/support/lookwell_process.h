@@ -31,8 +31,9 @@ inline bool StartProcess(std::wstring commandLine, DWORD dwFlags, STARTUPINFOW& 
 class LookwellProcess {
 public:
     // The executable next to the tests, or another copy of it, with arguments if any.
+    // With DETACHED_PROCESS it has no console, as when started from a shortcut.
     explicit LookwellProcess(const std::wstring& exeName = L"Lookwell.exe",
-                             const std::wstring& arguments = L"") {
+                             const std::wstring& arguments = L"", DWORD dwFlags = 0) {
         std::wstring command = L"\"" + ModuleFolder() + exeName + L"\"";
         if (!arguments.empty()) {
             command += L" " + arguments;
@@ -40,7 +41,7 @@ public:
         STARTUPINFOW si{};
         si.cb = sizeof(si);
         DWORD dwError = 0;
-        m_bStarted = StartProcess(command, 0, si, m_pi, dwError);
+        m_bStarted = StartProcess(command, dwFlags, si, m_pi, dwError);
     }
     ~LookwellProcess() {
         if (m_bStarted) {
