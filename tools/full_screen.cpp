@@ -118,6 +118,12 @@ void CToolHost::CheckRestoredVideo() {
         m_toolWnd.KillTimer(kRestoreTimer);
         return;
     }
+    // Wine also lets the X server's late focus change after the full-screen window went take
+    // the activation from the main window: with no window active the keys reach nothing.
+    if (HWND hFront = ::GetForegroundWindow();
+        hFront == nullptr || hFront == ::GetDesktopWindow()) {
+        ::SetForegroundWindow(m_dlg.m_hWnd);
+    }
     RECT rcNow{};
     ::GetWindowRect(m_hRestoredVideo, &rcNow);
     ::MapWindowPoints(nullptr, ::GetParent(m_hRestoredVideo), reinterpret_cast<POINT*>(&rcNow), 2);
