@@ -37,6 +37,11 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     HWND hButton = ::GetDlgItem(hMain, IDC_PREVIEW_BUTTON);
+    // The pointer where a person's would be, on the button: resting over the picture it would
+    // bring up the picture's tooltip in the screenshot.
+    RECT rcButton{};
+    ::GetWindowRect(hButton, &rcButton);
+    ::SetCursorPos((rcButton.left + rcButton.right) / 2, (rcButton.top + rcButton.bottom) / 2);
     ::SendMessageW(hMain, WM_COMMAND, MAKEWPARAM(IDC_PREVIEW_BUTTON, BN_CLICKED),
                    reinterpret_cast<LPARAM>(hButton));
     wchar_t caption[16] = L"";
