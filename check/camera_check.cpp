@@ -3,6 +3,7 @@
 #include "capture/capture_platform.h"
 #include "capture/device_catalogue.h"
 #include "check/check_sink.h"
+#include "framework/apartment.h"
 #include "media/capture_graph.h"
 
 #include <uuids.h>
@@ -437,15 +438,14 @@ bool CCheckRunner::IsRunning() const {
 
 DWORD WINAPI CCheckRunner::ThreadProc(void* pParam) {
     auto* pShared = static_cast<CShared*>(pParam);
-    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    try {
-        RunChecks(*pShared);
-    } catch (...) {
-        // Out of memory mid-check: the check ends as cancelled; nothing leaves the thread.
-        pShared->Tell([](ICheckListener& listener) { listener.OnCheckFinished(true); });
-    }
-    if (SUCCEEDED(hr)) {
-        ::CoUninitialize();
+    {
+        CComApartment apartment;
+        try {
+            RunChecks(*pShared);
+        } catch (...) {
+            // Out of memory mid-check: the check ends as cancelled; nothing leaves the thread.
+            pShared->Tell([](ICheckListener& listener) { listener.OnCheckFinished(true); });
+        }
     }
     pShared->Release();
     return 0;

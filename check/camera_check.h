@@ -5,6 +5,7 @@
 
 #include "capture/video_format.h"
 #include "check/check_report.h"
+#include "framework/object.h"
 
 #include <windows.h>
 
@@ -60,15 +61,12 @@ protected:
 };
 
 // Checks a list of formats on a thread of its own, in a COM apartment of its own.
-class CCheckRunner {
+class CCheckRunner : private CNoCopy {
 public:
-    CCheckRunner() = default;
     // Cancels and waits for the thread, about a second at the most: a thread stuck in a
     // camera that does not stop is left to end on its own (its camera released when the camera
     // returns, or with the process), and no listener call comes after the destructor.
     ~CCheckRunner();
-    CCheckRunner(const CCheckRunner&) = delete;
-    CCheckRunner& operator=(const CCheckRunner&) = delete;
 
     // False when a check is already running or the thread could not start. The listener must
     // outlive the runner (not the thread: see the destructor).

@@ -1,5 +1,8 @@
 #include "check/check_details.h"
 
+#include "framework/dib.h"
+#include "framework/object.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -63,7 +66,7 @@ const wchar_t* StopText(StopCause cause) {
 }
 
 // A pen selected for a scope.
-class CPen {
+class CPen : private CNoCopy {
 public:
     CPen(HDC hdc, int nStyle, int nWidth, COLORREF colour)
         : m_hdc(hdc), m_hPen(::CreatePen(nStyle, nWidth, colour)),
@@ -72,8 +75,6 @@ public:
         ::SelectObject(m_hdc, m_hOld);
         ::DeleteObject(m_hPen);
     }
-    CPen(const CPen&) = delete;
-    CPen& operator=(const CPen&) = delete;
 
 private:
     HDC m_hdc;
@@ -120,12 +121,7 @@ void DrawThumbnail(HDC hdc, const RECT& rc, const CThumbnail& thumbnail) {
         std::memcpy(&bits[y * nStride], &thumbnail.pixels[y * nRow], nRow);
     }
     BITMAPINFO bmi{};
-    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-    bmi.bmiHeader.biWidth = nWidth;
-    bmi.bmiHeader.biHeight = -nHeight; // top row first
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 24;
-    bmi.bmiHeader.biCompression = BI_RGB;
+    bmi.bmiHeader = AfxRgbBitmapHeader(nWidth, -nHeight, 24);
     int nOldMode = ::SetStretchBltMode(hdc, bWhole ? COLORONCOLOR : HALFTONE);
     ::SetBrushOrgEx(hdc, 0, 0, nullptr); // as HALFTONE asks
     ::StretchDIBits(hdc, rc.left + (nBoxWidth - nDrawWidth) / 2,

@@ -34,11 +34,8 @@ constexpr COLORREF kCheckCancelledText = RGB(110, 80, 0);
 
 class CCheckWindow : public CWnd {
 public:
-    CCheckWindow() = default;
     // Closes the window; a check still ending is waited for as the runner's end waits.
     ~CCheckWindow() override;
-    CCheckWindow(const CCheckWindow&) = delete;
-    CCheckWindow& operator=(const CCheckWindow&) = delete;
 
     // Shows the window and starts checking the formats of that device for nSeconds each.
     // False (and nothing shown) when the window is open already, the last check is still

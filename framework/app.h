@@ -2,15 +2,14 @@
 #pragma once
 
 #include "framework/module.h"
+#include "framework/object.h"
 #include "framework/wnd.h"
 
-class CWinApp : public CCmdTarget {
+class CWinApp : public CCmdTarget, private CNoCopy {
 public:
     // pszAppName null: the application is named after its executable.
     explicit CWinApp(const wchar_t* pszAppName = nullptr);
     ~CWinApp() override;
-    CWinApp(const CWinApp&) = delete;
-    CWinApp& operator=(const CWinApp&) = delete;
 
     // Called once after the framework's own start; false ends the program without a
     // message loop.

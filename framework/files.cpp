@@ -1,5 +1,7 @@
 #include "framework/files.h"
 
+#include "framework/apartment.h"
+
 #include <commdlg.h>
 #include <shlobj.h>
 
@@ -105,11 +107,8 @@ struct CSaveAs {
 
 DWORD WINAPI SaveAsThread(void* pParam) {
     auto* pSaveAs = static_cast<CSaveAs*>(pParam);
-    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    CComApartment apartment(COINIT_APARTMENTTHREADED);
     pSaveAs->bChosen = pSaveAs->pfnGetSaveFileName(pSaveAs->pOfn);
-    if (SUCCEEDED(hr)) {
-        ::CoUninitialize();
-    }
     return 0;
 }
 

@@ -9,6 +9,18 @@ class CMemoryException {};
 
 [[noreturn]] void AfxThrowMemoryException();
 
+// Base of a class that owns what cannot be shared (a handle, a thread, a COM object, a lock):
+// neither copied nor assigned.
+class CNoCopy {
+public:
+    CNoCopy(const CNoCopy&) = delete;
+    CNoCopy& operator=(const CNoCopy&) = delete;
+
+protected:
+    CNoCopy() = default;
+    ~CNoCopy() = default;
+};
+
 // Root of the framework's classes: deleted through its virtual destructor, allocated by an
 // operator new that reports failure as CMemoryException.
 class CObject {

@@ -2,14 +2,14 @@
 // holding it may take it again (critical sections count their owner's entries).
 #pragma once
 
+#include "framework/object.h"
+
 #include <windows.h>
 
-class CCriticalSection {
+class CCriticalSection : private CNoCopy {
 public:
     CCriticalSection() { ::InitializeCriticalSection(&m_section); }
     ~CCriticalSection() { ::DeleteCriticalSection(&m_section); }
-    CCriticalSection(const CCriticalSection&) = delete;
-    CCriticalSection& operator=(const CCriticalSection&) = delete;
 
     void Lock() { ::EnterCriticalSection(&m_section); }
     void Unlock() { ::LeaveCriticalSection(&m_section); }
@@ -19,12 +19,10 @@ private:
 };
 
 // Held from construction to the end of the scope; nothing else enters or leaves the section.
-class CSingleLock {
+class CSingleLock : private CNoCopy {
 public:
     explicit CSingleLock(CCriticalSection& section) : m_section(section) { m_section.Lock(); }
     ~CSingleLock() { m_section.Unlock(); }
-    CSingleLock(const CSingleLock&) = delete;
-    CSingleLock& operator=(const CSingleLock&) = delete;
 
 private:
     CCriticalSection& m_section;

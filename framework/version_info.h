@@ -1,17 +1,16 @@
 // Reads text values from the version resource of one executable file.
 #pragma once
 
+#include "framework/object.h"
 #include "framework/str.h"
 
 #include <vector>
 
-class VersionInfo {
+class VersionInfo : private CNoCopy {
 public:
     // Without a version resource, readable version data or a translation table the reader is
     // empty: every value is then the empty string.
     explicit VersionInfo(const wchar_t* pszFileName);
-    VersionInfo(const VersionInfo&) = delete;
-    VersionInfo& operator=(const VersionInfo&) = delete;
 
     // The key's value in the string table of the first translation; empty when it has none.
     CString GetStringValue(const wchar_t* pszKey) const;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "framework/msgmap.h"
+#include "framework/object.h"
 #include "framework/str.h"
 
 // windowsx.h (which dshow.h includes) defines SubclassWindow as a macro: included first, its
@@ -23,16 +24,13 @@ bool AfxRegisterWndClass(const wchar_t* pszClassName, UINT nClassStyle = 0,
 // left corner on it.
 RECT AfxKeepOnWorkArea(const RECT& rc, HWND hNear = nullptr);
 
-class CWnd : public CCmdTarget {
+class CWnd : public CCmdTarget, private CNoCopy {
 public:
     HWND m_hWnd = nullptr;
 
-    CWnd() = default;
     // A window still attached is detached first, so that it never calls into a half-destroyed
     // object; then a subclassed one gets its own procedure back, any other is destroyed.
     ~CWnd() override;
-    CWnd(const CWnd&) = delete;
-    CWnd& operator=(const CWnd&) = delete;
 
     // Creates a window of a class registered with AfxRegisterWndClass, attached to this object
     // from its first message on. False (and m_hWnd null) when this object has a window already

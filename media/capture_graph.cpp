@@ -1,6 +1,7 @@
 #include "media/capture_graph.h"
 
 #include "capture/device_catalogue.h"
+#include "framework/apartment.h"
 
 #include <new>
 
@@ -151,13 +152,10 @@ CStreamEvents CCaptureGraph::Events() {
 
 void CALLBACK CCaptureGraph::StopCallback(PTP_CALLBACK_INSTANCE, void* pParam) {
     auto* pParts = static_cast<CParts*>(pParam);
-    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    CComApartment apartment;
     pParts->TakeApart();
     ::SetEvent(pParts->hTakenApart);
     pParts->Release();
-    if (SUCCEEDED(hr)) {
-        ::CoUninitialize();
-    }
 }
 
 bool CCaptureGraph::Stop(DWORD nMs) {

@@ -6,18 +6,16 @@
 
 #include "capture/capture_platform.h"
 #include "capture/video_format.h"
+#include "framework/object.h"
 
 #include <dshow.h>
 
 #include <string>
 
-class CCaptureGraph {
+class CCaptureGraph : private CNoCopy {
 public:
-    CCaptureGraph() = default;
     // Stops and takes the graph down if the caller did not, within kDefaultStopWaitMs.
     ~CCaptureGraph();
-    CCaptureGraph(const CCaptureGraph&) = delete;
-    CCaptureGraph& operator=(const CCaptureGraph&) = delete;
 
     static constexpr DWORD kDefaultStopWaitMs = 5000;
 

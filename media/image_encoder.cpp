@@ -7,23 +7,9 @@
 #include <cstring>
 #include <new>
 
-CImageEncoder::~CImageEncoder() {
-    if (m_pWic != nullptr) {
-        m_pWic->Release();
-    }
-}
-
-HRESULT CImageEncoder::Open() {
-    if (m_pWic != nullptr) {
-        return S_OK;
-    }
-    return ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWICImagingFactory, reinterpret_cast<void**>(&m_pWic));
-}
-
 HRESULT CImageEncoder::Encode(REFGUID container, const BYTE* pBgr, UINT nWidth, UINT nHeight,
                               UINT nStride, float fQuality, std::vector<BYTE>& out) noexcept {
-    if (m_pWic == nullptr) {
+    if (!m_wic.IsOpen()) {
         return E_UNEXPECTED;
     }
     if (pBgr == nullptr || nWidth == 0 || nHeight == 0 || nStride < nWidth * 3 ||
@@ -36,7 +22,7 @@ HRESULT CImageEncoder::Encode(REFGUID container, const BYTE* pBgr, UINT nWidth, 
     CComRef<IPropertyBag2> pOptions;
     HRESULT hr = ::CreateStreamOnHGlobal(nullptr, TRUE, &pStream);
     if (SUCCEEDED(hr)) {
-        hr = m_pWic->CreateEncoder(container, nullptr, &pEncoder);
+        hr = m_wic->CreateEncoder(container, nullptr, &pEncoder);
     }
     if (SUCCEEDED(hr)) {
         hr = pEncoder->Initialize(pStream, WICBitmapEncoderNoCache);

@@ -2,23 +2,19 @@
 // imaging component: the snapshots' PNG files and the recorder's MJPG frames.
 #pragma once
 
+#include "framework/object.h"
+#include "media/imaging_factory.h"
+
 #include <windows.h>
 
 #include <cstddef>
 #include <vector>
 
-struct IWICImagingFactory;
-
-class CImageEncoder {
+class CImageEncoder : private CNoCopy {
 public:
-    CImageEncoder() = default;
-    ~CImageEncoder();
-    CImageEncoder(const CImageEncoder&) = delete;
-    CImageEncoder& operator=(const CImageEncoder&) = delete;
-
     // Makes the imaging factory in the calling thread's apartment; it is free-threaded, so
     // encoding may then happen on another thread, one picture at a time.
-    HRESULT Open();
+    HRESULT Open() { return m_wic.Open(); }
     // The picture (rows top first, nStride bytes apart, three bytes a pixel) as a file of that
     // container (GUID_ContainerFormatJpeg, GUID_ContainerFormatPng) into `out`, which is reused.
     // fQuality (0 to 1) is the JPEG's; 0 leaves the encoder's own. Never throws.
@@ -26,7 +22,7 @@ public:
                    float fQuality, std::vector<BYTE>& out) noexcept;
 
 private:
-    IWICImagingFactory* m_pWic = nullptr;
+    CImagingFactory m_wic;
 };
 
 // Rows of 24- or 32-bit blue-green-red pixels (the fourth byte ignored) as a 24-bit PNG: the

@@ -4,25 +4,11 @@
 
 #include <wincodec.h>
 
-CJpegDecoder::~CJpegDecoder() {
-    if (m_pWic != nullptr) {
-        m_pWic->Release();
-    }
-}
-
-HRESULT CJpegDecoder::Open() {
-    if (m_pWic != nullptr) {
-        return S_OK;
-    }
-    return ::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_IWICImagingFactory, reinterpret_cast<void**>(&m_pWic));
-}
-
 bool CJpegDecoder::Decode(const BYTE* pData, size_t nSize, CBgrPicture& picture) noexcept {
     picture.nWidth = 0;
     picture.nHeight = 0;
     picture.nStride = 0;
-    if (m_pWic == nullptr || pData == nullptr || nSize > 0x7FFFFFFF) {
+    if (!m_wic.IsOpen() || pData == nullptr || nSize > 0x7FFFFFFF) {
         return false;
     }
     CComRef<IWICStream> pStream;
@@ -31,15 +17,15 @@ bool CJpegDecoder::Decode(const BYTE* pData, size_t nSize, CBgrPicture& picture)
     CComRef<IWICFormatConverter> pBgr;
     UINT nWidth = 0;
     UINT nHeight = 0;
-    if (FAILED(m_pWic->CreateStream(&pStream)) ||
+    if (FAILED(m_wic->CreateStream(&pStream)) ||
         FAILED(
             pStream->InitializeFromMemory(const_cast<BYTE*>(pData), static_cast<DWORD>(nSize))) ||
-        FAILED(m_pWic->CreateDecoder(GUID_ContainerFormatJpeg, nullptr, &pDecoder)) ||
+        FAILED(m_wic->CreateDecoder(GUID_ContainerFormatJpeg, nullptr, &pDecoder)) ||
         FAILED(pDecoder->Initialize(pStream, WICDecodeMetadataCacheOnDemand)) ||
         FAILED(pDecoder->GetFrame(0, &pFrame)) ||
         // The factory's converter, not WICConvertBitmapSource: that would make the program
         // import the imaging DLL at every start.
-        FAILED(m_pWic->CreateFormatConverter(&pBgr)) ||
+        FAILED(m_wic->CreateFormatConverter(&pBgr)) ||
         FAILED(pBgr->Initialize(pFrame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone,
                                 nullptr, 0.0, WICBitmapPaletteTypeCustom)) ||
         FAILED(pBgr->GetSize(&nWidth, &nHeight)) || nWidth == 0 || nHeight == 0 || nWidth > 65536 ||

@@ -2,11 +2,12 @@
 // component, for whatever reads pictures off a compressed stream.
 #pragma once
 
+#include "framework/object.h"
+#include "media/imaging_factory.h"
+
 #include <windows.h>
 
 #include <vector>
-
-struct IWICImagingFactory;
 
 // Rows padded to 4 bytes, top row first; the buffer is reused from picture to picture.
 struct CBgrPicture {
@@ -16,21 +17,16 @@ struct CBgrPicture {
     std::vector<BYTE> pixels;
 };
 
-class CJpegDecoder {
+class CJpegDecoder : private CNoCopy {
 public:
-    CJpegDecoder() = default;
-    ~CJpegDecoder();
-    CJpegDecoder(const CJpegDecoder&) = delete;
-    CJpegDecoder& operator=(const CJpegDecoder&) = delete;
-
     // Makes the imaging factory, in the calling thread's apartment. The factory is
     // free-threaded: decoding may then happen on another thread, one picture at a time.
-    HRESULT Open();
-    bool IsOpen() const { return m_pWic != nullptr; }
+    HRESULT Open() { return m_wic.Open(); }
+    bool IsOpen() const { return m_wic.IsOpen(); }
     // False (the picture's size left 0) when the bytes are no picture it can decode, or
     // memory ran out.
     bool Decode(const BYTE* pData, size_t nSize, CBgrPicture& picture) noexcept;
 
 private:
-    IWICImagingFactory* m_pWic = nullptr;
+    CImagingFactory m_wic;
 };

@@ -1,6 +1,7 @@
 #include "media/pixel_convert.h"
 
 #include "capture/capture_platform.h"
+#include "framework/dib.h"
 
 #include <dvdmedia.h>
 #include <uuids.h>
@@ -43,7 +44,7 @@ CPixelLayout PixelLayoutOf(const GUID& subtype, const BITMAPINFOHEADER& bmi) {
     const auto nWidth = static_cast<size_t>(bmi.biWidth);
     if (subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32) {
         layout.pixels = subtype == MEDIASUBTYPE_RGB24 ? SourcePixels::Rgb24 : SourcePixels::Rgb32;
-        layout.nStride = (nWidth * (layout.pixels == SourcePixels::Rgb24 ? 24 : 32) + 31) / 32 * 4;
+        layout.nStride = AfxDibStride(bmi.biWidth, layout.pixels == SourcePixels::Rgb24 ? 24 : 32);
         layout.bBottomUp = bmi.biHeight > 0;
     } else if (subtype == MEDIASUBTYPE_YUY2 && nWidth % 2 == 0) {
         layout.pixels = SourcePixels::Yuy2;

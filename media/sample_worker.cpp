@@ -1,5 +1,7 @@
 #include "media/sample_worker.h"
 
+#include "framework/apartment.h"
+
 #include <objbase.h>
 
 CSampleWorker::~CSampleWorker() {
@@ -92,11 +94,8 @@ size_t CSampleWorker::Finish(DWORD nMs) {
 }
 
 DWORD WINAPI CSampleWorker::ThreadProc(void* pParam) {
-    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    CComApartment apartment;
     static_cast<CSampleWorker*>(pParam)->WorkQueued();
-    if (SUCCEEDED(hr)) {
-        ::CoUninitialize();
-    }
     return 0;
 }
 

@@ -3,6 +3,7 @@
 // than a frame at 1080p).
 #pragma once
 
+#include "framework/object.h"
 #include "framework/sync.h"
 
 #include <windows.h>
@@ -10,7 +11,7 @@
 #include <deque>
 #include <vector>
 
-class CSampleWorker {
+class CSampleWorker : private CNoCopy {
 public:
     class IHandler {
     public:
@@ -27,8 +28,6 @@ public:
         : m_nMaxQueued(nMaxQueued), m_bKeepLatest(bKeepLatest) {}
     // Drops what waits and ends the thread.
     ~CSampleWorker();
-    CSampleWorker(const CSampleWorker&) = delete;
-    CSampleWorker& operator=(const CSampleWorker&) = delete;
 
     // Starts the thread, in the multithreaded apartment; the handler must outlive it. False
     // when it could not start or has already.

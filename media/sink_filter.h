@@ -4,6 +4,7 @@
 #pragma once
 
 #include "capture/capture_platform.h"
+#include "framework/object.h"
 #include "framework/sync.h"
 
 #include <dshow.h>
@@ -33,7 +34,7 @@ struct CSampleView {
 // stream lock), so what only the calls touch needs no lock of its own; what other threads read
 // needs the consumer's own lock, which it must not hold while calling into the filter. The
 // calls are noexcept: nothing may unwind into the platform's threads.
-class CSinkConsumer {
+class CSinkConsumer : private CNoCopy {
 public:
     virtual ~CSinkConsumer() = default;
 
@@ -58,12 +59,9 @@ public:
     virtual void OnEndFlush() noexcept {}
 
 protected:
-    CSinkConsumer() = default;
-    CSinkConsumer(const CSinkConsumer&) = delete;
-    CSinkConsumer& operator=(const CSinkConsumer&) = delete;
 };
 
-class CSinkFilter final : public IBaseFilter {
+class CSinkFilter final : public IBaseFilter, private CNoCopy {
 public:
     // A filter that owns the consumer, with one reference for the caller. The class id and the
     // name (QueryFilterInfo's outside a graph, or when the graph gives none) are the consumer's.
@@ -101,8 +99,6 @@ private:
 
     CSinkFilter(std::unique_ptr<CSinkConsumer> pConsumer, REFCLSID clsid, const wchar_t* pszName);
     ~CSinkFilter();
-    CSinkFilter(const CSinkFilter&) = delete;
-    CSinkFilter& operator=(const CSinkFilter&) = delete;
 
     // The pin's work, under the filter's locks.
     HRESULT ReceiveConnection(IPin* pConnector, const AM_MEDIA_TYPE& mt);

@@ -84,8 +84,8 @@ LONGLONG CStreamTap::QpcTo100ns(LONGLONG nTicks) {
 void CStreamTap::SetNominalFrameTime(LONGLONG frameTime) {
     CSingleLock lock(m_lock);
     m_callerFrameTime = frameTime > 0 ? frameTime : 0;
-    if (m_nominalFrameTime == 0 || MediaTypeFrameTime(m_mt) <= 0) {
-        m_nominalFrameTime = m_callerFrameTime;
+    if (m_figures.nominalFrameTime == 0 || MediaTypeFrameTime(m_mt) <= 0) {
+        m_figures.nominalFrameTime = m_callerFrameTime;
     }
 }
 
@@ -108,19 +108,11 @@ void CStreamTap::Unsubscribe(IStreamTapSubscriber* pSubscriber) {
 void CStreamTap::GetFigures(CTapFigures& figures) const {
     const LONGLONG nNow = AfxQpcNow();
     CSingleLock lock(m_lock);
-    figures.nSamples = m_nSamples;
-    figures.nGaps = m_nGaps;
-    figures.nNotKept = m_nNotKept;
-    figures.nLastArrival = m_nLastArrival;
-    figures.state = m_state;
-    figures.nStateSince = m_nStateSince;
-    figures.bEnded = m_bEnded;
-    figures.nominalFrameTime = m_nominalFrameTime;
-    figures.bConnected = m_bConnected;
+    figures = m_figures;
     // Pictures of the last two seconds; over a shorter time at first, from the first picture.
     size_t nInWindow = 0;
     LONGLONG nOldest = 0;
-    size_t nKept = static_cast<size_t>(std::min<ULONGLONG>(m_nSamples, kArrivals));
+    size_t nKept = static_cast<size_t>(std::min<ULONGLONG>(m_figures.nSamples, kArrivals));
     for (size_t i = 1; i <= nKept; ++i) {
         LONGLONG nArrival = m_arrivals[(m_nNextArrival + kArrivals - i) % kArrivals];
         if (QpcTo100ns(nNow - nArrival) > kRateWindow) {
@@ -130,9 +122,9 @@ void CStreamTap::GetFigures(CTapFigures& figures) const {
         nOldest = nArrival;
     }
     figures.dRate = -1;
-    if (m_nSamples > nInWindow && nInWindow > 0) {
+    if (m_figures.nSamples > nInWindow && nInWindow > 0) {
         figures.dRate = static_cast<double>(nInWindow) * 1e7 / static_cast<double>(kRateWindow);
-    } else if (m_nSamples > nInWindow) {
+    } else if (m_figures.nSamples > nInWindow) {
         figures.dRate = 0; // nothing for two seconds
     } else if (nInWindow >= 2 && QpcTo100ns(nNow - nOldest) >= kRateWindow / 4) {
         figures.dRate = static_cast<double>(nInWindow - 1) * 1e7 /
@@ -143,7 +135,7 @@ void CStreamTap::GetFigures(CTapFigures& figures) const {
 bool CStreamTap::GetMediaType(AM_MEDIA_TYPE& mt) const {
     CSingleLock lock(m_lock);
     std::memset(&mt, 0, sizeof(mt));
-    return m_bConnected && CopyMediaType(mt, m_mt) == S_OK;
+    return m_figures.bConnected && CopyMediaType(mt, m_mt) == S_OK;
 }
 
 bool CStreamTap::GetLatestPicture(std::vector<BYTE>& dib, HRESULT& hr) {
@@ -196,16 +188,17 @@ HRESULT CStreamTap::OnConnect(const AM_MEDIA_TYPE& mt) noexcept {
         return E_OUTOFMEMORY; // refused: the stream's own path goes on without the tap
     }
     m_layout = layout;
-    m_nominalFrameTime = MediaTypeFrameTime(mt) > 0 ? MediaTypeFrameTime(mt) : m_callerFrameTime;
+    m_figures.nominalFrameTime =
+        MediaTypeFrameTime(mt) > 0 ? MediaTypeFrameTime(mt) : m_callerFrameTime;
     m_nLatest = -1;
-    m_bConnected = true;
+    m_figures.bConnected = true;
     return S_OK;
 }
 
 void CStreamTap::OnDisconnect() noexcept {
     {
         CSingleLock lock(m_lock);
-        m_bConnected = false;
+        m_figures.bConnected = false;
         m_nLatest = -1;
     }
     TellEnd();
@@ -214,12 +207,12 @@ void CStreamTap::OnDisconnect() noexcept {
 void CStreamTap::OnState(FILTER_STATE state, REFERENCE_TIME tStart) noexcept {
     {
         CSingleLock lock(m_lock);
-        m_state = state;
-        m_nStateSince = AfxQpcNow();
+        m_figures.state = state;
+        m_figures.nStateSince = AfxQpcNow();
         if (state == State_Running) {
-            m_nRunArrival = m_nStateSince;
+            m_nRunArrival = m_figures.nStateSince;
             m_tRunStart = tStart;
-            m_bEnded = false;
+            m_figures.bEnded = false;
         }
         // The time between a pause or a stop and the next picture is no gap of the camera's.
         m_nPreviousInRun = 0;
@@ -242,26 +235,26 @@ HRESULT CStreamTap::OnSample(const CSampleView& sample) noexcept {
             if (CopyMediaType(m_mt, *sample.pNewType) == S_OK) {
                 m_layout = FrameLayoutOf(m_mt);
                 if (MediaTypeFrameTime(m_mt) > 0) {
-                    m_nominalFrameTime = MediaTypeFrameTime(m_mt);
+                    m_figures.nominalFrameTime = MediaTypeFrameTime(m_mt);
                 }
             } else {
                 m_layout = CFrameLayout();
             }
             m_nLatest = -1;
         }
-        nSequence = ++m_nSamples;
-        if (m_nPreviousInRun != 0 && m_nominalFrameTime > 0 &&
-            QpcTo100ns(sample.nArrival - m_nPreviousInRun) * 2 > m_nominalFrameTime * 3) {
-            ++m_nGaps;
+        nSequence = ++m_figures.nSamples;
+        if (m_nPreviousInRun != 0 && m_figures.nominalFrameTime > 0 &&
+            QpcTo100ns(sample.nArrival - m_nPreviousInRun) * 2 > m_figures.nominalFrameTime * 3) {
+            ++m_figures.nGaps;
         }
         m_nPreviousInRun = sample.nArrival;
-        m_nLastArrival = sample.nArrival;
+        m_figures.nLastArrival = sample.nArrival;
         m_arrivals[m_nNextArrival] = sample.nArrival;
         m_nNextArrival = (m_nNextArrival + 1) % kArrivals;
         nTarget = m_nLatest == 0 ? 1 : 0;
         if (nTarget == m_nReading || sample.nLength == 0 ||
             sample.nLength > m_buffers[nTarget].size() || !m_layout.IsSupported()) {
-            ++m_nNotKept;
+            ++m_figures.nNotKept;
             nTarget = -1;
         }
         nRunArrival = m_nRunArrival;
@@ -285,8 +278,8 @@ HRESULT CStreamTap::OnSample(const CSampleView& sample) noexcept {
 void CStreamTap::OnEndOfStream() noexcept {
     {
         CSingleLock lock(m_lock);
-        if (m_state == State_Running) {
-            m_bEnded = true;
+        if (m_figures.state == State_Running) {
+            m_figures.bEnded = true;
         }
     }
     TellEnd();

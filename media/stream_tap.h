@@ -5,6 +5,7 @@
 // connection), and one subscriber that gets every sample on the camera's thread.
 #pragma once
 
+#include "framework/object.h"
 #include "framework/sync.h"
 #include "media/jpeg_decoder.h"
 #include "media/sink_filter.h"
@@ -56,16 +57,13 @@ struct CTapFigures {
     bool bConnected = false;
 };
 
-class CStreamTap {
+class CStreamTap : private CNoCopy {
 public:
     // A tap and its sink filter (one reference for the caller). The filter holds the tap; so
     // does whoever keeps the shared pointer, which outlives the filter if need be.
     static HRESULT Create(std::shared_ptr<CStreamTap>& pTap, CSinkFilter** ppFilter);
 
-    CStreamTap() = default;
     ~CStreamTap();
-    CStreamTap(const CStreamTap&) = delete;
-    CStreamTap& operator=(const CStreamTap&) = delete;
 
     // The nominal frame interval for a stream whose media type states none (a capability's).
     void SetNominalFrameTime(LONGLONG frameTime);
@@ -102,20 +100,12 @@ private:
 
     mutable CCriticalSection m_lock; // what follows, up to the subscriber
     AM_MEDIA_TYPE m_mt{};
-    bool m_bConnected = false;
+    CTapFigures m_figures; // all but the rate, which GetFigures works out
     CFrameLayout m_layout;
-    LONGLONG m_nominalFrameTime = 0;
     LONGLONG m_callerFrameTime = 0;
     LONGLONG m_nQpcFrequency = 1;
-    FILTER_STATE m_state = State_Stopped;
-    LONGLONG m_nStateSince = 0;
     LONGLONG m_nRunArrival = 0;
     REFERENCE_TIME m_tRunStart = 0;
-    bool m_bEnded = false;
-    ULONGLONG m_nSamples = 0;
-    ULONGLONG m_nGaps = 0;
-    ULONGLONG m_nNotKept = 0;
-    LONGLONG m_nLastArrival = 0;
     LONGLONG m_nPreviousInRun = 0; // the last picture of this run; 0 at a run's start
     LONGLONG m_arrivals[kArrivals] = {};
     size_t m_nNextArrival = 0;

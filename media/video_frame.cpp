@@ -1,26 +1,23 @@
 #include "media/video_frame.h"
 
 #include "capture/capture_platform.h"
+#include "framework/dib.h"
 #include "media/jpeg_decoder.h"
 
 #include <uuids.h>
+
+#include <cstring>
 
 namespace {
 
 // The header and room for bottom-up 24-bit rows; returns where the top row starts and its
 // stride, which is negative.
 BYTE* StartDib(LONG nWidth, LONG nHeight, std::vector<BYTE>& dib, ptrdiff_t& nStride) {
-    const size_t nRow = (static_cast<size_t>(nWidth) * 24 + 31) / 32 * 4;
-    const size_t nImage = nRow * static_cast<size_t>(nHeight);
+    const BITMAPINFOHEADER header = AfxRgbBitmapHeader(nWidth, nHeight, 24);
+    const size_t nRow = AfxDibStride(nWidth, 24);
+    const size_t nImage = header.biSizeImage;
     dib.assign(sizeof(BITMAPINFOHEADER) + nImage, 0);
-    auto* pHeader = reinterpret_cast<BITMAPINFOHEADER*>(dib.data());
-    pHeader->biSize = sizeof(BITMAPINFOHEADER);
-    pHeader->biWidth = nWidth;
-    pHeader->biHeight = nHeight;
-    pHeader->biPlanes = 1;
-    pHeader->biBitCount = 24;
-    pHeader->biCompression = BI_RGB;
-    pHeader->biSizeImage = static_cast<DWORD>(nImage);
+    std::memcpy(dib.data(), &header, sizeof(header));
     nStride = -static_cast<ptrdiff_t>(nRow);
     return dib.data() + sizeof(BITMAPINFOHEADER) + nImage - nRow;
 }

@@ -1,5 +1,7 @@
 #include "preview/graph_stopper.h"
 
+#include "framework/apartment.h"
+
 #include <algorithm>
 #include <new>
 
@@ -35,11 +37,10 @@ void StopAndRelease(IMediaControl* pControl, const std::vector<IUnknown*>& inter
 } // namespace
 
 void CGraphStopper::Run(CJob& job) {
-    HRESULT hrCom = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    StopAndRelease(job.pControl, job.interfaces);
-    job.interfaces.clear();
-    if (SUCCEEDED(hrCom)) {
-        ::CoUninitialize();
+    {
+        CComApartment apartment;
+        StopAndRelease(job.pControl, job.interfaces);
+        job.interfaces.clear();
     }
     ::InterlockedExchange(&job.nDone, 1);
 }

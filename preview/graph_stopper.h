@@ -12,6 +12,7 @@
 // none of them free-threaded either).
 #pragma once
 
+#include "framework/object.h"
 #include "framework/str.h"
 
 #include <windows.h>
@@ -21,13 +22,10 @@
 #include <memory>
 #include <vector>
 
-class CGraphStopper {
+class CGraphStopper : private CNoCopy {
 public:
-    CGraphStopper() = default;
     // Stops that have not finished are left to their threads, and to the process's end.
     ~CGraphStopper();
-    CGraphStopper(const CGraphStopper&) = delete;
-    CGraphStopper& operator=(const CGraphStopper&) = delete;
 
     // Takes over the references: stops the graph through pControl, then releases pInterfaces in
     // their order (null ones are skipped; pControl is among them). Waits up to nWaitMs for that,

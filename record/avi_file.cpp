@@ -1,6 +1,7 @@
 #include "record/avi_file.h"
 
 #include "capture/capture_platform.h"
+#include "framework/dib.h"
 
 #include <algorithm>
 #include <cstring>
@@ -94,7 +95,7 @@ bool DescribeAviFormat(const AM_MEDIA_TYPE& mt, LONGLONG frameTime, CAviVideoFor
         f.fccHandler = Fourcc('D', 'I', 'B', ' ');
         f.biCompression = BI_RGB;
         f.biBitCount = mt.subtype == MEDIASUBTYPE_RGB24 ? 24 : 32;
-        f.nSourceStride = (static_cast<size_t>(f.nWidth) * f.biBitCount + 31) / 32 * 4;
+        f.nSourceStride = AfxDibStride(static_cast<LONG>(f.nWidth), f.biBitCount);
         f.nImageSize = static_cast<DWORD>(f.nSourceStride * static_cast<size_t>(nHeight));
         f.bUncompressed = true;
         // A negative height is a top-down DIB; it is stored bottom-up, as every reader expects.

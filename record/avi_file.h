@@ -5,6 +5,8 @@
 // so that the file as it stands on disk after one plays whatever it held then.
 #pragma once
 
+#include "framework/object.h"
+
 #include <windows.h>
 
 #include <dshow.h>
@@ -32,18 +34,15 @@ struct CAviVideoFormat {
 bool DescribeAviFormat(const AM_MEDIA_TYPE& mt, LONGLONG frameTime, CAviVideoFormat& format,
                        std::wstring& error);
 
-class CAviFile {
+class CAviFile : private CNoCopy {
 public:
     // Largest part: the first stays readable by 32-bit readers, the later ones by OpenDML's
     // 32-bit index offsets.
     static constexpr ULONGLONG kPartLimit = 1ull << 30;
     static constexpr DWORD kSuperIndexEntries = 1024;
 
-    CAviFile() = default;
     // Closes without finishing: the file stays as of its last checkpoint.
     ~CAviFile();
-    CAviFile(const CAviFile&) = delete;
-    CAviFile& operator=(const CAviFile&) = delete;
 
     // Creates a new file (an existing one is never replaced) and writes its header. On failure
     // nothing is left behind and the result is the system's error code.

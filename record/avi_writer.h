@@ -6,6 +6,7 @@
 // to its last whole frame, when a write fails or the disk runs low.
 #pragma once
 
+#include "framework/object.h"
 #include "framework/sync.h"
 #include "record/avi_file.h"
 
@@ -65,13 +66,11 @@ struct CAviWriterStatus {
 // The calling thread's processor time so far, in microseconds.
 LONGLONG ThreadCpuUs();
 
-class CAviWriter {
+class CAviWriter : private CNoCopy {
 public:
     CAviWriter();
     // Stops as Stop(5000) does.
     ~CAviWriter();
-    CAviWriter(const CAviWriter&) = delete;
-    CAviWriter& operator=(const CAviWriter&) = delete;
 
     // Creates the file (never replacing one: the caller chooses a free name) and starts the
     // writer. frameTime is the format's frame interval in 100 ns (a capability's when the media

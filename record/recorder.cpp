@@ -1,6 +1,8 @@
 #include "record/recorder.h"
 
+#include "framework/apartment.h"
 #include "framework/clock.h"
+#include "framework/dib.h"
 
 #include <dvdmedia.h>
 #include <uuids.h>
@@ -17,11 +19,7 @@ void MakeMjpgType(const CPixelLayout& layout, LONGLONG frameTime, AM_MEDIA_TYPE&
                   VIDEOINFOHEADER& vih) {
     vih = VIDEOINFOHEADER{};
     vih.AvgTimePerFrame = frameTime;
-    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih.bmiHeader.biWidth = layout.nWidth;
-    vih.bmiHeader.biHeight = layout.nHeight;
-    vih.bmiHeader.biPlanes = 1;
-    vih.bmiHeader.biBitCount = 24;
+    vih.bmiHeader = AfxRgbBitmapHeader(layout.nWidth, layout.nHeight, 24);
     vih.bmiHeader.biCompression = MAKEFOURCC('M', 'J', 'P', 'G');
     vih.bmiHeader.biSizeImage = static_cast<DWORD>(static_cast<size_t>(layout.nWidth) * 3 *
                                                    static_cast<size_t>(layout.nHeight));
@@ -99,13 +97,7 @@ bool CRecorder::Open(const std::wstring& path, const AM_MEDIA_TYPE& mt, LONGLONG
         m_jobs.clear();
         m_bStopEncoder = false;
         m_bAbandon = false;
-        m_nSamples = 0;
-        m_nDroppedEncoder = 0;
-        m_nEncodeFailed = 0;
-        m_nEncoderCpuUs = 0;
-        m_nLastArrival = 0;
-        m_bLimitReached = false;
-        m_nLongestSampleUs = 0;
+        m_counts = CRecorderCounts{};
         m_hEncoder = hEncoder;
         m_bOpen = true;
     }
@@ -136,7 +128,7 @@ void CRecorder::OnSample(const CSampleView& sample) noexcept {
     TakeSample(sample);
     const LONGLONG nUs = (AfxQpcNow() - nStart) * 1000000 / m_nQpcFrequency;
     CSingleLock lock(m_lock);
-    m_nLongestSampleUs = std::max(m_nLongestSampleUs, nUs);
+    m_counts.nLongestSampleUs = std::max(m_counts.nLongestSampleUs, nUs);
 }
 
 void CRecorder::TakeSample(const CSampleView& sample) noexcept {
@@ -145,20 +137,20 @@ void CRecorder::TakeSample(const CSampleView& sample) noexcept {
         if (!m_bOpen) {
             return;
         }
-        m_nSamples++;
-        m_nLastArrival = sample.nArrival != 0 ? sample.nArrival : AfxQpcNow();
+        m_counts.nSamples++;
+        m_counts.nLastSampleArrival = sample.nArrival != 0 ? sample.nArrival : AfxQpcNow();
     }
     const LONGLONG time = SampleTime(sample);
     if (m_options.nTimeLimit > 0 && m_frameTime > 0 &&
         time / m_frameTime >= (m_options.nTimeLimit + m_frameTime / 2) / m_frameTime) {
         CSingleLock lock(m_lock);
-        m_bLimitReached = true;
+        m_counts.bLimitReached = true;
         return;
     }
     if (sample.pNewType != nullptr) {
         // A stream that changes its format mid-way cannot go on in the same file.
         CSingleLock lock(m_lock);
-        m_nEncodeFailed++;
+        m_counts.nEncodeFailed++;
         return;
     }
     if (!m_bEncode) {
@@ -169,12 +161,12 @@ void CRecorder::TakeSample(const CSampleView& sample) noexcept {
     {
         CSingleLock lock(m_lock);
         if (sample.pData == nullptr || sample.nLength < m_layout.ImageBytes()) {
-            m_nEncodeFailed++; // a short picture: nothing to encode
+            m_counts.nEncodeFailed++; // a short picture: nothing to encode
             return;
         }
         // Only this thread adds to the queue: it can only shrink before the picture joins it.
         if (m_jobs.size() >= m_options.nEncodeQueue) {
-            m_nDroppedEncoder++;
+            m_counts.nDroppedEncoder++;
             return;
         }
         if (!m_spare.empty()) {
@@ -199,25 +191,22 @@ void CRecorder::TakeSample(const CSampleView& sample) noexcept {
     }
     if (!bQueued) {
         CSingleLock lock(m_lock);
-        m_nDroppedEncoder++;
+        m_counts.nDroppedEncoder++;
         return;
     }
     ::SetEvent(m_hWork);
 }
 
 DWORD WINAPI CRecorder::EncodeThreadProc(void* pParam) {
-    HRESULT hr = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    CComApartment apartment;
     static_cast<CRecorder*>(pParam)->EncodeLoop();
-    if (SUCCEEDED(hr)) {
-        ::CoUninitialize();
-    }
     return 0;
 }
 
 void CRecorder::Encode(CImageEncoder& encoder, const CJob& job) {
     const auto nWidth = static_cast<UINT>(m_layout.nWidth);
     const auto nHeight = static_cast<UINT>(m_layout.nHeight);
-    const UINT nStride = (nWidth * 3 + 3) & ~3u;
+    const auto nStride = static_cast<UINT>(AfxDibStride(m_layout.nWidth, 24));
     bool bOk = false;
     try {
         m_bgr.resize(static_cast<size_t>(nStride) * nHeight);
@@ -231,7 +220,7 @@ void CRecorder::Encode(CImageEncoder& encoder, const CJob& job) {
         m_writer.Push(m_jpeg.data(), m_jpeg.size(), job.time);
     } else {
         CSingleLock lock(m_lock);
-        m_nEncodeFailed++;
+        m_counts.nEncodeFailed++;
     }
 }
 
@@ -244,7 +233,7 @@ void CRecorder::EncodeLoop() {
         {
             CSingleLock lock(m_lock);
             if (m_bAbandon || !bOpen) {
-                m_nDroppedEncoder += m_jobs.size();
+                m_counts.nDroppedEncoder += m_jobs.size();
                 m_jobs.clear();
             }
             if (!m_jobs.empty()) {
@@ -260,7 +249,7 @@ void CRecorder::EncodeLoop() {
         }
         Encode(encoder, *pJob);
         CSingleLock lock(m_lock);
-        m_nEncoderCpuUs = ThreadCpuUs();
+        m_counts.nEncoderCpuUs = ThreadCpuUs();
         try {
             m_spare.push_back(std::move(pJob));
         } catch (...) {
@@ -268,7 +257,7 @@ void CRecorder::EncodeLoop() {
         }
     }
     CSingleLock lock(m_lock);
-    m_nEncoderCpuUs = ThreadCpuUs();
+    m_counts.nEncoderCpuUs = ThreadCpuUs();
 }
 
 void CRecorder::Stop(DWORD nDeadlineMs) {
@@ -299,11 +288,5 @@ void CRecorder::GetStatus(CRecorderStatus& status) const {
     CAviWriterStatus& writer = status;
     m_writer.GetStatus(writer);
     CSingleLock lock(m_lock);
-    status.nSamples = m_nSamples;
-    status.nDroppedEncoder = m_nDroppedEncoder;
-    status.nEncodeFailed = m_nEncodeFailed;
-    status.nEncoderCpuUs = m_nEncoderCpuUs;
-    status.nLastSampleArrival = m_nLastArrival;
-    status.bLimitReached = m_bLimitReached;
-    status.nLongestSampleUs = m_nLongestSampleUs;
+    static_cast<CRecorderCounts&>(status) = m_counts;
 }

@@ -5,6 +5,7 @@
 // bUncompressed they are stored as they come.
 #pragma once
 
+#include "framework/object.h"
 #include "framework/sync.h"
 #include "media/image_encoder.h"
 #include "media/pixel_convert.h"
@@ -27,7 +28,8 @@ struct CRecorderOptions {
     CAviWriterOptions writer;
 };
 
-struct CRecorderStatus : CAviWriterStatus {
+// What the recorder itself counts, beside the writer.
+struct CRecorderCounts {
     ULONGLONG nSamples = 0;          // samples the recorder was handed
     ULONGLONG nDroppedEncoder = 0;   // the encoder's queue was full
     ULONGLONG nEncodeFailed = 0;     // pictures that could not be converted or encoded
@@ -35,6 +37,9 @@ struct CRecorderStatus : CAviWriterStatus {
     LONGLONG nLastSampleArrival = 0; // QueryPerformanceCounter of the last sample; 0 before one
     bool bLimitReached = false;      // a sample came at or past the time limit
     LONGLONG nLongestSampleUs = 0;   // the longest the camera's thread spent in OnSample
+};
+
+struct CRecorderStatus : CAviWriterStatus, CRecorderCounts {
 
     // Every frame lost on the way, whoever lost it.
     ULONGLONG Dropped() const {
@@ -42,13 +47,11 @@ struct CRecorderStatus : CAviWriterStatus {
     }
 };
 
-class CRecorder {
+class CRecorder : private CNoCopy {
 public:
     CRecorder();
     // Stops as Stop(5000) does.
     ~CRecorder();
-    CRecorder(const CRecorder&) = delete;
-    CRecorder& operator=(const CRecorder&) = delete;
 
     // Creates the file (never replacing one) for a stream of that media type and starts the
     // writer, and the encoder where the pictures are to be encoded. frameTime is the format's
@@ -107,11 +110,5 @@ private:
     bool m_bOpen = false;
     bool m_bStopEncoder = false;
     bool m_bAbandon = false;
-    ULONGLONG m_nSamples = 0;
-    ULONGLONG m_nDroppedEncoder = 0;
-    ULONGLONG m_nEncodeFailed = 0;
-    LONGLONG m_nEncoderCpuUs = 0;
-    LONGLONG m_nLastArrival = 0;
-    bool m_bLimitReached = false;
-    LONGLONG m_nLongestSampleUs = 0;
+    CRecorderCounts m_counts;
 };

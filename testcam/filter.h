@@ -2,6 +2,7 @@
 // a preview pin) that streams the test picture at the chosen format's frame rate.
 #pragma once
 
+#include "framework/object.h"
 #include "testcam/config.h"
 #include "testcam/module.h"
 #include "testcam/pattern.h"
@@ -20,7 +21,8 @@ class Filter final : public IBaseFilter,
                      public IAMVideoProcAmp,
                      public IAMVideoControl,
                      public IAMDroppedFrames,
-                     public ISpecifyPropertyPages {
+                     public ISpecifyPropertyPages,
+                     private CNoCopy {
 public:
     static HRESULT Create(REFIID iid, void** out);
 
@@ -104,8 +106,6 @@ private:
     template <class T, class Out, class... Args> friend HRESULT NewObject(Out**, Args&&...);
     Filter();
     ~Filter();
-    Filter(const Filter&) = delete;
-    Filter& operator=(const Filter&) = delete;
     // Leaving stopped: every pin starts streaming (all or none); in any other state nothing.
     HRESULT StartPins();
     void StopPins();

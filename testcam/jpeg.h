@@ -1,18 +1,17 @@
 // Baseline JPEG frames for the MJPG formats, made by the platform's imaging component (WIC).
 #pragma once
 
+#include "framework/object.h"
+
 #include <windows.h>
 
 struct IWICImagingFactory;
 
 namespace testcam {
 
-class JpegEncoder {
+class JpegEncoder : private CNoCopy {
 public:
-    JpegEncoder() = default;
     ~JpegEncoder();
-    JpegEncoder(const JpegEncoder&) = delete;
-    JpegEncoder& operator=(const JpegEncoder&) = delete;
 
     // On the thread that encodes, with COM started there.
     HRESULT Init();

@@ -2,6 +2,7 @@
 // DllCanUnloadNow answers from, and the streaming figures the tests read.
 #pragma once
 
+#include "framework/object.h"
 #include "framework/sync.h"
 #include "testcam/stats.h"
 
@@ -58,11 +59,10 @@ template <class T> HRESULT CreateObjectFor(REFIID iid, void** out) {
 
 // IUnknown of an object with one interface, counted in the module's live objects. Starts with
 // one reference, which belongs to its creator.
-template <class Interface, const IID* InterfaceId> class SingleInterfaceObject : public Interface {
+template <class Interface, const IID* InterfaceId>
+class SingleInterfaceObject : public Interface, private CNoCopy {
 public:
     SingleInterfaceObject() { ObjectCreated(); }
-    SingleInterfaceObject(const SingleInterfaceObject&) = delete;
-    SingleInterfaceObject& operator=(const SingleInterfaceObject&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (!out) {

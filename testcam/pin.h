@@ -2,6 +2,7 @@
 // Each connects, negotiates the allocator and streams on a thread of its own.
 #pragma once
 
+#include "framework/object.h"
 #include "testcam/config.h"
 #include "testcam/module.h"
 #include "testcam/pattern.h"
@@ -25,12 +26,10 @@ struct FrameCounts {
     LONG droppedFrames[64] = {}; // the numbers of the latest dropped frames, a ring
 };
 
-class Pin final : public IPin, public IKsPropertySet, public IAMStreamConfig {
+class Pin final : public IPin, public IKsPropertySet, public IAMStreamConfig, private CNoCopy {
 public:
     Pin(Filter* filter, const GUID& category, const wchar_t* name);
     ~Pin();
-    Pin(const Pin&) = delete;
-    Pin& operator=(const Pin&) = delete;
 
     // IUnknown: the pin lives as long as its filter and counts on it.
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override;

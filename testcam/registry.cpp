@@ -1,4 +1,6 @@
 #include "testcam/registry.h"
+
+#include "framework/apartment.h"
 #include "testcam/module.h"
 
 #include <dshow.h>
@@ -51,22 +53,6 @@ bool IsOurInstance(const std::wstring& name) {
     RegCloseKey(key);
     return true;
 }
-
-// COM for the length of a registration call; regsvr32 may or may not have started it.
-class ComScope {
-public:
-    ComScope() : hr_(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComScope() {
-        if (SUCCEEDED(hr_)) {
-            CoUninitialize();
-        }
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    HRESULT hr_;
-};
 
 // The names of this camera's instances in the category.
 std::vector<std::wstring> OurInstances() {
@@ -264,7 +250,8 @@ HRESULT AddInstance(const InstallRequest& request) {
     if (FAILED(hr)) {
         return hr;
     }
-    ComScope com;
+    // COM for the length of the call; regsvr32 may or may not have started it.
+    CComApartment com(COINIT_APARTMENTTHREADED);
     // A fresh entry, so no value of an earlier configuration lingers.
     if (IsOurInstance(request.name)) {
         hr = RemoveInstance(request.name);
@@ -321,7 +308,8 @@ HRESULT RemoveInstance(const std::wstring& name) {
     if (!IsOurInstance(name)) {
         return InstanceExists(name) ? E_ACCESSDENIED : HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
-    ComScope com;
+    // COM for the length of the call; regsvr32 may or may not have started it.
+    CComApartment com(COINIT_APARTMENTTHREADED);
     HRESULT hr = S_OK;
     // Wine's mapper overruns a buffer on a name longer than the registry's usual limit, which
     // no registration of ours makes: such a key goes directly. Only its absence counts.

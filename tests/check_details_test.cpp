@@ -2,6 +2,8 @@
 // picture, and the interval plot's stems, gaps, nominal line and stop (where the picture lands
 // in its window is pinned end to end).
 #include "check/check_details.h"
+#include "framework/dib.h"
+#include "framework/object.h"
 
 #include <gtest/gtest.h>
 
@@ -11,16 +13,11 @@
 namespace {
 
 // A 32-bit drawing surface whose pixels can be read back, with the windows' font in it.
-class CCanvas {
+class CCanvas : private CNoCopy {
 public:
     CCanvas(LONG nWidth, LONG nHeight) : m_nWidth(nWidth), m_nHeight(nHeight) {
         BITMAPINFO bmi{};
-        bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-        bmi.bmiHeader.biWidth = nWidth;
-        bmi.bmiHeader.biHeight = -nHeight;
-        bmi.bmiHeader.biPlanes = 1;
-        bmi.bmiHeader.biBitCount = 32;
-        bmi.bmiHeader.biCompression = BI_RGB;
+        bmi.bmiHeader = AfxRgbBitmapHeader(nWidth, -nHeight, 32);
         m_hdc = ::CreateCompatibleDC(nullptr);
         m_hBitmap = ::CreateDIBSection(m_hdc, &bmi, DIB_RGB_COLORS,
                                        reinterpret_cast<void**>(&m_pBits), nullptr, 0);
@@ -33,8 +30,6 @@ public:
         ::DeleteObject(m_hBitmap);
         ::DeleteDC(m_hdc);
     }
-    CCanvas(const CCanvas&) = delete;
-    CCanvas& operator=(const CCanvas&) = delete;
 
     HDC Dc() const { return m_hdc; }
     RECT Rect() const { return RECT{0, 0, m_nWidth, m_nHeight}; }

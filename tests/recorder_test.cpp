@@ -1,6 +1,7 @@
 // The recorder's own work that the end-to-end tests cannot reach: each uncompressed pixel format
 // converted upright to 24-bit pixels and through the JPEG encoder, and a recorder fed faster than
 // its encoder keeps up.
+#include "framework/dib.h"
 #include "media/image_encoder.h"
 #include "media/jpeg_decoder.h"
 #include "media/pixel_convert.h"
@@ -43,7 +44,7 @@ std::vector<BYTE> SourcePicture(const GUID& subtype, LONG nWidth, LONG nHeight) 
     std::vector<BYTE> bytes;
     if (subtype == MEDIASUBTYPE_RGB24 || subtype == MEDIASUBTYPE_RGB32) {
         const size_t nPixel = subtype == MEDIASUBTYPE_RGB24 ? 3 : 4;
-        const size_t nStride = (static_cast<size_t>(nWidth) * nPixel * 8 + 31) / 32 * 4;
+        const size_t nStride = AfxDibStride(nWidth, static_cast<WORD>(nPixel * 8));
         bytes.assign(nStride * static_cast<size_t>(nRows), 0xA5); // padding and alpha: noise
         for (LONG y = 0; y < nRows; ++y) {
             const LONG nRow = nHeight > 0 ? nRows - 1 - y : y; // bottom-up unless negative

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "framework/dib.h"
 #include "support/preview_test.h"
 
 #include <cstdlib>
@@ -31,11 +32,7 @@ AM_MEDIA_TYPE VideoType(VIDEOINFOHEADER& vih, const GUID& subtype, LONG nWidth, 
                         WORD nBits, LONGLONG frameTime) {
     vih = VIDEOINFOHEADER{};
     vih.AvgTimePerFrame = frameTime;
-    vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    vih.bmiHeader.biWidth = nWidth;
-    vih.bmiHeader.biHeight = nHeight;
-    vih.bmiHeader.biPlanes = 1;
-    vih.bmiHeader.biBitCount = nBits;
+    vih.bmiHeader = AfxRgbBitmapHeader(nWidth, nHeight, nBits);
     vih.bmiHeader.biSizeImage = 1 << 20;
     AM_MEDIA_TYPE mt{};
     mt.majortype = MEDIATYPE_Video;
@@ -50,7 +47,7 @@ AM_MEDIA_TYPE VideoType(VIDEOINFOHEADER& vih, const GUID& subtype, LONG nWidth, 
 DWORD DibPixel(const std::vector<BYTE>& dib, LONG x, LONG y) {
     const auto* pHeader = reinterpret_cast<const BITMAPINFOHEADER*>(dib.data());
     size_t nPixel = pHeader->biBitCount / 8u;
-    size_t nStride = (static_cast<size_t>(pHeader->biWidth) * pHeader->biBitCount + 31) / 32 * 4;
+    size_t nStride = AfxDibStride(pHeader->biWidth, pHeader->biBitCount);
     LONG nRow = pHeader->biHeight > 0 ? pHeader->biHeight - 1 - y : y;
     const BYTE* p = dib.data() + pHeader->biSize + static_cast<size_t>(nRow) * nStride +
                     static_cast<size_t>(x) * nPixel;

@@ -1,11 +1,12 @@
 // The tools' pure parts: the switches and what they match, the key table, the file names that
 // are devices, the frame's checks and its PNG decoded back, and the information window's
 // counting across the camera's runs.
+#include "framework/dib.h"
 #include "framework/files.h"
 #include "tools/command_line.h"
 #include "tools/info_figures.h"
-#include "tools/tool_host.h"
 #include "tools/snapshot.h"
+#include "tools/tool_host.h"
 
 #include <gtest/gtest.h>
 
@@ -26,16 +27,10 @@ std::string Narrow(const std::wstring& text) {
 
 // A packed DIB of that shape whose pixel (x, y), counted from the top row, is (x, y, x + y).
 std::vector<BYTE> MakeDib(LONG width, LONG height, WORD bits) {
-    BITMAPINFOHEADER bih{};
-    bih.biSize = sizeof(bih);
-    bih.biWidth = width;
-    bih.biHeight = height;
-    bih.biPlanes = 1;
-    bih.biBitCount = bits;
-    bih.biCompression = BI_RGB;
+    const BITMAPINFOHEADER bih = AfxRgbBitmapHeader(width, height, bits);
     LONG rows = height < 0 ? -height : height;
-    size_t stride = ((static_cast<size_t>(width) * bits + 31) / 32) * 4;
-    std::vector<BYTE> dib(sizeof(bih) + stride * static_cast<size_t>(rows), 0xEE);
+    size_t stride = AfxDibStride(width, bits);
+    std::vector<BYTE> dib(sizeof(bih) + bih.biSizeImage, 0xEE);
     std::memcpy(dib.data(), &bih, sizeof(bih));
     for (LONG y = 0; bits >= 24 && y < rows; ++y) {
         LONG stored = height > 0 ? rows - 1 - y : y;

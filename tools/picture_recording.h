@@ -3,19 +3,17 @@
 // sample to the recorder, which copies it and never waits.
 #pragma once
 
+#include "framework/object.h"
 #include "media/stream_tap.h"
 #include "record/recorder.h"
 
 #include <memory>
 #include <string>
 
-class CPictureRecording final : public IStreamTapSubscriber {
+class CPictureRecording final : public IStreamTapSubscriber, private CNoCopy {
 public:
-    CPictureRecording() = default;
     // Ends a recording still running, as Stop does.
     ~CPictureRecording();
-    CPictureRecording(const CPictureRecording&) = delete;
-    CPictureRecording& operator=(const CPictureRecording&) = delete;
 
     // Records the tap's stream into a new file in the folder, named after the time it starts
     // ("Lookwell yyyy-mm-dd hh-mm-ss.avi", a number added where that name is taken). frameTime is

@@ -3,6 +3,7 @@
 #include "tools/snapshot.h"
 
 #include "framework/console.h"
+#include "framework/dib.h"
 #include "framework/files.h"
 #include "media/image_encoder.h"
 #include "tools/tool_host.h"
@@ -31,7 +32,7 @@ DWORD PauseWaitMs(LONGLONG frameTime) {
 }
 
 size_t Stride(const BITMAPINFOHEADER& bih) {
-    return ((static_cast<size_t>(bih.biWidth) * bih.biBitCount + 31) / 32) * 4;
+    return AfxDibStride(bih.biWidth, bih.biBitCount);
 }
 
 std::wstring ProposedName() {

@@ -9,10 +9,11 @@
 
 #include "capture/capture_platform.h"
 #include "capture/video_format.h"
+#include "check/check_window.h"
+#include "framework/object.h"
 #include "framework/str.h"
 #include "framework/wnd.h"
 #include "tools/command_line.h"
-#include "check/check_window.h"
 #include "tools/info_figures.h"
 #include "tools/picture_recording.h"
 
@@ -55,13 +56,11 @@ UINT KeyModifiers(LPARAM lParam, bool bCtrlDown, bool bAltDown, bool bShiftDown)
 // The action bound to the key with those modifiers; null for none.
 const CToolKey* FindToolKey(UINT nKey, UINT nModifiers);
 
-class CToolHost {
+class CToolHost : private CNoCopy {
 public:
     explicit CToolHost(CLookwellDlg& dlg);
     // Unhooks and closes the tools' windows.
     ~CToolHost();
-    CToolHost(const CToolHost&) = delete;
-    CToolHost& operator=(const CToolHost&) = delete;
 
     // Hooks the calling thread's dialog loops; the switches are applied once the main
     // window's loop runs. One object at a time per process.

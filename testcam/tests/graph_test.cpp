@@ -1,4 +1,5 @@
 // The camera in graphs the platform's capture graph builder puts together, running.
+#include "framework/object.h"
 #include "support/camera.h"
 #include "support/named_case.h"
 #include "support/wait.h"
@@ -33,7 +34,7 @@ LONGLONG Now100ns() {
 }
 
 // Notes every sample the sample grabber passes on: its time stamps and when it came.
-class Recorder final : public ISampleGrabberCB {
+class Recorder final : public ISampleGrabberCB, private CNoCopy {
 public:
     struct Frame {
         HRESULT timeResult;
@@ -47,8 +48,6 @@ public:
         InitializeCriticalSection(&lock_);
     }
     ~Recorder() { DeleteCriticalSection(&lock_); }
-    Recorder(const Recorder&) = delete;
-    Recorder& operator=(const Recorder&) = delete;
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (iid == IID_IUnknown || iid == IID_ISampleGrabberCB) {

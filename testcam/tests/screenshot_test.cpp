@@ -1,5 +1,6 @@
 // The picture as it reaches the screen: the platform's capture graph builder renders the
 // camera's preview into the platform's video renderer, whose window is then photographed.
+#include "framework/dib.h"
 #include "support/camera.h"
 #include "support/named_case.h"
 #include "support/wait.h"
@@ -38,12 +39,7 @@ bool Photograph(HWND window, Shot& shot) {
     shot.width = client.right;
     shot.height = client.bottom;
     BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = shot.width;
-    info.bmiHeader.biHeight = -shot.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader = AfxRgbBitmapHeader(shot.width, -shot.height, 32);
     HDC source = GetDC(window);
     HDC memory = CreateCompatibleDC(source);
     void* bits = nullptr;
@@ -69,18 +65,12 @@ void Save(const Shot& shot, const char* path) {
     if (!file) {
         return;
     }
-    DWORD stride = (static_cast<DWORD>(shot.width) * 3 + 3) & ~3u;
-    DWORD imageSize = stride * static_cast<DWORD>(shot.height);
+    const size_t stride = AfxDibStride(shot.width, 24);
+    const BITMAPINFOHEADER header = AfxRgbBitmapHeader(shot.width, shot.height, 24);
     BITMAPFILEHEADER fileHeader = {};
-    BITMAPINFOHEADER header = {};
     fileHeader.bfType = 0x4D42;
     fileHeader.bfOffBits = sizeof(fileHeader) + sizeof(header);
-    fileHeader.bfSize = fileHeader.bfOffBits + imageSize;
-    header.biSize = sizeof(header);
-    header.biWidth = shot.width;
-    header.biHeight = shot.height;
-    header.biPlanes = 1;
-    header.biBitCount = 24;
+    fileHeader.bfSize = fileHeader.bfOffBits + header.biSizeImage;
     fwrite(&fileHeader, sizeof(fileHeader), 1, file);
     fwrite(&header, sizeof(header), 1, file);
     std::vector<BYTE> row(stride, 0);

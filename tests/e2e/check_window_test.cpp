@@ -3,6 +3,7 @@
 // keys and what it says about them, and Esc or the close box in the middle of the heaviest
 // format while the main window keeps answering.
 #include "check/check_window.h"
+#include "framework/object.h"
 #include "support/camera.h"
 #include "support/e2e_test.h"
 #include "support/remote_list.h"
@@ -98,7 +99,7 @@ COLORREF Ground(const RECT& rcCell) {
 
 // How long a window's thread takes to answer WM_NULL, asked every 20 ms from a thread of its
 // own for as long as the object lives.
-class CAnswerWatch {
+class CAnswerWatch : private CNoCopy {
 public:
     explicit CAnswerWatch(HWND hWnd)
         : m_hStop(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), m_thread([this, hWnd] {
@@ -116,8 +117,6 @@ public:
         m_thread.join();
         ::CloseHandle(m_hStop);
     }
-    CAnswerWatch(const CAnswerWatch&) = delete;
-    CAnswerWatch& operator=(const CAnswerWatch&) = delete;
     // The longest answer since the watch began, or since the last Restart.
     ULONGLONG LongestMs() const { return m_nLongestMs; }
     void Restart() { m_nLongestMs = 0; }

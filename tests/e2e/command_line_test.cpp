@@ -408,16 +408,9 @@ TEST_F(E2eCommandLine, CheckWritesAReportToSendAndSaysWhenItCannot) {
         std::string lastErrLine = run.err.substr(run.err.rfind("\r\n", run.err.size() - 3) + 2);
         if (bWritable) {
             EXPECT_EQ(bStarved ? 1u : 0u, run.nExit) << run.err;
-            HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, 0, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, hFile) << "no report written";
-            std::string html;
-            char buffer[65536];
-            DWORD nRead = 0;
-            while (::ReadFile(hFile, buffer, sizeof(buffer), &nRead, nullptr) && nRead > 0) {
-                html.append(buffer, nRead);
-            }
-            ::CloseHandle(hFile);
+            ASSERT_NE(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(path.c_str()))
+                << "no report written";
+            std::string html = ReadAll(path);
             ::DeleteFileW(path.c_str());
             EXPECT_EQ(0u, html.find("<!DOCTYPE html>"));
             EXPECT_NE(std::string::npos, html.find(Narrow(camera.name())));

@@ -1,5 +1,6 @@
 // /record from outside: Lookwell.exe records a test camera's stream without a window, and the
 // file is read back through the platform's own AVI reader (support/avi_readers.h).
+#include "framework/object.h"
 #include "media/jpeg_decoder.h"
 #include "support/avi_readers.h"
 #include "support/camera.h"
@@ -60,21 +61,6 @@ ULONGLONG FileSize(const std::wstring& path) {
     return static_cast<ULONGLONG>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
 }
 
-std::string ReadText(const std::wstring& path) {
-    std::string text;
-    HANDLE hFile = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                 OPEN_EXISTING, 0, nullptr);
-    if (hFile != INVALID_HANDLE_VALUE) {
-        char buffer[256];
-        DWORD nRead = 0;
-        while (::ReadFile(hFile, buffer, sizeof(buffer), &nRead, nullptr) && nRead > 0) {
-            text.append(buffer, nRead);
-        }
-        ::CloseHandle(hFile);
-    }
-    return text;
-}
-
 bool EndsWith(const std::string& text, const std::string& end) {
     return text.size() >= end.size() &&
            text.compare(text.size() - end.size(), end.size(), end) == 0;
@@ -91,7 +77,7 @@ std::string LastLine(const std::string& err) {
 // prefix's one is the home folder of whoever runs the tests. Lookwell, in the same prefix, asks
 // the shell, which reads it here. Wine quirk: Wine's shell reads the value "My Videos", Windows'
 // "My Video"; both are set.
-class CScopedVideosFolder {
+class CScopedVideosFolder : private CNoCopy {
 public:
     explicit CScopedVideosFolder(const std::wstring& folder) {
         if (::RegOpenKeyExW(HKEY_CURRENT_USER,
@@ -127,8 +113,6 @@ public:
         }
         ::RegCloseKey(m_hKey);
     }
-    CScopedVideosFolder(const CScopedVideosFolder&) = delete;
-    CScopedVideosFolder& operator=(const CScopedVideosFolder&) = delete;
     bool IsSet() const { return m_bSet; }
 
 private:
@@ -389,7 +373,7 @@ TEST_F(E2eRecord, RefusalsWriteNothingAndSayWhyInOneLine) {
         }
         EXPECT_EQ("", run.out);
         EXPECT_EQ(before, FilesIn(folder));
-        EXPECT_EQ("keep", ReadText(existing));
+        EXPECT_EQ("keep", ReadAll(existing));
     }
     ::DeleteFileW(existing.c_str());
 }

@@ -3,6 +3,7 @@
 // the window closes, a slow camera, a held clipboard with the notice that says so, and a save
 // through the dialog.
 #include "check/check_window.h"
+#include "framework/object.h"
 #include "support/camera.h"
 #include "support/e2e_test.h"
 #include "support/remote_list.h"
@@ -42,7 +43,7 @@ HWND FocusOf(HWND hWnd) {
 }
 
 // The camera's page class pointed at a file that is not there, for the life of the object.
-class CUnusablePages {
+class CUnusablePages : private CNoCopy {
 public:
     CUnusablePages() {
         DWORD nSize = sizeof(m_szPath);
@@ -58,8 +59,6 @@ public:
                               static_cast<DWORD>((std::wcslen(m_szPath) + 1) * sizeof(wchar_t)));
         }
     }
-    CUnusablePages(const CUnusablePages&) = delete;
-    CUnusablePages& operator=(const CUnusablePages&) = delete;
     bool Saved() const { return m_bSaved; }
 
 private:

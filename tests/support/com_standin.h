@@ -3,13 +3,15 @@
 // for the real class id, so that the code under test calls the real CoCreateInstance.
 #pragma once
 
+#include "framework/object.h"
+
 #include <windows.h>
 
 #include <functional>
 
 // Registers a class factory for clsid in the calling thread's apartment for the life of the
 // object. Registered classes take precedence over the registry.
-class ScopedClassOverride {
+class ScopedClassOverride : private CNoCopy {
 public:
     // Every creation answers hrCreate.
     ScopedClassOverride(REFCLSID clsid, HRESULT hrCreate);
@@ -18,8 +20,6 @@ public:
     using CreateFn = std::function<HRESULT(IClassFactory* pReal, REFIID riid, void** ppv)>;
     ScopedClassOverride(REFCLSID clsid, CreateFn create);
     ~ScopedClassOverride();
-    ScopedClassOverride(const ScopedClassOverride&) = delete;
-    ScopedClassOverride& operator=(const ScopedClassOverride&) = delete;
 
     HRESULT Result() const { return m_hrRegister; }
     // How many objects the factory was asked for.

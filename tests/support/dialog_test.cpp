@@ -1,3 +1,4 @@
+#include "framework/dib.h"
 #include "support/dialog_test.h"
 
 void PumpMessages() {
@@ -89,12 +90,7 @@ std::vector<DWORD> ScreenPixels(const RECT& rc) {
         return pixels;
     }
     BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = cx;
-    info.bmiHeader.biHeight = -cy; // top row first
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader = AfxRgbBitmapHeader(cx, -cy, 32); // top row first
     HDC hScreen = ::GetDC(nullptr);
     HDC hMemory = ::CreateCompatibleDC(hScreen);
     void* pBits = nullptr;

@@ -7,8 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "support/dialog_test.h"
+#include "framework/object.h"
 #include "support/camera.h"
+#include "support/dialog_test.h"
 
 // CreateProcessW, tried up to three times: under Wine on a loaded machine a start now and then
 // fails at once, which is the platform's hiccup and not the program's. Each failure is printed.
@@ -28,7 +29,7 @@ inline bool StartProcess(std::wstring commandLine, DWORD dwFlags, STARTUPINFOW& 
     return false;
 }
 
-class LookwellProcess {
+class LookwellProcess : private CNoCopy {
 public:
     // The executable next to the tests, or another copy of it, with arguments if any.
     // With DETACHED_PROCESS it has no console, as when started from a shortcut.
@@ -53,8 +54,6 @@ public:
             ::CloseHandle(m_pi.hProcess);
         }
     }
-    LookwellProcess(const LookwellProcess&) = delete;
-    LookwellProcess& operator=(const LookwellProcess&) = delete;
 
     bool Started() const { return m_bStarted; }
 

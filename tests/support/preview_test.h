@@ -1,6 +1,7 @@
 // Helpers for tests that preview test cameras in a real main window.
 #pragma once
 
+#include "framework/object.h"
 #include "support/camera.h"
 #include "support/main_window.h"
 #include "support/wait.h"
@@ -22,12 +23,10 @@ OAFilterState GraphState(const CLookwellDlg& dlg, HRESULT* phr = nullptr);
 bool ConnectedFormat(const CLookwellDlg& dlg, LONG& width, LONG& height, GUID& subtype);
 
 // The application name is what arms the pause cycle; tests change it for a while.
-class ScopedAppName {
+class ScopedAppName : private CNoCopy {
 public:
     explicit ScopedAppName(const wchar_t* pszName);
     ~ScopedAppName();
-    ScopedAppName(const ScopedAppName&) = delete;
-    ScopedAppName& operator=(const ScopedAppName&) = delete;
 
 private:
     const wchar_t* m_pszOld;

@@ -3,6 +3,8 @@
 // data makes it return false with a message, never read past the end.
 #pragma once
 
+#include "framework/object.h"
+
 #include <windows.h>
 
 #include <optional>
@@ -10,12 +12,10 @@
 #include <vector>
 
 // An executable opened as data, for its resources only: none of its code runs.
-class ResourceFile {
+class ResourceFile : private CNoCopy {
 public:
     explicit ResourceFile(const std::wstring& path);
     ~ResourceFile();
-    ResourceFile(const ResourceFile&) = delete;
-    ResourceFile& operator=(const ResourceFile&) = delete;
 
     bool IsOpen() const { return m_hModule != nullptr; }
     DWORD OpenError() const { return m_openError; }

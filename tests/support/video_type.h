@@ -2,12 +2,13 @@
 // hand, as a camera's pin would describe its pictures.
 #pragma once
 
+#include "framework/dib.h"
+#include "framework/object.h"
+
 #include <dshow.h>
 #include <uuids.h>
 
-#include <cstdlib>
-
-struct CVideoType {
+struct CVideoType : private CNoCopy {
     AM_MEDIA_TYPE mt{};
     VIDEOINFOHEADER vih{};
 
@@ -19,14 +20,7 @@ struct CVideoType {
         mt.cbFormat = sizeof(vih);
         mt.pbFormat = reinterpret_cast<BYTE*>(&vih);
         vih.AvgTimePerFrame = frameTime;
-        vih.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        vih.bmiHeader.biWidth = nWidth;
-        vih.bmiHeader.biHeight = nHeight;
-        vih.bmiHeader.biBitCount = nBits;
-        vih.bmiHeader.biSizeImage =
-            static_cast<DWORD>((nWidth * nBits + 31) / 32 * 4 * std::abs(nHeight));
+        vih.bmiHeader = AfxRgbBitmapHeader(nWidth, nHeight, nBits);
     }
     // The media type points into the object itself.
-    CVideoType(const CVideoType&) = delete;
-    CVideoType& operator=(const CVideoType&) = delete;
 };

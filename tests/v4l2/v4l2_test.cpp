@@ -1,5 +1,6 @@
 // Lookwell against a webcam that reaches it as a user's does on Linux: a V4L2 device, answered
 // in user space by the preloaded camera, read through libv4l2 and Wine's own capture filter.
+#include "framework/object.h"
 #include "support/avi_readers.h"
 #include "support/camera.h"
 #include "support/e2e_test.h"
@@ -163,7 +164,7 @@ double Figure(const std::map<std::string, std::string>& row, const char* pszColu
 
 // Sends the window WM_NULL from a thread of its own, one after another, and keeps the
 // longest time one took to be answered (a message not answered in 1.5 s counts that long).
-class CAnswerWatch {
+class CAnswerWatch : private CNoCopy {
 public:
     explicit CAnswerWatch(HWND hWnd) : m_hWnd(hWnd) {
         m_hDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -173,8 +174,6 @@ public:
         Finish();
         ::CloseHandle(m_hDone);
     }
-    CAnswerWatch(const CAnswerWatch&) = delete;
-    CAnswerWatch& operator=(const CAnswerWatch&) = delete;
 
     // Stops sending; the longest wait in ms.
     DWORD Finish() {

@@ -2,6 +2,7 @@
 // tests and the benchmark.
 #pragma once
 
+#include "framework/object.h"
 #include "testcam/stats.h"
 
 #include <dshow.h>
@@ -21,14 +22,12 @@ HRESULT CameraUnregister();
 
 // A camera instance registered for the life of the object under a name of its own, so
 // that tests running side by side in one prefix never meet, and nothing is left behind.
-class ScopedCamera {
+class ScopedCamera : private CNoCopy {
 public:
     // A name given is used as it is: the test makes it its own.
     explicit ScopedCamera(const std::wstring& formats = L"", const std::wstring& options = L"",
                           const std::wstring& name = L"");
     ~ScopedCamera();
-    ScopedCamera(const ScopedCamera&) = delete;
-    ScopedCamera& operator=(const ScopedCamera&) = delete;
 
     const std::wstring& name() const { return name_; }
     HRESULT result() const { return hr_; }
@@ -57,7 +56,7 @@ template <class T> T* Query(IUnknown* object, REFIID iid) {
 
 // A filter graph with the capture graph builder and the bound camera in it. Stops the graph
 // and releases everything with the object.
-struct CameraGraph {
+struct CameraGraph : private CNoCopy {
     IGraphBuilder* graph = nullptr;
     ICaptureGraphBuilder2* builder = nullptr;
     IMediaControl* control = nullptr;
@@ -65,9 +64,6 @@ struct CameraGraph {
     IBaseFilter* grabber = nullptr;
     IBaseFilter* sink = nullptr;
 
-    CameraGraph() = default;
-    CameraGraph(const CameraGraph&) = delete;
-    CameraGraph& operator=(const CameraGraph&) = delete;
     ~CameraGraph() { Release(); }
 
     HRESULT Open(const std::wstring& cameraName);

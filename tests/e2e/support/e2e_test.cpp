@@ -35,16 +35,12 @@ std::wstring VersionText(const std::wstring& exePath, const wchar_t* pszKey) {
     return static_cast<const wchar_t*>(pText);
 }
 
-namespace {
-
 std::string ReadAll(const std::wstring& path) {
     std::ifstream in(path.c_str(), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
 }
-
-} // namespace
 
 DWORD RunWithOutput(const std::wstring& args, HANDLE hOut, HANDLE hErr, DWORD nTimeoutMs) {
     STARTUPINFOW si{};

@@ -2,6 +2,7 @@
 // it fails, saves them with one of the whole screen under e2e-screenshots/ in the build folder.
 #pragma once
 
+#include "framework/object.h"
 #include "res/resource.h"
 #include "support/dialog_test.h"
 #include "support/lookwell_session.h"
@@ -33,13 +34,11 @@ struct CRunResult {
 };
 CRunResult RunRedirected(const std::wstring& args, DWORD nTimeoutMs = 60000);
 // The same run in the background, for a test that acts on the camera meanwhile.
-class CBackgroundRun {
+class CBackgroundRun : private CNoCopy {
 public:
     explicit CBackgroundRun(const std::wstring& args);
     // A run still going is ended.
     ~CBackgroundRun();
-    CBackgroundRun(const CBackgroundRun&) = delete;
-    CBackgroundRun& operator=(const CBackgroundRun&) = delete;
 
     bool Started() const { return m_pi.hProcess != nullptr; }
     // Waits up to nMs for the run to end (one that does not is ended) and reads its output.
@@ -59,6 +58,8 @@ private:
 DWORD RunWithOutput(const std::wstring& args, HANDLE hOut, HANDLE hErr, DWORD nTimeoutMs = 60000);
 // ASCII text, as the names and entries here are.
 std::string Narrow(const std::wstring& text);
+// A file's bytes; empty when it cannot be read.
+std::string ReadAll(const std::wstring& path);
 
 // The bitmap on the clipboard; empty when there is none.
 CScreenShot ClipboardFrame();

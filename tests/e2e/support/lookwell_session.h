@@ -3,6 +3,7 @@
 // exceptions nobody handled, and the end of the process.
 #pragma once
 
+#include "framework/object.h"
 #include "support/wait.h"
 
 #include <windows.h>
@@ -12,15 +13,13 @@
 #include <thread>
 #include <vector>
 
-class CLookwellSession {
+class CLookwellSession : private CNoCopy {
 public:
     // Starts the executable of that name next to the tests, with those arguments.
     explicit CLookwellSession(const std::wstring& exeName = L"Lookwell.exe",
                               const std::wstring& args = L"");
     // Closes the window as a user does, and kills the process only when that fails.
     ~CLookwellSession();
-    CLookwellSession(const CLookwellSession&) = delete;
-    CLookwellSession& operator=(const CLookwellSession&) = delete;
 
     // Waits until the main window is shown and its initialisation has chosen a device or
     // reported a failure; false when that does not happen in time.

@@ -3,17 +3,17 @@
 // process: the structures and texts travel through memory allocated there.
 #pragma once
 
+#include "framework/object.h"
+
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-class CRemoteList {
+class CRemoteList : private CNoCopy {
 public:
     explicit CRemoteList(HWND hList);
     ~CRemoteList();
-    CRemoteList(const CRemoteList&) = delete;
-    CRemoteList& operator=(const CRemoteList&) = delete;
 
     // False when the other process's memory could not be reached.
     bool IsReady() const { return m_pRemote != nullptr; }

@@ -1,5 +1,6 @@
 #include "support/screen_shot.h"
 
+#include "framework/dib.h"
 #include "support/dialog_test.h"
 
 #include <cstdio>
@@ -30,7 +31,7 @@ CScreenShot CScreenShot::OfDib(const BYTE* pDib, size_t nSize) {
         return shot;
     }
     LONG nHeight = pbih->biHeight < 0 ? -pbih->biHeight : pbih->biHeight;
-    size_t nStride = ((static_cast<size_t>(pbih->biWidth) * pbih->biBitCount + 31) / 32) * 4;
+    size_t nStride = AfxDibStride(pbih->biWidth, pbih->biBitCount);
     if (nSize < pbih->biSize + nStride * static_cast<size_t>(nHeight)) {
         return shot;
     }
@@ -71,17 +72,12 @@ bool CScreenShot::Save(const std::wstring& path) const {
     if (pFile == nullptr) {
         return false;
     }
-    DWORD nStride = (static_cast<DWORD>(m_nWidth) * 3 + 3) & ~3u;
+    const size_t nStride = AfxDibStride(m_nWidth, 24);
     BITMAPFILEHEADER file{};
-    BITMAPINFOHEADER header{};
-    file.bfType = 0x4D42; // "BM"
+    const BITMAPINFOHEADER header = AfxRgbBitmapHeader(m_nWidth, m_nHeight, 24); // bottom row first
+    file.bfType = 0x4D42;                                                        // "BM"
     file.bfOffBits = sizeof(file) + sizeof(header);
-    file.bfSize = file.bfOffBits + nStride * static_cast<DWORD>(m_nHeight);
-    header.biSize = sizeof(header);
-    header.biWidth = m_nWidth;
-    header.biHeight = m_nHeight; // bottom row first
-    header.biPlanes = 1;
-    header.biBitCount = 24;
+    file.bfSize = file.bfOffBits + header.biSizeImage;
     bool bOk = std::fwrite(&file, sizeof(file), 1, pFile) == 1 &&
                std::fwrite(&header, sizeof(header), 1, pFile) == 1;
     std::vector<BYTE> row(nStride, 0);
