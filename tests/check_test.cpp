@@ -985,24 +985,20 @@ TEST(ReportInBrowser, ShowsEveryPictureAndEveryPlotWithItsNominalLineAndTheStop)
     EXPECT_EQ(4u, pictures.size()) << "the bars of every format's picture";
     // The plots' nominal lines: rows with much of their colour, three a plot (a stop's line may
     // cross them); the stop's line standing across the stalled format's plot.
-    size_t nNominal = 0;
-    for (UINT y = 0; y < nHeight; ++y) {
-        UINT nCount = 0;
-        for (UINT x = 0; x < nWidth; ++x) {
-            nCount += NearColour(at(x, y), 0x00, 0x66, 0xcc, 6) ? 1u : 0u;
+    // Lines (rows, or columns) with at least nLeast pixels of that colour.
+    auto lines = [&](bool bRows, BYTE r, BYTE g, BYTE b, UINT nLeast) {
+        size_t nLines = 0;
+        for (UINT i = 0; i < (bRows ? nHeight : nWidth); ++i) {
+            UINT nCount = 0;
+            for (UINT j = 0; j < (bRows ? nWidth : nHeight); ++j) {
+                nCount += NearColour(bRows ? at(j, i) : at(i, j), r, g, b, 6) ? 1u : 0u;
+            }
+            nLines += nCount >= nLeast ? 1u : 0u;
         }
-        nNominal += nCount >= 300 ? 1u : 0u;
-    }
-    EXPECT_EQ(4u * 3, nNominal) << "a nominal line in every plot";
-    size_t nStop = 0;
-    for (UINT x = 0; x < nWidth; ++x) {
-        UINT nCount = 0;
-        for (UINT y = 0; y < nHeight; ++y) {
-            nCount += NearColour(at(x, y), 0xe0, 0x70, 0x00, 6) ? 1u : 0u;
-        }
-        nStop += nCount >= 100 ? 1u : 0u;
-    }
-    EXPECT_EQ(3u, nStop) << "the stop of the stalled format";
+        return nLines;
+    };
+    EXPECT_EQ(4u * 3, lines(true, 0x00, 0x66, 0xcc, 300)) << "a nominal line in every plot";
+    EXPECT_EQ(3u, lines(false, 0xe0, 0x70, 0x00, 100)) << "the stop of the stalled format";
 }
 
 TEST(CheckWindow, HasTheIconAndKeepsTheFormatColumnInView) {

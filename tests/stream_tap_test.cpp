@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include "framework/dib.h"
 #include "support/preview_test.h"
+#include "support/video_type.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -27,21 +27,20 @@ using testcam_test::Stats;
 
 namespace {
 
-// A video media type of that subtype and size, over a header the caller keeps.
-AM_MEDIA_TYPE VideoType(VIDEOINFOHEADER& vih, const GUID& subtype, LONG nWidth, LONG nHeight,
-                        WORD nBits, LONGLONG frameTime) {
-    vih = VIDEOINFOHEADER{};
-    vih.AvgTimePerFrame = frameTime;
-    vih.bmiHeader = AfxRgbBitmapHeader(nWidth, nHeight, nBits);
-    vih.bmiHeader.biSizeImage = 1 << 20;
-    AM_MEDIA_TYPE mt{};
-    mt.majortype = MEDIATYPE_Video;
-    mt.subtype = subtype;
-    mt.formattype = FORMAT_VideoInfo;
-    mt.cbFormat = sizeof(vih);
-    mt.pbFormat = reinterpret_cast<BYTE*>(&vih);
-    return mt;
-}
+// A tap whose sink took a 4 x 2 RGB24 stream of that nominal frame interval (0: none stated).
+struct CTapUnderTest {
+    std::shared_ptr<CStreamTap> pTap;
+    CComRef<CSinkFilter> pFilter;
+    HRESULT hrConnect = E_FAIL;
+
+    explicit CTapUnderTest(LONGLONG frameTime) {
+        if (CStreamTap::Create(pTap, &pFilter) == S_OK) {
+            CVideoType type(MEDIASUBTYPE_RGB24, 4, 2, 24, frameTime);
+            hrConnect = pFilter->Consumer().OnConnect(type.mt);
+        }
+    }
+    CSinkConsumer& Consumer() { return pFilter->Consumer(); }
+};
 
 // The colour of a pixel of a packed DIB, x from the left and y from the picture's top.
 DWORD DibPixel(const std::vector<BYTE>& dib, LONG x, LONG y) {
@@ -130,9 +129,9 @@ TEST(StreamTap, FramesComeOutAsUprightDibsAtTheirOwnSize) {
     ASSERT_EQ(S_OK, jpeg.Open());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
-        VIDEOINFOHEADER vih;
-        AM_MEDIA_TYPE mt = VideoType(vih, c.subtype, c.nWidth, c.nHeight, c.nBits, 333333);
-        CFrameLayout layout = FrameLayoutOf(mt);
+        CVideoType type(c.subtype, c.nWidth, c.nHeight, c.nBits, 333333);
+        type.vih.bmiHeader.biSizeImage = 1 << 20; // room for the compressed picture
+        CFrameLayout layout = FrameLayoutOf(type.mt);
         ASSERT_TRUE(layout.IsSupported());
         LONG nHeight = c.nHeight < 0 ? -c.nHeight : c.nHeight;
         std::vector<BYTE> frame =
@@ -160,11 +159,9 @@ TEST(StreamTap, FramesComeOutAsUprightDibsAtTheirOwnSize) {
                 << "a cut picture";
         }
     }
-    VIDEOINFOHEADER vih;
-    AM_MEDIA_TYPE i420 = VideoType(vih, MEDIASUBTYPE_IYUV, 16, 8, 12, 0);
-    EXPECT_FALSE(FrameLayoutOf(i420).IsSupported());
-    AM_MEDIA_TYPE huge = VideoType(vih, MEDIASUBTYPE_RGB24, 20000, 8, 24, 0);
-    EXPECT_FALSE(FrameLayoutOf(huge).IsSupported()) << "past 16384";
+    EXPECT_FALSE(FrameLayoutOf(CVideoType(MEDIASUBTYPE_IYUV, 16, 8, 12, 0).mt).IsSupported());
+    EXPECT_FALSE(FrameLayoutOf(CVideoType(MEDIASUBTYPE_RGB24, 20000, 8, 24, 0).mt).IsSupported())
+        << "past 16384";
 }
 
 TEST(StreamTap, CountsGapsAgainstTheCadenceKeepsTheLatestPictureAndFeedsItsSubscriber) {
@@ -184,17 +181,14 @@ TEST(StreamTap, CountsGapsAgainstTheCadenceKeepsTheLatestPictureAndFeedsItsSubsc
     const LONGLONG nPerSecond = AfxQpcFrequency();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
-        std::shared_ptr<CStreamTap> pTap;
-        CComRef<CSinkFilter> pFilter;
-        ASSERT_EQ(S_OK, CStreamTap::Create(pTap, &pFilter));
+        CTapUnderTest tap(400000);
+        ASSERT_EQ(S_OK, tap.hrConnect);
+        CStreamTap* pTap = tap.pTap.get();
+        CSinkConsumer& consumer = tap.Consumer();
         CRecordingSubscriber subscriber;
         ASSERT_TRUE(pTap->Subscribe(&subscriber));
         CRecordingSubscriber other;
         EXPECT_FALSE(pTap->Subscribe(&other)) << "one subscriber at a time";
-        VIDEOINFOHEADER vih;
-        AM_MEDIA_TYPE mt = VideoType(vih, MEDIASUBTYPE_RGB24, 4, 2, 24, 400000);
-        CSinkConsumer& consumer = pFilter->Consumer();
-        ASSERT_EQ(S_OK, consumer.OnConnect(mt));
         std::vector<BYTE> dib;
         HRESULT hr = S_OK;
         EXPECT_FALSE(pTap->GetLatestPicture(dib, hr)) << "no picture yet";
@@ -269,13 +263,9 @@ TEST(StreamTap, MeasuresTheRateOfTheLastTwoSeconds) {
     const LONGLONG nPerSecond = AfxQpcFrequency();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.pszName);
-        std::shared_ptr<CStreamTap> pTap;
-        CComRef<CSinkFilter> pFilter;
-        ASSERT_EQ(S_OK, CStreamTap::Create(pTap, &pFilter));
-        VIDEOINFOHEADER vih;
-        AM_MEDIA_TYPE mt = VideoType(vih, MEDIASUBTYPE_RGB24, 4, 2, 24, 0);
-        CSinkConsumer& consumer = pFilter->Consumer();
-        ASSERT_EQ(S_OK, consumer.OnConnect(mt));
+        CTapUnderTest tap(0);
+        ASSERT_EQ(S_OK, tap.hrConnect);
+        CSinkConsumer& consumer = tap.Consumer();
         consumer.OnRun(0);
         const LONGLONG nEnd = AfxQpcNow() - c.nSilentMs * nPerSecond / 1000;
         std::vector<BYTE> bytes(24);
@@ -287,7 +277,7 @@ TEST(StreamTap, MeasuresTheRateOfTheLastTwoSeconds) {
             consumer.OnSample(sample);
         }
         CTapFigures figures;
-        pTap->GetFigures(figures);
+        tap.pTap->GetFigures(figures);
         if (c.dRate < 0) {
             EXPECT_EQ(-1.0, figures.dRate);
         } else {
@@ -387,12 +377,9 @@ TEST(StreamTap, PreviewsShareTheirCaptureStreamAndCopyWhileThePictureMoves) {
 // Ctrl+R's recording from the tap never replaces a file: a name taken in its second gets a
 // number, and the file that had it is left as it was.
 TEST(StreamTap, ARecordingFromTheTapTakesANameNoFileHas) {
-    std::shared_ptr<CStreamTap> pTap;
-    CComRef<CSinkFilter> pFilter;
-    ASSERT_EQ(S_OK, CStreamTap::Create(pTap, &pFilter));
-    VIDEOINFOHEADER vih;
-    AM_MEDIA_TYPE mt = VideoType(vih, MEDIASUBTYPE_RGB24, 4, 2, 24, 333333);
-    ASSERT_EQ(S_OK, pFilter->Consumer().OnConnect(mt));
+    CTapUnderTest tap(333333);
+    ASSERT_EQ(S_OK, tap.hrConnect);
+    std::shared_ptr<CStreamTap>& pTap = tap.pTap;
     wchar_t szTemp[MAX_PATH];
     ASSERT_NE(0u, ::GetTempPathW(MAX_PATH, szTemp));
     const std::wstring folder =
@@ -436,5 +423,5 @@ TEST(StreamTap, ARecordingFromTheTapTakesANameNoFileHas) {
     }
     ::DeleteFileW(made.c_str());
     EXPECT_TRUE(::RemoveDirectoryW(folder.c_str()));
-    pFilter->Consumer().OnDisconnect();
+    tap.Consumer().OnDisconnect();
 }

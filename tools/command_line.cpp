@@ -31,37 +31,38 @@ int WriteOrSay(const std::wstring& text) {
 } // namespace
 
 void CCommandLine::Parse(const std::vector<std::wstring>& args) {
+    // Each switch sets its flag; one that ends in a colon also takes the rest of the argument.
+    // Anything else is passed over.
+    struct CSwitch {
+        const wchar_t* pszName;
+        bool CCommandLine::*pbGiven;
+        std::wstring CCommandLine::*pstrValue;
+    };
+    static const CSwitch kSwitches[] = {
+        {L"/list", &CCommandLine::bList, nullptr},
+        {L"/?", &CCommandLine::bHelp, nullptr},
+        {L"/preview", &CCommandLine::bPreview, nullptr},
+        {L"/fullscreen", &CCommandLine::bFullScreen, nullptr},
+        {L"/check", &CCommandLine::bCheck, nullptr},
+        {L"/record:", &CCommandLine::bRecord, &CCommandLine::strRecord},
+        {L"/uncompressed", &CCommandLine::bUncompressed, nullptr},
+        {L"/csv", &CCommandLine::bCsv, nullptr},
+        {L"/report:", &CCommandLine::bReport, &CCommandLine::strReport},
+        {L"/seconds:", &CCommandLine::bSeconds, &CCommandLine::strSeconds},
+        {L"/device:", &CCommandLine::bDevice, &CCommandLine::strDevice},
+        {L"/format:", &CCommandLine::bFormat, &CCommandLine::strFormat},
+    };
     for (const std::wstring& arg : args) {
-        std::wstring value;
-        if (StartsWithSwitch(arg, L"/list", nullptr)) {
-            bList = true;
-        } else if (StartsWithSwitch(arg, L"/?", nullptr)) {
-            bHelp = true;
-        } else if (StartsWithSwitch(arg, L"/preview", nullptr)) {
-            bPreview = true;
-        } else if (StartsWithSwitch(arg, L"/fullscreen", nullptr)) {
-            bFullScreen = true;
-        } else if (StartsWithSwitch(arg, L"/check", nullptr)) {
-            bCheck = true;
-        } else if (StartsWithSwitch(arg, L"/record:", &value)) {
-            bRecord = true;
-            strRecord = value;
-        } else if (StartsWithSwitch(arg, L"/uncompressed", nullptr)) {
-            bUncompressed = true;
-        } else if (StartsWithSwitch(arg, L"/csv", nullptr)) {
-            bCsv = true;
-        } else if (StartsWithSwitch(arg, L"/report:", &value)) {
-            bReport = true;
-            strReport = value;
-        } else if (StartsWithSwitch(arg, L"/seconds:", &value)) {
-            bSeconds = true;
-            strSeconds = value;
-        } else if (StartsWithSwitch(arg, L"/device:", &value)) {
-            bDevice = true;
-            strDevice = value;
-        } else if (StartsWithSwitch(arg, L"/format:", &value)) {
-            bFormat = true;
-            strFormat = value;
+        for (const CSwitch& option : kSwitches) {
+            std::wstring value;
+            if (StartsWithSwitch(arg, option.pszName,
+                                 option.pstrValue != nullptr ? &value : nullptr)) {
+                this->*option.pbGiven = true;
+                if (option.pstrValue != nullptr) {
+                    this->*option.pstrValue = value;
+                }
+                break;
+            }
         }
     }
 }
