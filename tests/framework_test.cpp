@@ -181,7 +181,7 @@ END_MESSAGE_MAP()
 
 TEST(MessageMap, DerivedEntriesComeFirstAndBaseEntriesStillAnswer) {
     CDerivedMapDlg dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX));
+    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
     dlg.m_bDefaultOnClose = false;
     dlg.SendMessage(WM_CLOSE);
     dlg.SendMessage(WM_TIMER, 7);
@@ -190,7 +190,7 @@ TEST(MessageMap, DerivedEntriesComeFirstAndBaseEntriesStillAnswer) {
 
 TEST(MessageMap, CommandsMatchIdAndNotificationCode) {
     CDerivedMapDlg dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX));
+    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
     HWND hCtl = dlg.GetDlgItem(IDC_ABOUT_NAME);
     auto command = [&](WORD id, WORD code, HWND hFrom) {
         dlg.SendMessage(WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(hFrom));
@@ -206,7 +206,7 @@ TEST(MessageMap, CommandsMatchIdAndNotificationCode) {
 
 TEST(MessageMap, NotificationsMatchControlIdAndCodeAndAnswerWithTheHandlersResult) {
     CDerivedMapDlg dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX));
+    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
     HWND hCtl = dlg.GetDlgItem(IDC_ABOUT_NAME);
     auto notify = [&](UINT_PTR nFrom, UINT nCode) {
         NMHDR header{hCtl, nFrom, nCode};
@@ -222,7 +222,7 @@ TEST(MessageMap, NotificationsMatchControlIdAndCodeAndAnswerWithTheHandlersResul
 
 TEST(MessageMap, DefaultRunsTheSystemsProcessingAfterTheHandler) {
     CDerivedMapDlg dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX));
+    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
     dlg.SendMessage(WM_CLOSE); // the dialog's default posts IDCANCEL
     PumpMessages();
     EXPECT_EQ((std::vector<std::wstring>{L"derived close", L"cancel"}), dlg.m_calls);
@@ -238,7 +238,7 @@ TEST(MessageMap, DefaultRunsTheSystemsProcessingAfterTheHandler) {
 
 TEST(MessageMap, HandlerExceptionsStopAtTheWindowProcedure) {
     CDerivedMapDlg dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX));
+    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
     ::ShowWindow(dlg.m_hWnd, SW_SHOW);
     PumpMessages();
     dlg.m_bThrow = true;
@@ -482,7 +482,7 @@ TEST(FrameworkWindow, SubclassTakesTheMapsMessagesAndGivesBackTheOwnProcedureOnl
 TEST(FrameworkWindow, ObjectsAreFoundOnlyForThisThreadsOwnWindows) {
     std::vector<std::wstring> log;
     CDialog dlg(IDD_ABOUTBOX);
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX));
+    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
     // The same kind of window as this thread's, still open on another thread.
     HANDLE hMade = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE hDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
