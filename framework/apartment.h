@@ -17,8 +17,6 @@ public:
         }
     }
 
-    HRESULT Result() const { return m_hr; }
-
 private:
     HRESULT m_hr;
 };

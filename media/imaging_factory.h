@@ -12,7 +12,6 @@ struct IWICImagingFactory;
 // may then be coded on another thread, one at a time.
 class CImagingFactory : private CNoCopy {
 public:
-    CImagingFactory() = default;
     ~CImagingFactory();
 
     HRESULT Open();

@@ -14,6 +14,15 @@
 
 namespace {
 
+// A window made, or the platform's error where it was not (a dialog's creation failed once under
+// load, and was not seen again).
+::testing::AssertionResult Made(bool bMade) {
+    if (bMade) {
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the platform's error " << ::GetLastError();
+}
+
 struct Record {
     int a;
     long long b;
@@ -181,7 +190,7 @@ END_MESSAGE_MAP()
 
 TEST(MessageMap, DerivedEntriesComeFirstAndBaseEntriesStillAnswer) {
     CDerivedMapDlg dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
+    ASSERT_TRUE(Made(dlg.Create(IDD_ABOUTBOX)));
     dlg.m_bDefaultOnClose = false;
     dlg.SendMessage(WM_CLOSE);
     dlg.SendMessage(WM_TIMER, 7);
@@ -190,7 +199,7 @@ TEST(MessageMap, DerivedEntriesComeFirstAndBaseEntriesStillAnswer) {
 
 TEST(MessageMap, CommandsMatchIdAndNotificationCode) {
     CDerivedMapDlg dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
+    ASSERT_TRUE(Made(dlg.Create(IDD_ABOUTBOX)));
     HWND hCtl = dlg.GetDlgItem(IDC_ABOUT_NAME);
     auto command = [&](WORD id, WORD code, HWND hFrom) {
         dlg.SendMessage(WM_COMMAND, MAKEWPARAM(id, code), reinterpret_cast<LPARAM>(hFrom));
@@ -206,7 +215,7 @@ TEST(MessageMap, CommandsMatchIdAndNotificationCode) {
 
 TEST(MessageMap, NotificationsMatchControlIdAndCodeAndAnswerWithTheHandlersResult) {
     CDerivedMapDlg dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
+    ASSERT_TRUE(Made(dlg.Create(IDD_ABOUTBOX)));
     HWND hCtl = dlg.GetDlgItem(IDC_ABOUT_NAME);
     auto notify = [&](UINT_PTR nFrom, UINT nCode) {
         NMHDR header{hCtl, nFrom, nCode};
@@ -222,14 +231,14 @@ TEST(MessageMap, NotificationsMatchControlIdAndCodeAndAnswerWithTheHandlersResul
 
 TEST(MessageMap, DefaultRunsTheSystemsProcessingAfterTheHandler) {
     CDerivedMapDlg dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
+    ASSERT_TRUE(Made(dlg.Create(IDD_ABOUTBOX)));
     dlg.SendMessage(WM_CLOSE); // the dialog's default posts IDCANCEL
     PumpMessages();
     EXPECT_EQ((std::vector<std::wstring>{L"derived close", L"cancel"}), dlg.m_calls);
     EXPECT_EQ(IDCANCEL, dlg.m_nModalResult);
 
     CDerivedMapDlg quiet;
-    ASSERT_TRUE(quiet.Create(IDD_ABOUTBOX));
+    ASSERT_TRUE(Made(quiet.Create(IDD_ABOUTBOX)));
     quiet.m_bDefaultOnClose = false;
     quiet.SendMessage(WM_CLOSE);
     PumpMessages();
@@ -238,7 +247,7 @@ TEST(MessageMap, DefaultRunsTheSystemsProcessingAfterTheHandler) {
 
 TEST(MessageMap, HandlerExceptionsStopAtTheWindowProcedure) {
     CDerivedMapDlg dlg;
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
+    ASSERT_TRUE(Made(dlg.Create(IDD_ABOUTBOX)));
     ::ShowWindow(dlg.m_hWnd, SW_SHOW);
     PumpMessages();
     dlg.m_bThrow = true;
@@ -278,7 +287,7 @@ POINT Centre(const RECT& rc) {
 
 TEST(Dialog, ModalRunEndsWithItsResultOwnedByTheMainWindow) {
     CDialog main(IDD_ABOUTBOX);
-    ASSERT_TRUE(main.Create(IDD_ABOUTBOX));
+    ASSERT_TRUE(Made(main.Create(IDD_ABOUTBOX)));
     ::ShowWindow(main.m_hWnd, SW_SHOW);
     theApp.m_pMainWnd = &main;
 
@@ -299,7 +308,7 @@ TEST(Dialog, ModalRunOfAMissingTemplateAnswersMinusOne) {
 
 TEST(Dialog, IsCentredOnItsOwnerOrTheWorkArea) {
     CDialog main(IDD_ABOUTBOX);
-    ASSERT_TRUE(main.Create(IDD_ABOUTBOX));
+    ASSERT_TRUE(Made(main.Create(IDD_ABOUTBOX)));
     RECT rcWork{};
     ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0);
     POINT mainCentre = Centre(WindowRect(main.m_hWnd));
@@ -308,7 +317,7 @@ TEST(Dialog, IsCentredOnItsOwnerOrTheWorkArea) {
 
     ::SetWindowPos(main.m_hWnd, nullptr, 20, 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_SHOWWINDOW);
     CDialog owned(IDD_ABOUTBOX, &main);
-    ASSERT_TRUE(owned.Create(IDD_ABOUTBOX, &main));
+    ASSERT_TRUE(Made(owned.Create(IDD_ABOUTBOX, &main)));
     POINT ownedCentre = Centre(WindowRect(owned.m_hWnd));
     POINT ownerCentre = Centre(WindowRect(main.m_hWnd));
     EXPECT_NEAR(ownerCentre.x, ownedCentre.x, 1);
@@ -482,7 +491,7 @@ TEST(FrameworkWindow, SubclassTakesTheMapsMessagesAndGivesBackTheOwnProcedureOnl
 TEST(FrameworkWindow, ObjectsAreFoundOnlyForThisThreadsOwnWindows) {
     std::vector<std::wstring> log;
     CDialog dlg(IDD_ABOUTBOX);
-    ASSERT_TRUE(dlg.Create(IDD_ABOUTBOX)) << "the platform's error " << ::GetLastError();
+    ASSERT_TRUE(Made(dlg.Create(IDD_ABOUTBOX)));
     // The same kind of window as this thread's, still open on another thread.
     HANDLE hMade = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE hDone = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

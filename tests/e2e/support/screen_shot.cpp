@@ -74,8 +74,9 @@ bool CScreenShot::Save(const std::wstring& path) const {
     }
     const size_t nStride = AfxDibStride(m_nWidth, 24);
     BITMAPFILEHEADER file{};
-    const BITMAPINFOHEADER header = AfxRgbBitmapHeader(m_nWidth, m_nHeight, 24); // bottom row first
-    file.bfType = 0x4D42;                                                        // "BM"
+    // Bottom row first, as a BMP file's rows are read.
+    const BITMAPINFOHEADER header = AfxRgbBitmapHeader(m_nWidth, m_nHeight, 24);
+    file.bfType = 0x4D42; // "BM"
     file.bfOffBits = sizeof(file) + sizeof(header);
     file.bfSize = file.bfOffBits + header.biSizeImage;
     bool bOk = std::fwrite(&file, sizeof(file), 1, pFile) == 1 &&
