@@ -1,6 +1,9 @@
 #include "testcam/config.h"
 
+#include <uuids.h>
+
 #include <algorithm>
+#include <iterator>
 #include <cmath>
 #include <cwchar>
 #include <cwctype>
@@ -8,6 +11,25 @@
 namespace testcam {
 
 namespace {
+
+// In the enum's order.
+constexpr SubtypeInfo kSubtypes[] = {
+    {Subtype::YUY2, L"YUY2", &MEDIASUBTYPE_YUY2, 16},
+    {Subtype::RGB24, L"RGB24", &MEDIASUBTYPE_RGB24, 24},
+    {Subtype::RGB32, L"RGB32", &MEDIASUBTYPE_RGB32, 32},
+    {Subtype::MJPG, L"MJPG", &MEDIASUBTYPE_MJPG, 24},
+    {Subtype::NV12, L"NV12", &MEDIASUBTYPE_NV12, 12},
+};
+
+constexpr bool InEnumOrder() {
+    for (size_t i = 0; i < sizeof(kSubtypes) / sizeof(kSubtypes[0]); ++i) {
+        if (static_cast<size_t>(kSubtypes[i].subtype) != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(InEnumOrder(), "Describe indexes the table by the enum");
 
 std::wstring Trim(const std::wstring& s) {
     size_t b = 0;
@@ -98,24 +120,25 @@ bool ParseRate(const std::wstring& s, LONGLONG& frameTime) {
     return true;
 }
 
+const SubtypeInfo* FindSubtype(const std::wstring& name) {
+    for (const SubtypeInfo& info : kSubtypes) {
+        if (EqualNoCase(name, info.name)) {
+            return &info;
+        }
+    }
+    return nullptr;
+}
+
 bool ParseFormat(const std::wstring& entry, Format& f) {
     std::vector<std::wstring> fields = Split(entry, L':');
     if (fields.size() < 2 || fields.size() > 3) {
         return false;
     }
-    if (EqualNoCase(fields[0], L"YUY2")) {
-        f.subtype = Subtype::YUY2;
-    } else if (EqualNoCase(fields[0], L"RGB24")) {
-        f.subtype = Subtype::RGB24;
-    } else if (EqualNoCase(fields[0], L"RGB32")) {
-        f.subtype = Subtype::RGB32;
-    } else if (EqualNoCase(fields[0], L"MJPG")) {
-        f.subtype = Subtype::MJPG;
-    } else if (EqualNoCase(fields[0], L"NV12")) {
-        f.subtype = Subtype::NV12;
-    } else {
+    const SubtypeInfo* info = FindSubtype(fields[0]);
+    if (!info) {
         return false;
     }
+    f.subtype = info->subtype;
     if (fields.size() == 3) {
         if (!EqualNoCase(fields[2], L"vih2")) {
             return false;
@@ -146,22 +169,6 @@ bool ParseFormat(const std::wstring& entry, Format& f) {
     return ParseRate(geometry.substr(at + 1), f.frameTime);
 }
 
-const wchar_t* SubtypeName(Subtype s) {
-    switch (s) {
-    case Subtype::YUY2:
-        return L"YUY2";
-    case Subtype::RGB24:
-        return L"RGB24";
-    case Subtype::RGB32:
-        return L"RGB32";
-    case Subtype::MJPG:
-        return L"MJPG";
-    case Subtype::NV12:
-        return L"NV12";
-    }
-    return L"?";
-}
-
 } // namespace
 
 bool operator==(const Format& a, const Format& b) {
@@ -169,20 +176,12 @@ bool operator==(const Format& a, const Format& b) {
            a.frameTime == b.frameTime && a.videoInfo2 == b.videoInfo2;
 }
 
+const SubtypeInfo& Describe(Subtype subtype) {
+    return kSubtypes[static_cast<size_t>(subtype)];
+}
+
 WORD BitCount(Subtype subtype) {
-    switch (subtype) {
-    case Subtype::YUY2:
-        return 16;
-    case Subtype::RGB24:
-        return 24;
-    case Subtype::RGB32:
-        return 32;
-    case Subtype::MJPG:
-        return 24;
-    case Subtype::NV12:
-        return 12;
-    }
-    return 0;
+    return Describe(subtype).bitCount;
 }
 
 DWORD Stride(const Format& format) {
@@ -264,7 +263,7 @@ std::wstring FormatsToString(const std::vector<Format>& formats) {
         wchar_t entry[64];
         double rate = f.frameTime > 0 ? 10000000.0 / static_cast<double>(f.frameTime) : 0.0;
         swprintf(entry, 64, L"%ls%ls:%ldx%ld@%g%ls", text.empty() ? L"" : L",",
-                 SubtypeName(f.subtype), f.width, f.height, rate, f.videoInfo2 ? L":vih2" : L"");
+                 Describe(f.subtype).name, f.width, f.height, rate, f.videoInfo2 ? L":vih2" : L"");
         text += entry;
     }
     return text;
@@ -283,6 +282,28 @@ bool Valued(const std::wstring& option, const wchar_t* name, std::wstring& value
     return true;
 }
 
+// The options that are a word alone, and the ones that count frames.
+struct FlagOption {
+    const wchar_t* name;
+    bool Config::*member;
+    bool value;
+};
+constexpr FlagOption kFlags[] = {
+    {L"nostreamconfig", &Config::streamConfig, false},
+    {L"previewpin", &Config::previewPin, true},
+    {L"stuckrun", &Config::stuckRun, true},
+    {L"busy", &Config::busy, true},
+};
+struct CountOption {
+    const wchar_t* name;
+    long Config::*member;
+};
+constexpr CountOption kCounts[] = {
+    {L"black", &Config::blackEvery},        {L"short", &Config::shortEvery},
+    {L"stopafter", &Config::stopAfter},     {L"stallafter", &Config::stallAfter},
+    {L"unplugafter", &Config::unplugAfter},
+};
+
 } // namespace
 
 bool ParseOptions(const std::wstring& text, Config& config) {
@@ -292,19 +313,23 @@ bool ParseOptions(const std::wstring& text, Config& config) {
         if (option.empty()) {
             continue;
         }
+        const FlagOption* flag =
+            std::find_if(std::begin(kFlags), std::end(kFlags),
+                         [&](const FlagOption& f) { return EqualNoCase(option, f.name); });
+        if (flag != std::end(kFlags)) {
+            result.*flag->member = flag->value;
+            continue;
+        }
         std::wstring value;
+        const CountOption* count =
+            std::find_if(std::begin(kCounts), std::end(kCounts),
+                         [&](const CountOption& c) { return Valued(option, c.name, value); });
         bool ok = true;
-        if (EqualNoCase(option, L"nostreamconfig")) {
-            result.streamConfig = false;
-        } else if (EqualNoCase(option, L"previewpin")) {
-            result.previewPin = true;
+        if (count != std::end(kCounts)) {
+            ok = ParseCount(value, kMany, result.*count->member);
         } else if (EqualNoCase(option, L"onestream")) {
             result.previewPin = true;
             result.oneStream = true;
-        } else if (EqualNoCase(option, L"stuckrun")) {
-            result.stuckRun = true;
-        } else if (EqualNoCase(option, L"busy")) {
-            result.busy = true;
         } else if (_wcsnicmp(option.c_str(), L"capssize=", 9) == 0) {
             long size = 0;
             ok = ParseCount(option.substr(9), 4096, size);
@@ -312,22 +337,12 @@ bool ParseOptions(const std::wstring& text, Config& config) {
         } else if (Valued(option, L"realfps", value)) {
             // A rate of 0 is a frame time of 0, which no camera delivers at.
             ok = ParseRate(value, result.realInterval) && result.realInterval > 0;
-        } else if (Valued(option, L"black", value)) {
-            ok = ParseCount(value, kMany, result.blackEvery);
         } else if (Valued(option, L"frozen", value)) {
             // Once is every picture as it is: no fault.
             ok = ParseCount(value, kMany, result.frozenRepeat) && result.frozenRepeat >= 2;
-        } else if (Valued(option, L"short", value)) {
-            ok = ParseCount(value, kMany, result.shortEvery);
         } else if (Valued(option, L"refuse", value)) {
             ok = ParseIndex(value, kMany, result.refusedFormat) &&
                  static_cast<size_t>(result.refusedFormat) < result.formats.size();
-        } else if (Valued(option, L"stopafter", value)) {
-            ok = ParseCount(value, kMany, result.stopAfter);
-        } else if (Valued(option, L"stallafter", value)) {
-            ok = ParseCount(value, kMany, result.stallAfter);
-        } else if (Valued(option, L"unplugafter", value)) {
-            ok = ParseCount(value, kMany, result.unplugAfter);
         } else {
             ok = false;
         }

@@ -22,6 +22,15 @@ struct Format {
 
 bool operator==(const Format& a, const Format& b);
 
+// What the configuration, the media types and the frames know of a subtype, in one row each.
+struct SubtypeInfo {
+    Subtype subtype;
+    const wchar_t* name; // as the configuration writes it
+    const GUID* guid;
+    WORD bitCount;
+};
+
+const SubtypeInfo& Describe(Subtype subtype);
 WORD BitCount(Subtype subtype);
 // Bytes per row: of the luma plane for NV12, of the RGB24 picture a JPEG is made from for MJPG.
 DWORD Stride(const Format& format);

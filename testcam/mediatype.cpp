@@ -12,19 +12,7 @@ namespace testcam {
 namespace {
 
 const GUID& SubtypeGuid(Subtype s) {
-    switch (s) {
-    case Subtype::YUY2:
-        return MEDIASUBTYPE_YUY2;
-    case Subtype::RGB24:
-        return MEDIASUBTYPE_RGB24;
-    case Subtype::RGB32:
-        return MEDIASUBTYPE_RGB32;
-    case Subtype::MJPG:
-        return MEDIASUBTYPE_MJPG;
-    case Subtype::NV12:
-        return MEDIASUBTYPE_NV12;
-    }
-    return GUID_NULL;
+    return *Describe(s).guid;
 }
 
 DWORD Compression(Subtype s) {

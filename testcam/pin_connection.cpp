@@ -343,16 +343,13 @@ STDMETHODIMP Pin::QueryAccept(const AM_MEDIA_TYPE* mt) {
         return E_POINTER;
     }
     AutoLock lock(filter_->lock());
-    std::vector<Format> offered;
-    if (!OfferedFormats(offered)) {
-        return E_OUTOFMEMORY;
+    // What EnumMediaTypes offers, without copying it: once SetFormat chose, that format alone.
+    auto selects = [&](const Format& f) { return SelectsFormat(*mt, f, nullptr); };
+    if (chosen_) {
+        return selects(current_) ? S_OK : S_FALSE;
     }
-    for (const Format& f : offered) {
-        if (SelectsFormat(*mt, f, nullptr)) {
-            return S_OK;
-        }
-    }
-    return S_FALSE;
+    const std::vector<Format>& formats = filter_->config().formats;
+    return std::any_of(formats.begin(), formats.end(), selects) ? S_OK : S_FALSE;
 }
 
 STDMETHODIMP Pin::EnumMediaTypes(IEnumMediaTypes** out) {
