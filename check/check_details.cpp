@@ -51,19 +51,11 @@ void Line(HDC hdc, LONG x1, LONG y1, LONG x2, LONG y2) {
     ::LineTo(hdc, x2, y2);
 }
 
-const wchar_t* StopText(StopCause cause) {
-    switch (cause) {
-    case StopCause::Error:
-        return L"stopped: the camera's error";
-    case StopCause::Removed:
-        return L"stopped: the camera was removed";
-    case StopCause::Silent:
-        return L"stopped: no more pictures";
-    case StopCause::None:
-        break;
-    }
-    return L"";
-}
+constexpr CEnumText<StopCause> kStopTexts[] = {
+    {StopCause::Error, L"stopped: the camera's error"},
+    {StopCause::Removed, L"stopped: the camera was removed"},
+    {StopCause::Silent, L"stopped: no more pictures"},
+};
 
 // A pen selected for a scope.
 class CPen : private CNoCopy {
@@ -216,7 +208,7 @@ void DrawIntervalPlot(HDC hdc, const RECT& rc, const CFormatMeasurement& row) {
         ::DeleteObject(hShade);
         CPen pen(hdc, PS_SOLID, 2, kPlotGapColour);
         Line(hdc, rcSilence.left, plot.top, rcSilence.left, plot.bottom);
-        DrawText(hdc, StopText(row.stopCause),
+        DrawText(hdc, AfxEnumText(kStopTexts, row.stopCause),
                  RECT{rcSilence.left + 4, plot.top + 2, plot.right, plot.top + nLine + 2}, DT_LEFT,
                  kPlotGapColour);
     }

@@ -31,3 +31,19 @@ public:
 private:
     std::wstring m_str;
 };
+
+// Texts for the values of an enum, as a small table; a value with no row has none.
+template <class E> struct CEnumText {
+    E value;
+    const wchar_t* pszText;
+};
+
+template <class E, std::size_t N>
+const wchar_t* AfxEnumText(const CEnumText<E> (&table)[N], E value) {
+    for (const CEnumText<E>& row : table) {
+        if (row.value == value) {
+            return row.pszText;
+        }
+    }
+    return L"";
+}

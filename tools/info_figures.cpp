@@ -35,21 +35,12 @@ bool CFrameCounter::GetRate(double& rate) const {
 
 namespace {
 
-const wchar_t* SourceText(CountSource source) {
-    switch (source) {
-    case CountSource::Tap:
-        return L" (counted here)";
-    case CountSource::Camera:
-        return L" (camera)";
-    case CountSource::Gaps:
-        return L" (long gaps)";
-    case CountSource::Renderer:
-        return L" (renderer)";
-    case CountSource::None:
-        break;
-    }
-    return L"";
-}
+constexpr CEnumText<CountSource> kSourceTexts[] = {
+    {CountSource::Tap, L" (counted here)"},
+    {CountSource::Camera, L" (camera)"},
+    {CountSource::Gaps, L" (long gaps)"},
+    {CountSource::Renderer, L" (renderer)"},
+};
 
 } // namespace
 
@@ -66,16 +57,17 @@ void FormatInfoText(const CInfoFigures& figures, CString& strText) {
     if (figures.bPreviewing) {
         if (figures.nMeasuredFps >= 0) {
             ::swprintf(szMeasured, 48, L"%.2f fps%ls", figures.nMeasuredFps,
-                       SourceText(figures.measuredFrom));
+                       AfxEnumText(kSourceTexts, figures.measuredFrom));
         } else if (figures.bNoCounters) {
             ::swprintf(szMeasured, 48, L"not counted here; Ctrl+T measures it");
         }
         if (figures.nDelivered >= 0) {
             ::swprintf(szDelivered, 32, L"%ld%ls", figures.nDelivered,
-                       SourceText(figures.deliveredFrom));
+                       AfxEnumText(kSourceTexts, figures.deliveredFrom));
         }
         if (figures.nDropped >= 0) {
-            ::swprintf(szDropped, 32, L"%ld%ls", figures.nDropped, SourceText(figures.droppedFrom));
+            ::swprintf(szDropped, 32, L"%ld%ls", figures.nDropped,
+                       AfxEnumText(kSourceTexts, figures.droppedFrom));
         }
         ULONGLONG nSeconds = figures.nElapsedSeconds;
         ::swprintf(szElapsed, 32, L"%llu:%02llu:%02llu", nSeconds / 3600, nSeconds / 60 % 60,

@@ -18,15 +18,15 @@ constexpr int kInfoHeight = 170;
 
 } // namespace
 
-void CToolHost::ToggleInfoWindow() {
+bool CToolHost::ToggleInfoWindow() {
     if (m_info.m_hWnd != nullptr) {
         m_info.DestroyWindow();
-        return;
+        return true;
     }
     if (!AfxRegisterWndClass(kInfoClass, 0, ::LoadCursorW(nullptr, IDC_ARROW),
                              reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1))) {
         ::MessageBeep(MB_OK);
-        return;
+        return false;
     }
     // Beside the main window on the right, or on the left where the screen ends.
     RECT rcMain;
@@ -43,7 +43,7 @@ void CToolHost::ToggleInfoWindow() {
                          RECT{x, rcMain.top, x + kInfoWidth, rcMain.top + kInfoHeight},
                          m_dlg.m_hWnd)) {
         ::MessageBeep(MB_OK);
-        return;
+        return false;
     }
     RECT rcClient;
     m_info.GetClientRect(&rcClient);
@@ -56,6 +56,7 @@ void CToolHost::ToggleInfoWindow() {
     m_info.SetTimer(kRefreshTimer, kRefreshMs);
     // Shown without taking the focus from the picture's window.
     m_info.ShowWindow(SW_SHOWNOACTIVATE);
+    return true;
 }
 
 BEGIN_MESSAGE_MAP(CToolHost::CInfoWnd, CWnd)

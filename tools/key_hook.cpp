@@ -45,20 +45,12 @@ std::vector<std::wstring> EntryTexts(const CLookwellDlg& dlg, int nListId, int n
 
 // The tools' window and the notice share their look.
 // Said under the window's own message, which names no reason.
-std::wstring StartFailureText(StartFailure why) {
-    switch (why) {
-    case StartFailure::RendererCannotDraw:
-        return L"The system's video renderer cannot draw this format here; Ctrl+T checks what the "
-               L"camera delivers.";
-    case StartFailure::CameraInUse:
-        return L"The camera is in use by another program.";
-    case StartFailure::FormatRefused:
-        return L"The camera refused this format.";
-    case StartFailure::Unknown:
-        break;
-    }
-    return L"";
-}
+constexpr CEnumText<StartFailure> kStartFailureTexts[] = {
+    {StartFailure::RendererCannotDraw, L"The system's video renderer cannot draw this format here; "
+                                       L"Ctrl+T checks what the camera delivers."},
+    {StartFailure::CameraInUse, L"The camera is in use by another program."},
+    {StartFailure::FormatRefused, L"The camera refused this format."},
+};
 
 } // namespace
 
@@ -170,7 +162,7 @@ bool CToolHost::OnFilterMessage(const MSG& msg) {
         return false;
     }
     if (msg.hwnd == hMain && msg.message == CLookwellDlg::WM_START_FAILED) {
-        ShowNotice(StartFailureText(static_cast<StartFailure>(msg.wParam)));
+        ShowNotice(AfxEnumText(kStartFailureTexts, static_cast<StartFailure>(msg.wParam)));
         return true;
     }
     if (m_bSheetOpen && msg.hwnd == hMain &&
@@ -274,32 +266,27 @@ bool CToolHost::RunAction(ToolAction action, const MSG& msg) {
     if (bRepeat) {
         return true;
     }
-    switch (action) {
-    case ToolAction::FullScreen:
-        ToggleFullScreen();
-        break;
-    case ToolAction::Copy:
-        CopyToClipboard();
-        break;
-    case ToolAction::Save:
-        SaveSnapshot();
-        break;
-    case ToolAction::Settings:
-        ShowSettingsPages();
-        break;
-    case ToolAction::Mirror:
-        ToggleMirror();
-        break;
-    case ToolAction::Check:
-        CheckCamera();
-        break;
-    case ToolAction::Record:
-    case ToolAction::RecordUncompressed:
+    if (action == ToolAction::Record || action == ToolAction::RecordUncompressed) {
         ToggleRecording(action == ToolAction::RecordUncompressed);
-        break;
-    default:
-        ToggleInfoWindow();
-        break;
+        return true;
+    }
+    // The tools a key starts or toggles, once a press (a held key's repeats do nothing).
+    static constexpr struct {
+        ToolAction action;
+        bool (CToolHost::*pfnRun)();
+    } kTools[] = {
+        {ToolAction::FullScreen, &CToolHost::ToggleFullScreen},
+        {ToolAction::Copy, &CToolHost::CopyToClipboard},
+        {ToolAction::Save, &CToolHost::SaveSnapshot},
+        {ToolAction::Settings, &CToolHost::ShowSettingsPages},
+        {ToolAction::Mirror, &CToolHost::ToggleMirror},
+        {ToolAction::Check, &CToolHost::CheckCamera},
+        {ToolAction::Info, &CToolHost::ToggleInfoWindow},
+    };
+    for (const auto& tool : kTools) {
+        if (tool.action == action) {
+            (this->*tool.pfnRun)();
+        }
     }
     return true;
 }

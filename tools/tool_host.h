@@ -75,7 +75,7 @@ public:
     bool SaveSnapshot();
     bool ShowSettingsPages();
     bool ToggleMirror();
-    void ToggleInfoWindow();
+    bool ToggleInfoWindow();
     HWND InfoWindow() const { return m_info.m_hWnd; }
     // Ctrl+T: the selected device's formats checked one by one in the results window; a running
     // preview is stopped first, the Stop button's way. A results window still open comes to
