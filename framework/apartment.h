@@ -1,4 +1,4 @@
-// A thread's COM apartment for a scope.
+// A thread's COM apartment for a scope, and the QueryInterface of a small COM object.
 #pragma once
 
 #include "framework/object.h"
@@ -20,3 +20,18 @@ public:
 private:
     HRESULT m_hr;
 };
+
+// QueryInterface of an object with one interface besides IUnknown: a counted pointer for
+// either, null and E_NOINTERFACE for anything else.
+template <class I> HRESULT AfxQueryOne(I* pThis, REFIID riidOwn, REFIID riid, void** ppv) {
+    if (ppv == nullptr) {
+        return E_POINTER;
+    }
+    if (riid != IID_IUnknown && riid != riidOwn) {
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    *ppv = pThis;
+    pThis->AddRef();
+    return S_OK;
+}

@@ -1,5 +1,7 @@
 #include "media/sink_filter.h"
 
+#include "framework/apartment.h"
+
 #include <cstring>
 #include <cwchar>
 #include <type_traits>
@@ -19,16 +21,7 @@ public:
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (riid == IID_IUnknown || riid == __uuidof(IEnum)) {
-            *ppv = static_cast<IEnum*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return AfxQueryOne<IEnum>(this, __uuidof(IEnum), riid, ppv);
     }
     STDMETHODIMP_(ULONG) AddRef() override {
         return static_cast<ULONG>(::InterlockedIncrement(&m_nRefs));

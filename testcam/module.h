@@ -2,6 +2,7 @@
 // DllCanUnloadNow answers from, and the streaming figures the tests read.
 #pragma once
 
+#include "framework/apartment.h"
 #include "framework/object.h"
 #include "framework/sync.h"
 #include "testcam/stats.h"
@@ -65,16 +66,7 @@ public:
     SingleInterfaceObject() { ObjectCreated(); }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (!out) {
-            return E_POINTER;
-        }
-        if (iid == IID_IUnknown || iid == *InterfaceId) {
-            *out = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return AfxQueryOne<Interface>(this, *InterfaceId, iid, out);
     }
     STDMETHODIMP_(ULONG) AddRef() override {
         return static_cast<ULONG>(InterlockedIncrement(&refs_));

@@ -1,4 +1,5 @@
 // The camera in graphs the platform's capture graph builder puts together, running.
+#include "framework/apartment.h"
 #include "framework/object.h"
 #include "support/camera.h"
 #include "support/named_case.h"
@@ -50,13 +51,7 @@ public:
     ~Recorder() { DeleteCriticalSection(&lock_); }
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_ISampleGrabberCB) {
-            *out = static_cast<ISampleGrabberCB*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
+        return AfxQueryOne<ISampleGrabberCB>(this, IID_ISampleGrabberCB, iid, out);
     }
     STDMETHODIMP_(ULONG) AddRef() override {
         return static_cast<ULONG>(InterlockedIncrement(&refs_));

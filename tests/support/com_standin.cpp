@@ -1,5 +1,7 @@
 #include "support/com_standin.h"
 
+#include "framework/apartment.h"
+
 #include <objbase.h>
 
 class ScopedClassOverride::Factory final : public IClassFactory {
@@ -7,16 +9,7 @@ public:
     Factory(CreateFn create, IClassFactory* pReal) : m_create(std::move(create)), m_pReal(pReal) {}
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (ppv == nullptr) {
-            return E_POINTER;
-        }
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return AfxQueryOne<IClassFactory>(this, IID_IClassFactory, riid, ppv);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_nRefs); }
     STDMETHODIMP_(ULONG) Release() override {
