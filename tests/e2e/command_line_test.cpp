@@ -312,30 +312,26 @@ TEST_F(E2eCommandLine, CheckExitsWithItsCodeAndOneLineReasons) {
     struct {
         const wchar_t* pszArgs; // {A} stands for the camera's name
         DWORD nExit;
-        const char* pszErr;    // standard error exactly; null: see pszErrEnd
-        const char* pszErrEnd; // how standard error ends
-        const char* pszOutEnd; // how standard output ends
+        const char* pszErr;              // standard error exactly; null: see pszErrEnd
+        const char* pszErrEnd = nullptr; // how standard error ends
+        const char* pszOutEnd = "";      // how standard output ends
     } cases[] = {
-        {L"/check /device:\"Cam X\"", 2, "No capture device named \"Cam X\".\r\n", nullptr, ""},
-        {L"/check /device:7", 2, "No capture device at position 7.\r\n", nullptr, ""},
-        {L"/check /device:\"{A}\" /format:9", 2, "No format at position 9 for \"{A}\".\r\n",
-         nullptr, ""},
-        {L"/check /device:\"{A}\" /format:1920x1080", 2, "No format \"1920x1080\" for \"{A}\".\r\n",
-         nullptr, ""},
-        {L"/check /seconds:0", 2, "/seconds: takes a whole number from 1 to 60, not \"0\".\r\n",
-         nullptr, ""},
+        {L"/check /device:\"Cam X\"", 2, "No capture device named \"Cam X\".\r\n"},
+        {L"/check /device:7", 2, "No capture device at position 7.\r\n"},
+        {L"/check /device:\"{A}\" /format:9", 2, "No format at position 9 for \"{A}\".\r\n"},
+        {L"/check /device:\"{A}\" /format:1920x1080", 2,
+         "No format \"1920x1080\" for \"{A}\".\r\n"},
+        {L"/check /seconds:0", 2, "/seconds: takes a whole number from 1 to 60, not \"0\".\r\n"},
         {L"/check /seconds:61 /device:\"{A}\"", 2,
-         "/seconds: takes a whole number from 1 to 60, not \"61\".\r\n", nullptr, ""},
-        {L"/check /seconds:two", 2, "/seconds: takes a whole number from 1 to 60, not \"two\".\r\n",
-         nullptr, ""},
+         "/seconds: takes a whole number from 1 to 60, not \"61\".\r\n"},
+        {L"/check /seconds:two", 2,
+         "/seconds: takes a whole number from 1 to 60, not \"two\".\r\n"},
         // A name is written out as /list writes it: the reason stays one line.
-        {L"/check /device:\"Cam\x1B[31mX\"", 2, "No capture device named \"Cam\\x1B[31mX\".\r\n",
-         nullptr, ""},
+        {L"/check /device:\"Cam\x1B[31mX\"", 2, "No capture device named \"Cam\\x1B[31mX\".\r\n"},
         // A report that could never be written is refused before the check.
         {L"/check /report:NUL.html", 2,
-         "/report: takes the name of a file to write, not \"NUL.html\".\r\n", nullptr, ""},
-        {L"/check /report:", 2, "/report: takes the name of a file to write, not \"\".\r\n",
-         nullptr, ""},
+         "/report: takes the name of a file to write, not \"NUL.html\".\r\n"},
+        {L"/check /report:", 2, "/report: takes the name of a file to write, not \"\".\r\n"},
         // Trailing spaces, as in a line cut from /list's output, are no part of the format.
         {L"/check /device:\"{A}\" /format:\"320x240 15   \" /seconds:1", 0,
          "Checking 1/1: 320x240  15.0 RGB32 36864000 (about 2 s left)\r\n", nullptr,

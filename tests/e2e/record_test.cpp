@@ -139,6 +139,13 @@ std::wstring Quote(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }
 
+// A recording from the command line into `path`, with the given switches besides.
+CRunResult RecordFrom(const ScopedCamera& camera, const std::wstring& path,
+                      const std::wstring& switches) {
+    return RunRedirected(
+        L"/record:" + Quote(path) + L" " + switches + L" /device:" + Quote(camera.name()), 60000);
+}
+
 } // namespace
 
 TEST_F(E2eRecord, EachKindOfFormatRecordsItsTimeAndPlaysBackInThePlatformsReader) {
@@ -161,11 +168,10 @@ TEST_F(E2eRecord, EachKindOfFormatRecordsItsTimeAndPlaysBackInThePlatformsReader
     for (const auto& c : cases) {
         const std::wstring path =
             folder + L"format" + c.pszFormat + (c.bUncompressed ? L"u" : L"") + L".avi";
-        const std::wstring args = L"/record:" + Quote(path) + L" /seconds:2 /device:" +
-                                  Quote(camera.name()) + L" /format:" + c.pszFormat +
-                                  (c.bUncompressed ? L" /uncompressed" : L"");
-        SCOPED_TRACE(Narrow(args));
-        CRunResult run = RunRedirected(args, 60000);
+        const std::wstring switches = std::wstring(L"/seconds:2 /format:") + c.pszFormat +
+                                      (c.bUncompressed ? L" /uncompressed" : L"");
+        SCOPED_TRACE(Narrow(path + L" " + switches));
+        CRunResult run = RecordFrom(camera, path, switches);
         EXPECT_EQ(0u, run.nExit) << run.err;
         EXPECT_EQ(0u, LastLine(run.err).rfind("Recorded 0:02 to \"" + Narrow(path) + "\": ", 0))
             << run.err;
@@ -265,8 +271,7 @@ TEST_F(E2eRecord, ASlowCameraIsRecordedAtRealSpeed) {
     // pictures keep the file's duration the camera's.
     ScopedCamera camera(L"RGB24:320x240@30", L"realfps=10");
     const std::wstring path = RecordFolder() + L"slow.avi";
-    CRunResult run = RunRedirected(
-        L"/record:" + Quote(path) + L" /seconds:3 /device:" + Quote(camera.name()), 60000);
+    CRunResult run = RecordFrom(camera, path, L"/seconds:3");
     EXPECT_EQ(0u, run.nExit) << run.err;
     CPlayback play = Play(path, 320, 240, 0);
     ASSERT_EQ(S_OK, play.file.hr);
@@ -281,8 +286,7 @@ TEST_F(E2eRecord, ASlowCameraIsRecordedAtRealSpeed) {
 TEST_F(E2eRecord, ACameraThatStopsEndsTheRecordingWithAFileThatPlaysToThere) {
     ScopedCamera camera(L"RGB24:320x240@30", L"stopafter=45");
     const std::wstring path = RecordFolder() + L"stops.avi";
-    CRunResult run = RunRedirected(
-        L"/record:" + Quote(path) + L" /seconds:30 /device:" + Quote(camera.name()), 60000);
+    CRunResult run = RecordFrom(camera, path, L"/seconds:30");
     EXPECT_EQ(1u, run.nExit) << run.err;
     // 45 frames are 1.5 s, which the line rounds to 0:01 or 0:02 by a few milliseconds.
     const std::string last = LastLine(run.err);
@@ -388,9 +392,7 @@ TEST(E2eRecordSmallDisk, AFullDiskEndsTheRecordingWithAFileThatPlays) {
     ScopedCamera camera(L"RGB24:640x480@30");
     const std::wstring path = std::wstring(szRoot) + L"\\full.avi";
     ::DeleteFileW(path.c_str());
-    CRunResult run = RunRedirected(
-        L"/record:" + Quote(path) + L" /uncompressed /seconds:60 /device:" + Quote(camera.name()),
-        60000);
+    CRunResult run = RecordFrom(camera, path, L"/uncompressed /seconds:60");
     EXPECT_EQ(1u, run.nExit) << run.err;
     const std::string line = LastLine(run.err);
     EXPECT_EQ(0u, line.rfind("The recording stopped after ", 0)) << line;
