@@ -95,12 +95,17 @@ void CLookwellSession::Watch(std::wstring commandLine) {
     for (;;) {
         DEBUG_EVENT event{};
         if (!::WaitForDebugEvent(&event, INFINITE)) {
+            std::fprintf(stderr, "waiting for the program's debug events failed, error %lu\n",
+                         ::GetLastError());
             return;
         }
         DWORD dwContinue = DBG_CONTINUE;
         OnEvent(event, dwContinue);
         ::ContinueDebugEvent(event.dwProcessId, event.dwThreadId, dwContinue);
-        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
+        // Only our process's end ends the watch: a watcher gone early closes its debug object,
+        // and Wine then kills the program it debugs (STATUS_DEBUGGER_INACTIVE).
+        if (event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT &&
+            event.dwProcessId == pi.dwProcessId) {
             return;
         }
     }
@@ -108,6 +113,9 @@ void CLookwellSession::Watch(std::wstring commandLine) {
 
 void CLookwellSession::OnEvent(const DEBUG_EVENT& event, DWORD& dwContinue) {
     std::lock_guard<std::mutex> guard(m_lock);
+    // Wine, under load: a start that failed (error 1359) may still have made a process on this
+    // thread's debug object. Its events come here too, and count for nothing.
+    const bool bOurs = event.dwProcessId == m_dwProcessId;
     switch (event.dwDebugEventCode) {
     case CREATE_PROCESS_DEBUG_EVENT:
         if (event.u.CreateProcessInfo.hFile != nullptr) {
@@ -118,7 +126,7 @@ void CLookwellSession::OnEvent(const DEBUG_EVENT& event, DWORD& dwContinue) {
         if (event.u.LoadDll.hFile != nullptr) {
             wchar_t path[MAX_PATH] = L"";
             ::GetFinalPathNameByHandleW(event.u.LoadDll.hFile, path, MAX_PATH, 0);
-            if (EndsWithNoCase(path, L"\\lookwell_testcam.dll")) {
+            if (bOurs && EndsWithNoCase(path, L"\\lookwell_testcam.dll")) {
                 m_nCameraBase = reinterpret_cast<ULONG_PTR>(event.u.LoadDll.lpBaseOfDll);
                 m_nCameraEnd = m_nCameraBase + CameraImageSize();
                 m_bCameraLoaded = true;
@@ -127,13 +135,13 @@ void CLookwellSession::OnEvent(const DEBUG_EVENT& event, DWORD& dwContinue) {
         }
         break;
     case UNLOAD_DLL_DEBUG_EVENT:
-        if (reinterpret_cast<ULONG_PTR>(event.u.UnloadDll.lpBaseOfDll) == m_nCameraBase) {
+        if (bOurs && reinterpret_cast<ULONG_PTR>(event.u.UnloadDll.lpBaseOfDll) == m_nCameraBase) {
             m_bCameraLoaded = false;
         }
         break;
     case CREATE_THREAD_DEBUG_EVENT: {
         auto nStart = reinterpret_cast<ULONG_PTR>(event.u.CreateThread.lpStartAddress);
-        if (nStart >= m_nCameraBase && nStart < m_nCameraEnd) {
+        if (bOurs && nStart >= m_nCameraBase && nStart < m_nCameraEnd) {
             m_cameraThreads.push_back(event.dwThreadId);
             ++m_threads.nStarted;
         }
@@ -153,7 +161,7 @@ void CLookwellSession::OnEvent(const DEBUG_EVENT& event, DWORD& dwContinue) {
         if (record.ExceptionCode != EXCEPTION_BREAKPOINT) {
             dwContinue = DBG_EXCEPTION_NOT_HANDLED;
         }
-        if (!event.u.Exception.dwFirstChance) {
+        if (bOurs && !event.u.Exception.dwFirstChance) {
             char text[64];
             std::snprintf(text, sizeof(text), "%08lX at %p", record.ExceptionCode,
                           record.ExceptionAddress);
@@ -162,6 +170,9 @@ void CLookwellSession::OnEvent(const DEBUG_EVENT& event, DWORD& dwContinue) {
         break;
     }
     case EXIT_PROCESS_DEBUG_EVENT:
+        if (!bOurs) {
+            break;
+        }
         m_threads.nRunningAtExit = static_cast<int>(m_cameraThreads.size());
         m_threads.bLoadedAtExit = m_bCameraLoaded;
         break;
