@@ -225,14 +225,19 @@ void CToolHost::EndRecording(const std::wstring& why, bool bQuiet) {
     if (m_toolWnd.m_hWnd != nullptr) {
         m_toolWnd.KillTimer(kRecordTimer);
     }
+    const bool bRecording = m_recording.IsRecording();
+    std::wstring file;
+    if (bRecording) {
+        file = m_recording.File();
+        m_recording.Stop(kFinishMs);
+    }
+    // Only now: while the indicator shows, the file may still be written.
     if (m_recordIndicator.m_hWnd != nullptr) {
         m_recordIndicator.ShowWindow(SW_HIDE);
     }
-    if (!m_recording.IsRecording()) {
+    if (!bRecording) {
         return;
     }
-    const std::wstring file = m_recording.File();
-    m_recording.Stop(kFinishMs);
     if (!why.empty()) {
         ShowNotice(L"The recording ended: " + why + L".");
     } else if (!bQuiet) {
